@@ -1,0 +1,32 @@
+#pragma once
+// Message boxes and file dialogs, behind one interface so that tests can
+// answer them by script. The program's implementation is QtUi.
+
+#include <QString>
+
+class QWidget;
+
+namespace app {
+
+// Message box styles and answers, with the values the windows compare against.
+enum class MsgStyle { OkOnly = 0, YesNo = 4 };
+enum class MsgAnswer { Ok = 1, Yes = 6, No = 7 };
+
+struct FileDialogRequest {
+    QString title;   // "Save Session"
+    QString filter;  // Qt filter syntax, e.g. "Korvel FTP Files (*.kvx)"
+};
+
+class UiInterface {
+public:
+    virtual ~UiInterface() = default;
+    // A modal box captioned with the application's title "Quillon FTP".
+    virtual MsgAnswer MsgBox(QWidget* parent, const QString& text, MsgStyle style) = 0;
+    // Return the chosen path, or an empty string when the user cancelled.
+    virtual QString ShowSave(QWidget* parent, const FileDialogRequest& request) = 0;
+    virtual QString ShowOpen(QWidget* parent, const FileDialogRequest& request) = 0;
+};
+
+inline const QString kAppTitle = QStringLiteral("Quillon FTP");
+
+}  // namespace app

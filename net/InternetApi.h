@@ -1,0 +1,63 @@
+#pragma once
+// The nine Internet calls the windows make. The program uses CurlInternet;
+// window tests use a recording fake.
+
+#include <cstdint>
+#include <string>
+
+#include "net/WinInet.h"
+
+namespace net {
+
+// What a long call is doing, for a progress window.
+struct CallProgress {
+    enum class Kind { Connecting, Listing, ChangingDirectory, Downloading, Uploading };
+    Kind kind = Kind::Connecting;
+    std::string subject;        // host, folder or file name
+    std::uint64_t done = 0;     // bytes moved, or entries read for a listing
+    std::uint64_t total = 0;    // 0 when not known
+};
+
+// Told while a call runs, on the calling thread, at least once a second.
+// Returning false cancels the call: it fails with 12017.
+class CallWatcher {
+public:
+    virtual ~CallWatcher() = default;
+    virtual void callStarted(const CallProgress& what) = 0;
+    virtual bool callProgress(const CallProgress& now) = 0;
+    virtual void callFinished() = 0;
+};
+
+class InternetApi {
+public:
+    virtual ~InternetApi() = default;
+
+    virtual HINTERNET InternetOpenA(const char* lpszAgent, DWORD dwAccessType, const char* lpszProxy,
+                                    const char* lpszProxyBypass, DWORD dwFlags) = 0;
+    virtual HINTERNET InternetConnectA(HINTERNET hInternet, const char* lpszServerName,
+                                       INTERNET_PORT nServerPort, const char* lpszUserName,
+                                       const char* lpszPassword, DWORD dwService, DWORD dwFlags,
+                                       DWORD_PTR dwContext) = 0;
+    virtual BOOL InternetCloseHandle(HINTERNET hInternet) = 0;
+    virtual HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const char* lpszSearchFile,
+                                        WIN32_FIND_DATAA* lpFindFileData, DWORD dwFlags,
+                                        DWORD_PTR dwContext) = 0;
+    virtual BOOL InternetFindNextFileA(HINTERNET hFind, WIN32_FIND_DATAA* lpvFindData) = 0;
+    virtual BOOL FtpSetCurrentDirectoryA(HINTERNET hConnect, const char* lpszDirectory) = 0;
+    virtual BOOL FtpGetFileA(HINTERNET hConnect, const char* lpszRemoteFile, const char* lpszNewFile,
+                             BOOL fFailIfExists, DWORD dwFlagsAndAttributes, DWORD dwFlags,
+                             DWORD_PTR dwContext) = 0;
+    virtual BOOL FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile,
+                             const char* lpszNewRemoteFile, DWORD dwFlags, DWORD_PTR dwContext) = 0;
+    // Two-call pattern: a null buffer asks for the length (returned in *lpdwBufferLength).
+    virtual BOOL InternetGetLastResponseInfoA(DWORD* lpdwError, char* lpszBuffer,
+                                              DWORD* lpdwBufferLength) = 0;
+
+    // The calling thread's last error, set by every failing call.
+    virtual DWORD GetLastError() = 0;
+
+    // Watcher for long calls; null for none. Not owned.
+    virtual void setCallWatcher(CallWatcher* watcher) = 0;
+};
+
+}  // namespace net
