@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QPixmap>
+
+#include "remote/ImageList.h"
+
+namespace {
+
+QPixmap filled(Qt::GlobalColor colour)
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(colour);
+    return pixmap;
+}
+
+}  // namespace
+
+TEST(RemoteImageList, KeepsOrderAndOneBasedIndexes)
+{
+    remote::ImageList images;
+    EXPECT_EQ(images.count(), 0);
+    EXPECT_TRUE(images.Add("open", filled(Qt::green)));
+    EXPECT_TRUE(images.Add("closed", filled(Qt::yellow)));
+    EXPECT_TRUE(images.Add("leaf", filled(Qt::white)));
+    EXPECT_TRUE(images.Add("root", filled(Qt::blue)));
+
+    EXPECT_EQ(images.count(), 4);
+    EXPECT_EQ(images.keys(), (QStringList{"open", "closed", "leaf", "root"}));
+    EXPECT_EQ(images.index("open"), 1);
+    EXPECT_EQ(images.index("root"), 4);
+    EXPECT_EQ(images.index("Root"), 0);
+}
+
+TEST(RemoteImageList, IconsComeFromTheirOwnPicture)
+{
+    remote::ImageList images;
+    images.Add("open", filled(Qt::green));
+    images.Add("root", filled(Qt::blue));
+
+    const QImage open = images.icon("open").pixmap(16, 16).toImage();
+    const QImage root = images.icon("root").pixmap(16, 16).toImage();
+    EXPECT_EQ(open.pixelColor(4, 4), QColor(Qt::green));
+    EXPECT_EQ(root.pixelColor(4, 4), QColor(Qt::blue));
+    EXPECT_EQ(images.pixmap("root").toImage().pixelColor(0, 0), QColor(Qt::blue));
+}
+
+TEST(RemoteImageList, UnknownKeyGivesNullIcon)
+{
+    remote::ImageList images;
+    images.Add("leaf", filled(Qt::white));
+    EXPECT_TRUE(images.icon("closed").isNull());
+    EXPECT_TRUE(images.pixmap("closed").isNull());
+    EXPECT_FALSE(images.contains("closed"));
+}
+
+TEST(RemoteImageList, DuplicateKeyIsRefused)
+{
+    remote::ImageList images;
+    images.Add("leaf", filled(Qt::white));
+    EXPECT_FALSE(images.Add("leaf", filled(Qt::red)));
+    EXPECT_EQ(images.count(), 1);
+    EXPECT_EQ(images.pixmap("leaf").toImage().pixelColor(0, 0), QColor(Qt::white));
+}
