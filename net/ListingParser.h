@@ -1,0 +1,35 @@
+#pragma once
+// Turns the text of a directory listing (MLSD, or LIST in Unix "ls -l" or
+// DOS/IIS form) into find records. Pure functions: no I/O, no Qt.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/WinInet.h"
+
+namespace net {
+
+struct ListEntry {
+    std::string name;            // bytes as the server sent them; may exceed MAX_PATH
+    DWORD attributes = 0;        // FILE_ATTRIBUTE_DIRECTORY, _NORMAL or _REPARSE_POINT
+    std::uint64_t size = 0;
+    FILETIME lastWrite;          // 100-ns ticks since 1601-01-01 UTC; zero when unknown
+};
+
+// One line of a MLSD reply; nullopt when it does not parse.
+std::optional<ListEntry> parseMlsdLine(std::string_view line);
+
+// One line of a LIST reply (Unix ls -l or DOS/IIS); nullopt when it does not parse (e.g. "total 12").
+std::optional<ListEntry> parseListLine(std::string_view line);
+
+// As parseListLine, but "Mon DD HH:MM" dates (which carry no year) are placed
+// relative to nowUnixSeconds instead of the clock.
+std::optional<ListEntry> parseListLineAt(std::string_view line, std::int64_t nowUnixSeconds);
+
+// A whole listing body, split at CR LF or LF; lines that do not parse are skipped.
+std::vector<ListEntry> parseListing(std::string_view body, bool mlsd);
+
+}  // namespace net
