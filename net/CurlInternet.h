@@ -1,0 +1,98 @@
+#pragma once
+// The Internet calls over libcurl: one easy handle, and so one control
+// connection, per connection handle.
+//
+// Behaviour worth knowing:
+// - InternetConnectA returns only after the server accepted the login; the
+//   layer keeps the server's current directory (PWD's canonical path) and
+//   sends absolute paths, so relative names follow FtpSetCurrentDirectoryA.
+// - A successful call sets the last error to 0. The last error and the last
+//   server reply (InternetGetLastResponseInfoA) are per thread.
+// - Handles are never reused within a run. Closing a session closes its
+//   connections; closing a connection closes its find handles.
+// - Calls on one connection must not overlap; the handle table itself is locked.
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "net/InternetApi.h"
+#include "net/Result.h"
+
+namespace net {
+
+class CurlInternet final : public InternetApi {
+public:
+    struct Options {
+        std::chrono::milliseconds connectTimeout{30000};  // TCP connect plus the greeting
+        std::chrono::seconds stallTimeout{60};            // no progress at all for this long
+        // Name resolution seam: maps a host name that is not an address literal to an
+        // address literal, or nullopt for "no such host" (12007). Unset: libcurl resolves.
+        std::function<std::optional<std::string>(const std::string& host)> resolveHost;
+    };
+
+    CurlInternet();
+    explicit CurlInternet(Options options);
+    ~CurlInternet() override;
+    CurlInternet(const CurlInternet&) = delete;
+    CurlInternet& operator=(const CurlInternet&) = delete;
+
+    HINTERNET InternetOpenA(const char* lpszAgent, DWORD dwAccessType, const char* lpszProxy,
+                            const char* lpszProxyBypass, DWORD dwFlags) override;
+    HINTERNET InternetConnectA(HINTERNET hInternet, const char* lpszServerName, INTERNET_PORT nServerPort,
+                               const char* lpszUserName, const char* lpszPassword, DWORD dwService,
+                               DWORD dwFlags, DWORD_PTR dwContext) override;
+    BOOL InternetCloseHandle(HINTERNET hInternet) override;
+    HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const char* lpszSearchFile,
+                                WIN32_FIND_DATAA* lpFindFileData, DWORD dwFlags, DWORD_PTR dwContext) override;
+    BOOL InternetFindNextFileA(HINTERNET hFind, WIN32_FIND_DATAA* lpvFindData) override;
+    BOOL FtpSetCurrentDirectoryA(HINTERNET hConnect, const char* lpszDirectory) override;
+    BOOL FtpGetFileA(HINTERNET hConnect, const char* lpszRemoteFile, const char* lpszNewFile,
+                     BOOL fFailIfExists, DWORD dwFlagsAndAttributes, DWORD dwFlags,
+                     DWORD_PTR dwContext) override;
+    BOOL FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, const char* lpszNewRemoteFile,
+                     DWORD dwFlags, DWORD_PTR dwContext) override;
+    // *lpdwError = the last reply's code. Null buffer: *lpdwBufferLength = text length, TRUE.
+    // Buffer of *lpdwBufferLength >= text length: the text (NUL added when room), TRUE.
+    // Smaller: what fits less one byte plus NUL, FALSE with 122 and the needed length.
+    BOOL InternetGetLastResponseInfoA(DWORD* lpdwError, char* lpszBuffer, DWORD* lpdwBufferLength) override;
+
+    DWORD GetLastError() override;
+    void setCallWatcher(CallWatcher* watcher) override;
+
+    // The server's current directory of a connection as the layer keeps it; empty for a bad handle.
+    std::string currentDirectory(HINTERNET hConnect) const;
+
+    struct Session;
+    struct Connection;
+    struct Find;
+    struct Operation;
+
+private:
+    [[nodiscard]] Result connect(Connection& connection);
+    [[nodiscard]] Result list(Connection& connection, std::string_view pattern, Find& find);
+    [[nodiscard]] Result changeDirectory(Connection& connection, std::string_view path);
+    [[nodiscard]] Result download(Connection& connection, std::string_view remote, const std::string& local,
+                                  bool failIfExists, bool writeThrough, bool ascii);
+    [[nodiscard]] Result upload(Connection& connection, const std::string& local, std::string_view remote,
+                                bool ascii);
+    [[nodiscard]] Result prepare(Connection& connection, Operation& op);
+    [[nodiscard]] Result perform(Connection& connection, Operation& op);
+
+    Connection* connectionFor(HINTERNET handle);
+    HINTERNET addHandle(std::unique_ptr<Session> session);
+    void closeConnection(HINTERNET handle);
+
+    Options m_options;
+    CallWatcher* m_watcher = nullptr;
+    mutable std::mutex m_mutex;
+    std::unordered_map<HINTERNET, std::unique_ptr<Session>> m_sessions;
+    std::unordered_map<HINTERNET, std::unique_ptr<Connection>> m_connections;
+    std::unordered_map<HINTERNET, std::unique_ptr<Find>> m_finds;
+};
+
+}  // namespace net

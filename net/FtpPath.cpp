@@ -1,0 +1,179 @@
+#include "net/FtpPath.h"
+
+#include <arpa/inet.h>
+
+#include <charconv>
+
+namespace net {
+namespace {
+
+std::optional<INTERNET_PORT> parsePort(std::string_view text)
+{
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535)
+        return std::nullopt;
+    return static_cast<INTERNET_PORT>(value);
+}
+
+}  // namespace
+
+std::optional<ServerAddress> parseServerName(std::string_view name, INTERNET_PORT fallbackPort)
+{
+    ServerAddress address;
+    address.port = fallbackPort ? fallbackPort : INTERNET_DEFAULT_FTP_PORT;
+    std::string_view host = name;
+    if (!name.empty() && name.front() == '[') {
+        const auto close = name.find(']');
+        if (close == std::string_view::npos)
+            return std::nullopt;
+        host = name.substr(1, close - 1);
+        const std::string_view rest = name.substr(close + 1);
+        if (!rest.empty()) {
+            if (rest.front() != ':')
+                return std::nullopt;
+            const auto port = parsePort(rest.substr(1));
+            if (!port)
+                return std::nullopt;
+            address.port = *port;
+        }
+    } else if (const auto colon = name.find(':');
+               colon != std::string_view::npos && name.find(':', colon + 1) == std::string_view::npos) {
+        host = name.substr(0, colon);
+        const auto port = parsePort(name.substr(colon + 1));
+        if (!port)
+            return std::nullopt;
+        address.port = *port;
+    }
+    if (host.empty() || host.find_first_of(" /@[]") != std::string_view::npos)
+        return std::nullopt;
+    address.host.assign(host);
+    address.ipv6 = address.host.find(':') != std::string::npos;
+    return address;
+}
+
+std::string urlAuthority(const ServerAddress& address)
+{
+    const std::string host = address.ipv6 ? "[" + address.host + "]" : address.host;
+    return host + ":" + std::to_string(address.port);
+}
+
+std::string gatewayTarget(const ServerAddress& address)
+{
+    if (address.port == INTERNET_DEFAULT_FTP_PORT)
+        return address.host;
+    return urlAuthority(address);
+}
+
+bool isAddressLiteral(std::string_view host)
+{
+    const std::string text(host);
+    unsigned char buffer[16];
+    return inet_pton(AF_INET, text.c_str(), buffer) == 1 || inet_pton(AF_INET6, text.c_str(), buffer) == 1;
+}
+
+bool hasLineBreak(std::string_view text)
+{
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+std::string resolvePath(std::string_view cwd, std::string_view name)
+{
+    if (!name.empty() && name.front() == '/')
+        return std::string(name);
+    std::string path(cwd.empty() ? std::string_view("/") : cwd);
+    if (path.back() != '/')
+        path.push_back('/');
+    path.append(name);
+    return path;
+}
+
+std::string urlPath(std::string_view absolutePath, bool folder)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out = "/%2F";
+    out.reserve(absolutePath.size() * 3 + 5);
+    std::string_view path = absolutePath;
+    while (!path.empty() && path.front() == '/')
+        path.remove_prefix(1);
+    while (!path.empty() && path.back() == '/')
+        path.remove_suffix(1);
+    for (const char c : path) {
+        const auto u = static_cast<unsigned char>(c);
+        const bool plain = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') ||
+                           u == '-' || u == '.' || u == '_' || u == '~' || u == '/';
+        if (plain) {
+            out.push_back(c);
+        } else {
+            out.push_back('%');
+            out.push_back(hex[u >> 4]);
+            out.push_back(hex[u & 15]);
+        }
+    }
+    if (folder)
+        out.push_back('/');
+    return out;
+}
+
+std::optional<std::string> parsePwdReply(std::string_view reply)
+{
+    const auto open = reply.find('"');
+    if (open == std::string_view::npos)
+        return std::nullopt;
+    std::string path;
+    for (std::size_t i = open + 1; i < reply.size(); ++i) {
+        if (reply[i] == '\r' || reply[i] == '\n')
+            return std::nullopt;
+        if (reply[i] == '"') {
+            if (i + 1 < reply.size() && reply[i + 1] == '"') {
+                path.push_back('"');
+                ++i;
+                continue;
+            }
+            if (path.empty())
+                return std::nullopt;
+            return path;
+        }
+        path.push_back(reply[i]);
+    }
+    return std::nullopt;
+}
+
+bool hasWildcard(std::string_view text) { return text.find_first_of("*?") != std::string_view::npos; }
+
+bool wildcardMatch(std::string_view pattern, std::string_view name)
+{
+    if (pattern == "*.*" || pattern == "*")
+        return true;
+    // Iterative matcher with one back-tracking point: linear in practice.
+    std::size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+void CrlfEncoder::encode(std::string_view in, std::string& out)
+{
+    for (const char c : in) {
+        if (c == '\n' && !m_lastWasCr)
+            out.push_back('\r');
+        out.push_back(c);
+        m_lastWasCr = c == '\r';
+    }
+}
+
+}  // namespace net

@@ -1,0 +1,57 @@
+#pragma once
+// Server names, server paths and URLs of the FTP layer, and the LF to CR LF
+// conversion of ASCII uploads. Pure functions: no I/O.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "net/WinInet.h"
+
+namespace net {
+
+struct ServerAddress {
+    std::string host;    // without brackets
+    INTERNET_PORT port = INTERNET_DEFAULT_FTP_PORT;
+    bool ipv6 = false;   // host holds ':'
+};
+
+// "host", "host:2121", "[::1]:2121", "[::1]", "::1". A port in the name wins;
+// otherwise a nonzero fallbackPort, otherwise 21. nullopt: empty or bad port.
+std::optional<ServerAddress> parseServerName(std::string_view name, INTERNET_PORT fallbackPort);
+
+// "host:port" for a URL ("[::1]:21" for IPv6).
+std::string urlAuthority(const ServerAddress& address);
+// "host" or "host:port" (port left out when 21), as a gateway login names a server.
+std::string gatewayTarget(const ServerAddress& address);
+
+bool isAddressLiteral(std::string_view host);
+
+// CR, LF or NUL inside: such text must never reach a command.
+bool hasLineBreak(std::string_view text);
+
+// An absolute server path: `name` itself when it starts with '/', else cwd + '/' + name.
+std::string resolvePath(std::string_view cwd, std::string_view name);
+
+// The path part of an ftp URL for an absolute server path: "/%2F" then the
+// segments percent-escaped, and a trailing '/' for a folder. The "%2F" makes
+// the path absolute; without it it is taken from the login directory.
+std::string urlPath(std::string_view absolutePath, bool folder);
+
+// The path in a 257 reply ("257 \"/a \"\"b\"\"\" is current"), quotes undoubled.
+std::optional<std::string> parsePwdReply(std::string_view reply);
+
+// Matches a find pattern: '*' any run, '?' one byte; "*.*" matches everything.
+bool wildcardMatch(std::string_view pattern, std::string_view name);
+bool hasWildcard(std::string_view text);
+
+// LF to CR LF for ASCII uploads, across buffer boundaries; an existing CR LF stays as is.
+class CrlfEncoder {
+public:
+    void encode(std::string_view in, std::string& out);
+
+private:
+    bool m_lastWasCr = false;
+};
+
+}  // namespace net

@@ -1,0 +1,424 @@
+// CurlInternet against a loopback server: sessions, listings, directories, transfers.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <map>
+
+#include "LayerTestHelpers.h"
+
+using namespace net;
+using namespace layertest;
+
+namespace {
+
+class CurlInternetSession : public LayerTest {};
+class CurlInternetListing : public LayerTest {
+protected:
+    void makeTree()
+    {
+        QDir root(m_remote.path());
+        ASSERT_TRUE(root.mkpath("sub/deeper"));
+        ASSERT_TRUE(root.mkpath("empty"));
+        writeFile(remotePath("plain.txt"), "12345");
+        writeFile(remotePath("with spaces.txt"), "ab");
+        writeFile(remotePath(" leading"), "x");
+        writeFile(remotePath("sub/inner.txt"), "inner");
+        ASSERT_EQ(::symlink("plain.txt", remotePath("link").c_str()), 0);
+    }
+    std::map<std::string, WIN32_FIND_DATAA> byName(const std::vector<WIN32_FIND_DATAA>& all)
+    {
+        std::map<std::string, WIN32_FIND_DATAA> m;
+        for (const auto& r : all)
+            m[r.cFileName] = r;
+        return m;
+    }
+};
+class CurlInternetTransfer : public LayerTest {};
+
+std::vector<std::string> names(const std::vector<WIN32_FIND_DATAA>& all)
+{
+    std::vector<std::string> n;
+    for (const auto& r : all)
+        n.push_back(r.cFileName);
+    std::sort(n.begin(), n.end());
+    return n;
+}
+
+}  // namespace
+
+TEST_F(CurlInternetSession, OneLoginServesTheWholeSession)
+{
+    startServer();
+    QDir(m_remote.path()).mkpath("sub");
+    writeFile(remotePath("sub/f.bin"), "data");
+    writeFile(localPath("up.txt"), "up");
+    const HINTERNET c = connect();
+    ASSERT_NE(c, 0u);
+    EXPECT_EQ(listAll(c).size(), 1u);
+    ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "sub"));
+    EXPECT_EQ(listAll(c).size(), 1u);
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "f.bin", localPath("f.bin").c_str(), FALSE_, FILE_FLAG_WRITE_THROUGH,
+                                   FTP_TRANSFER_TYPE_BINARY, 0));
+    ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("up.txt").c_str(), "up.txt", FTP_TRANSFER_TYPE_BINARY, 0));
+    ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "/"));
+    EXPECT_EQ(listAll(c).size(), 1u);
+    EXPECT_EQ(m_server->count("USER"), 1) << m_server->commandLog();
+    EXPECT_EQ(m_server->count("PASS"), 1);
+    EXPECT_EQ(m_server->count("QUIT"), 0);
+    EXPECT_EQ(m_server->commandLog().find("secret"), std::string::npos);
+    EXPECT_TRUE(m_api->InternetCloseHandle(c));
+    EXPECT_EQ(m_server->count("QUIT"), 1);
+    EXPECT_TRUE(m_api->InternetCloseHandle(m_session));
+}
+
+TEST_F(CurlInternetSession, ServerNameForms)
+{
+    startServer();
+    open();
+    const std::string name = m_server->address();
+    HINTERNET a = m_api->InternetConnectA(m_session, name.c_str(), 0, "user", "secret", INTERNET_SERVICE_FTP, 0, 0);
+    EXPECT_NE(a, 0u);
+    HINTERNET b = m_api->InternetConnectA(m_session, "127.0.0.1", static_cast<INTERNET_PORT>(m_server->port()),
+                                          "user", "secret", INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+    EXPECT_NE(b, 0u);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(m_server->count("USER"), 2);
+    // Closing the session closes both connections.
+    EXPECT_TRUE(m_api->InternetCloseHandle(m_session));
+    EXPECT_EQ(m_server->count("QUIT"), 2);
+    EXPECT_FALSE(m_api->InternetCloseHandle(a));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(CurlInternetSession, NamesResolveThroughTheSeam)
+{
+    startServer();
+    std::vector<std::string> asked;
+    auto options = fastOptions();
+    options.resolveHost = [&asked](const std::string& host) -> std::optional<std::string> {
+        asked.push_back(host);
+        if (host == "files.quillon.test")
+            return std::string("127.0.0.1");
+        return std::nullopt;
+    };
+    m_api = std::make_unique<CurlInternet>(options);
+    open();
+    const std::string good = "files.quillon.test:" + std::to_string(m_server->port());
+    EXPECT_NE(m_api->InternetConnectA(m_session, good.c_str(), 0, "user", "secret", 1, INTERNET_FLAG_PASSIVE, 0), 0u);
+    EXPECT_EQ(m_api->InternetConnectA(m_session, "nowhere.quillon.test", 0, "user", "secret", 1, 0, 0), 0u);
+    EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_NAME_NOT_RESOLVED);
+    EXPECT_EQ(asked, (std::vector<std::string>{"files.quillon.test", "nowhere.quillon.test"}));
+    EXPECT_EQ(m_server->count("USER"), 1);
+}
+
+TEST_F(CurlInternetSession, EmptyUserLogsInAnonymously)
+{
+    testsupport::FtpServerOptions o;
+    o.anonymous = true;
+    startServer(o);
+    writeFile(remotePath("pub.txt"), "p");
+    const HINTERNET c = connect(INTERNET_FLAG_PASSIVE, "", "");
+    ASSERT_NE(c, 0u);
+    EXPECT_EQ(names(listAll(c)), std::vector<std::string>{"pub.txt"});
+    const auto cmds = m_server->commands();
+    EXPECT_NE(std::find(cmds.begin(), cmds.end(), "USER anonymous"), cmds.end()) << m_server->commandLog();
+}
+
+TEST_F(CurlInternetSession, PassiveModeUsesEpsvOrPasv)
+{
+    startServer();
+    writeFile(remotePath("a"), "a");
+    const HINTERNET c = connect(INTERNET_FLAG_PASSIVE);
+    ASSERT_EQ(listAll(c).size(), 1u);
+    EXPECT_GE(m_server->count("EPSV") + m_server->count("PASV"), 1);
+    EXPECT_EQ(m_server->count("EPRT") + m_server->count("PORT"), 0);
+}
+
+TEST_F(CurlInternetSession, ActiveModeUsesEprtOrPort)
+{
+    startServer();
+    writeFile(remotePath("a"), "active");
+    const HINTERNET c = connect(0);
+    ASSERT_EQ(listAll(c).size(), 1u);
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "a", localPath("a").c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_EQ(readFile(localPath("a")), "active");
+    EXPECT_GE(m_server->count("EPRT") + m_server->count("PORT"), 1);
+    EXPECT_EQ(m_server->count("EPSV") + m_server->count("PASV"), 0);
+}
+
+TEST_F(CurlInternetSession, ThroughTisGateway)
+{
+    startServer();
+    writeFile(remotePath("via.txt"), "through the gateway");
+    testsupport::FtpGateway gateway;
+    ASSERT_TRUE(gateway.running());
+    const HINTERNET s =
+        m_api->InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_PROXY, gateway.address().c_str(), nullptr, 0);
+    ASSERT_NE(s, 0u);
+    const HINTERNET c = m_api->InternetConnectA(s, m_server->address().c_str(), 0, "user", "secret", 1,
+                                                INTERNET_FLAG_PASSIVE, 0);
+    ASSERT_NE(c, 0u) << m_api->GetLastError();
+    m_session = s;
+    EXPECT_EQ(names(listAll(c)), std::vector<std::string>{"via.txt"});
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "via.txt", localPath("via.txt").c_str(), FALSE_, 0, 2, 0));
+    EXPECT_EQ(readFile(localPath("via.txt")), "through the gateway");
+    EXPECT_NE(gateway.log().find("USER user@" + m_server->address()), std::string::npos) << gateway.log();
+    EXPECT_EQ(m_server->count("USER"), 1);
+}
+
+TEST_F(CurlInternetSession, UnreachableGatewayFailsTheConnect)
+{
+    startServer();
+    const std::string proxy = "127.0.0.1:" + std::to_string(closedPort());
+    const HINTERNET s = m_api->InternetOpenA("a", INTERNET_OPEN_TYPE_PROXY, proxy.c_str(), nullptr, 0);
+    ASSERT_NE(s, 0u);  // not checked at open
+    EXPECT_EQ(m_api->InternetConnectA(s, m_server->address().c_str(), 0, "user", "secret", 1, 0, 0), 0u);
+    EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_CANNOT_CONNECT);
+    EXPECT_EQ(m_server->count("USER"), 0);
+}
+
+TEST_F(CurlInternetListing, KnownTreeWithMlsd)
+{
+    startServer();
+    makeTree();
+    const HINTERNET c = connect();
+    auto all = listAll(c);
+    EXPECT_EQ(names(all), (std::vector<std::string>{" leading", "empty", "link", "plain.txt", "sub",
+                                                    "with spaces.txt"}));
+    auto m = byName(all);
+    EXPECT_EQ(m["sub"].dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(m["plain.txt"].dwFileAttributes, FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(m["plain.txt"].nFileSizeLow, 5u);
+    EXPECT_EQ(m["plain.txt"].nFileSizeHigh, 0u);
+    EXPECT_NE(m["plain.txt"].ftLastWriteTime.dwHighDateTime, 0u);
+    EXPECT_EQ(m["with spaces.txt"].nFileSizeLow, 2u);
+    EXPECT_GE(m_server->count("MLSD"), 1);
+    EXPECT_EQ(m_server->count("LIST"), 0);
+}
+
+TEST_F(CurlInternetListing, KnownTreeWithList)
+{
+    testsupport::FtpServerOptions o;
+    o.mlsd = false;
+    startServer(o);
+    makeTree();
+    const HINTERNET c = connect();
+    auto all = listAll(c, nullptr);
+    EXPECT_EQ(names(all), (std::vector<std::string>{" leading", "empty", "link", "plain.txt", "sub",
+                                                    "with spaces.txt"}));
+    auto m = byName(all);
+    EXPECT_EQ(m["sub"].dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(m["plain.txt"].dwFileAttributes, FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(m["link"].dwFileAttributes, FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_EQ(m["plain.txt"].nFileSizeLow, 5u);
+    EXPECT_GE(m_server->count("LIST"), 1);
+    EXPECT_EQ(m_server->count("MLSD"), 0);
+}
+
+TEST_F(CurlInternetListing, EmptyFolderGives18)
+{
+    startServer();
+    makeTree();
+    const HINTERNET c = connect();
+    ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "empty"));
+    WIN32_FIND_DATAA record;
+    EXPECT_EQ(m_api->FtpFindFirstFileA(c, "*.*", &record, 0, 0), 0u);
+    EXPECT_EQ(m_api->GetLastError(), ERROR_NO_MORE_FILES);
+}
+
+TEST_F(CurlInternetListing, RelativeNamesFollowTheLastChange)
+{
+    startServer();
+    makeTree();
+    const HINTERNET c = connect();
+    EXPECT_EQ(m_api->currentDirectory(c), "/");
+    ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "sub"));
+    EXPECT_EQ(m_api->currentDirectory(c), "/sub");
+    EXPECT_EQ(names(listAll(c)), (std::vector<std::string>{"deeper", "inner.txt"}));
+    ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "deeper/.."));
+    EXPECT_EQ(m_api->currentDirectory(c), "/sub");  // the server's canonical path
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "inner.txt", localPath("i").c_str(), FALSE_, 0, 2, 0));
+    EXPECT_EQ(readFile(localPath("i")), "inner");
+    ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "/"));
+    EXPECT_EQ(listAll(c).size(), 6u);
+}
+
+TEST_F(CurlInternetListing, CwdRefusalGives12003WithTheReply)
+{
+    startServer();
+    makeTree();
+    const HINTERNET c = connect();
+    ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "sub"));
+    EXPECT_FALSE(m_api->FtpSetCurrentDirectoryA(c, "missing"));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
+    const auto [code, text] = lastResponse();
+    EXPECT_EQ(code, 550u);
+    EXPECT_EQ(text.rfind("550 ", 0), 0u) << text;
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    EXPECT_EQ(m_api->currentDirectory(c), "/sub");  // unchanged
+    EXPECT_EQ(names(listAll(c)), (std::vector<std::string>{"deeper", "inner.txt"}));
+}
+
+TEST_F(CurlInternetListing, PatternsFilterAndLongNamesAreCut)
+{
+    startServer();
+    makeTree();
+    const std::string longName(300, 'n');
+    QDir(m_remote.path()).mkpath("long");
+    writeFile(remotePath("long/" + longName.substr(0, 255)), "z");
+    const HINTERNET c = connect();
+    EXPECT_EQ(names(listAll(c, "*.txt")), (std::vector<std::string>{"plain.txt", "with spaces.txt"}));
+    EXPECT_EQ(names(listAll(c, "sub/*")), (std::vector<std::string>{"deeper", "inner.txt"}));
+    ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "long"));
+    auto all = listAll(c);
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(std::strlen(all[0].cFileName), 255u);
+}
+
+TEST_F(CurlInternetListing, FiveThousandEntriesAllArrive)
+{
+    startServer();
+    QDir(m_remote.path()).mkpath("many");
+    for (int i = 0; i < 5000; ++i) {
+        QFile f(QString::fromStdString(remotePath("many/f" + std::to_string(i))));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    const HINTERNET c = connect();
+    ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "many"));
+    const auto start = std::chrono::steady_clock::now();
+    auto all = listAll(c);
+    EXPECT_EQ(all.size(), 5000u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+TEST_F(CurlInternetTransfer, BinaryBothWaysByteExact)
+{
+    startServer();
+    const std::string bytes = randomBytes(3 * 1024 * 1024 + 17, 7);
+    writeFile(remotePath("r.bin"), bytes);
+    writeFile(localPath("l.bin"), bytes);
+    const HINTERNET c = connect();
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "r.bin", localPath("r.bin").c_str(), FALSE_, FILE_FLAG_WRITE_THROUGH,
+                                   FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_TRUE(readFile(localPath("r.bin")) == bytes);
+    ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("l.bin").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_TRUE(readFile(remotePath("up.bin")) == bytes);
+    EXPECT_GE(m_server->count("TYPE I"), 1);
+}
+
+TEST_F(CurlInternetTransfer, AsciiConvertsLineEndsBothWays)
+{
+    startServer();
+    writeFile(remotePath("dos.txt"), "one\r\ntwo\r\n\r\nthree");
+    writeFile(localPath("unix.txt"), "a\nb\r\nc\n");
+    const HINTERNET c = connect();
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "dos.txt", localPath("dos.txt").c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_ASCII, 0));
+    EXPECT_EQ(readFile(localPath("dos.txt")), "one\ntwo\n\nthree");
+    ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("unix.txt").c_str(), "unix.txt", FTP_TRANSFER_TYPE_ASCII, 0));
+    EXPECT_EQ(readFile(remotePath("unix.txt")), "a\r\nb\r\nc\r\n");
+    EXPECT_GE(m_server->count("TYPE A"), 1);
+}
+
+TEST_F(CurlInternetTransfer, AsciiUploadOfManyLines)
+{
+    startServer();
+    std::string text, expected;
+    for (int i = 0; i < 200000; ++i) {
+        text += "line " + std::to_string(i) + "\n";
+        expected += "line " + std::to_string(i) + "\r\n";
+    }
+    writeFile(localPath("big.txt"), text);
+    const HINTERNET c = connect();
+    ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("big.txt").c_str(), "big.txt", FTP_TRANSFER_TYPE_ASCII, 0));
+    EXPECT_TRUE(readFile(remotePath("big.txt")) == expected);
+}
+
+TEST_F(CurlInternetTransfer, NamesWithSpacesAndNewFileMode)
+{
+    startServer();
+    QDir(m_remote.path()).mkpath("my dir");
+    writeFile(remotePath("my dir/a b.txt"), "spaced");
+    const HINTERNET c = connect();
+    ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "my dir"));
+    EXPECT_EQ(m_api->currentDirectory(c), "/my dir");
+    const mode_t old = ::umask(022);
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "a b.txt", localPath("a b.txt").c_str(), FALSE_, 0, 2, 0));
+    ::umask(old);
+    EXPECT_EQ(readFile(localPath("a b.txt")), "spaced");
+    struct stat st {};
+    ASSERT_EQ(::stat(localPath("a b.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_EQ(folderEntries(m_local.path().toStdString()), std::vector<std::string>{"a b.txt"});
+}
+
+TEST_F(CurlInternetTransfer, DownloadReplacesAnExistingFile)
+{
+    startServer();
+    writeFile(remotePath("f"), "new");
+    writeFile(localPath("f"), "old contents");
+    const HINTERNET c = connect();
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "f", localPath("f").c_str(), FALSE_, 0, 2, 0));
+    EXPECT_EQ(readFile(localPath("f")), "new");
+}
+
+namespace {
+
+struct RecordingWatcher : CallWatcher {
+    int started = 0, progress = 0, finished = 0;
+    int cancelAfter = -1;  // cancel at this progress report
+    std::vector<CallProgress::Kind> kinds;
+    std::uint64_t lastDone = 0;
+    void callStarted(const CallProgress& w) override
+    {
+        ++started;
+        kinds.push_back(w.kind);
+    }
+    bool callProgress(const CallProgress& now) override
+    {
+        lastDone = now.done;
+        return cancelAfter < 0 || ++progress <= cancelAfter;
+    }
+    void callFinished() override { ++finished; }
+};
+
+}  // namespace
+
+TEST_F(CurlInternetTransfer, WatcherIsToldAboutEveryCall)
+{
+    startServer();
+    writeFile(remotePath("w"), randomBytes(100000, 3));
+    RecordingWatcher w;
+    m_api->setCallWatcher(&w);
+    const HINTERNET c = connect();
+    ASSERT_NE(c, 0u);
+    EXPECT_EQ(listAll(c).size(), 1u);
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "w", localPath("w").c_str(), FALSE_, 0, 2, 0));
+    EXPECT_EQ(w.started, 3);
+    EXPECT_EQ(w.finished, 3);
+    EXPECT_EQ(w.kinds, (std::vector<CallProgress::Kind>{CallProgress::Kind::Connecting, CallProgress::Kind::Listing,
+                                                          CallProgress::Kind::Downloading}));
+    m_api->setCallWatcher(nullptr);
+}
+
+TEST_F(CurlInternetTransfer, CancelledDownloadLeavesNoFileAndTheConnectionRecovers)
+{
+    startServer();
+    writeFile(remotePath("big"), randomBytes(64 * 1024 * 1024, 5));
+    writeFile(remotePath("small"), "small");
+    const HINTERNET c = connect();
+    RecordingWatcher w;
+    w.cancelAfter = 0;
+    m_api->setCallWatcher(&w);
+    EXPECT_FALSE(m_api->FtpGetFileA(c, "big", localPath("big").c_str(), FALSE_, 0, 2, 0));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_OPERATION_CANCELLED);
+    EXPECT_EQ(w.finished, 1);
+    EXPECT_TRUE(folderEntries(m_local.path().toStdString()).empty());
+    m_api->setCallWatcher(nullptr);
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "small", localPath("small").c_str(), FALSE_, 0, 2, 0));
+    EXPECT_EQ(readFile(localPath("small")), "small");
+}

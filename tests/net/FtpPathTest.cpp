@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include "net/FtpPath.h"
+
+using namespace net;
+
+TEST(FtpPath, ServerNameWithoutPortUsesFallbackOr21)
+{
+    auto a = parseServerName("ftp.example.org", 0);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->host, "ftp.example.org");
+    EXPECT_EQ(a->port, 21);
+    auto b = parseServerName("127.0.0.1", 2121);
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->port, 2121);
+}
+
+TEST(FtpPath, PortInNameWins)
+{
+    auto a = parseServerName("127.0.0.1:2121", 5000);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->host, "127.0.0.1");
+    EXPECT_EQ(a->port, 2121);
+    EXPECT_FALSE(a->ipv6);
+}
+
+TEST(FtpPath, Ipv6Forms)
+{
+    auto a = parseServerName("[::1]:2121", 0);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->host, "::1");
+    EXPECT_EQ(a->port, 2121);
+    EXPECT_TRUE(a->ipv6);
+    EXPECT_EQ(urlAuthority(*a), "[::1]:2121");
+    EXPECT_EQ(gatewayTarget(*a), "[::1]:2121");
+    auto b = parseServerName("::1", 0);
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->host, "::1");
+    EXPECT_EQ(b->port, 21);
+    auto c = parseServerName("[::1]", 0);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->host, "::1");
+}
+
+TEST(FtpPath, BadServerNames)
+{
+    EXPECT_FALSE(parseServerName("", 0));
+    EXPECT_FALSE(parseServerName("host:", 0));
+    EXPECT_FALSE(parseServerName("host:0", 0));
+    EXPECT_FALSE(parseServerName("host:70000", 0));
+    EXPECT_FALSE(parseServerName("host:21x", 0));
+    EXPECT_FALSE(parseServerName("[::1", 0));
+    EXPECT_FALSE(parseServerName("[::1]x", 0));
+    EXPECT_FALSE(parseServerName("a b", 0));
+    EXPECT_FALSE(parseServerName("user@host", 0));
+}
+
+TEST(FtpPath, GatewayTargetLeavesOutDefaultPort)
+{
+    EXPECT_EQ(gatewayTarget(*parseServerName("srv", 0)), "srv");
+    EXPECT_EQ(gatewayTarget(*parseServerName("srv:2121", 0)), "srv:2121");
+}
+
+TEST(FtpPath, AddressLiterals)
+{
+    EXPECT_TRUE(isAddressLiteral("127.0.0.1"));
+    EXPECT_TRUE(isAddressLiteral("::1"));
+    EXPECT_FALSE(isAddressLiteral("localhost"));
+    EXPECT_FALSE(isAddressLiteral("ftp.example.org"));
+}
+
+TEST(FtpPath, LineBreaks)
+{
+    EXPECT_TRUE(hasLineBreak("a\rb"));
+    EXPECT_TRUE(hasLineBreak("a\nb"));
+    EXPECT_TRUE(hasLineBreak(std::string_view("a\0b", 3)));
+    EXPECT_FALSE(hasLineBreak("a b\t"));
+}
+
+TEST(FtpPath, ResolvePath)
+{
+    EXPECT_EQ(resolvePath("/pub", "file.txt"), "/pub/file.txt");
+    EXPECT_EQ(resolvePath("/pub/", "a"), "/pub/a");
+    EXPECT_EQ(resolvePath("/", "a"), "/a");
+    EXPECT_EQ(resolvePath("", "a"), "/a");
+    EXPECT_EQ(resolvePath("/pub", "/etc/x"), "/etc/x");
+    EXPECT_EQ(resolvePath("/pub", ".."), "/pub/..");
+}
+
+TEST(FtpPath, UrlPathIsAbsoluteAndEscaped)
+{
+    EXPECT_EQ(urlPath("/", true), "/%2F/");
+    EXPECT_EQ(urlPath("/pub/docs", true), "/%2Fpub/docs/");
+    EXPECT_EQ(urlPath("/pub/a file.txt", false), "/%2Fpub/a%20file.txt");
+    EXPECT_EQ(urlPath("/ lead/100%;#?", false), "/%2F%20lead/100%25%3B%23%3F");
+    EXPECT_EQ(urlPath("/a/../b", true), "/%2Fa/../b/");
+    EXPECT_EQ(urlPath("/\xC3\xA9", false), "/%2F%C3%A9");
+}
+
+TEST(FtpPath, PwdReply)
+{
+    EXPECT_EQ(parsePwdReply("257 \"/pub\" is the current directory.\r\n"), "/pub");
+    EXPECT_EQ(parsePwdReply("257 \"/a \"\"q\"\" b\" ok\r\n"), "/a \"q\" b");
+    EXPECT_FALSE(parsePwdReply("257 no quotes\r\n"));
+    EXPECT_FALSE(parsePwdReply("257 \"unterminated\r\n"));
+}
+
+TEST(FtpPath, Wildcards)
+{
+    EXPECT_TRUE(wildcardMatch("*.*", "noext"));
+    EXPECT_TRUE(wildcardMatch("*", ".hidden"));
+    EXPECT_TRUE(wildcardMatch("*.txt", "a.b.txt"));
+    EXPECT_FALSE(wildcardMatch("*.txt", "a.txt.gz"));
+    EXPECT_TRUE(wildcardMatch("a?c", "abc"));
+    EXPECT_FALSE(wildcardMatch("a?c", "ac"));
+    EXPECT_TRUE(wildcardMatch("exact", "exact"));
+    EXPECT_FALSE(wildcardMatch("exact", "exact2"));
+    EXPECT_TRUE(hasWildcard("*.x"));
+    EXPECT_FALSE(hasWildcard("name"));
+}
+
+TEST(FtpPath, CrlfEncoderAddsCrOnlyWhereMissing)
+{
+    CrlfEncoder e;
+    std::string out;
+    e.encode("a\nb\r\nc\n\n", out);
+    EXPECT_EQ(out, "a\r\nb\r\nc\r\n\r\n");
+}
+
+TEST(FtpPath, CrlfEncoderAcrossChunkBoundary)
+{
+    CrlfEncoder e;
+    std::string out;
+    e.encode("line\r", out);
+    e.encode("\nnext\n", out);
+    e.encode("\r", out);
+    e.encode("x\n", out);
+    EXPECT_EQ(out, "line\r\nnext\r\n\rx\r\n");
+}

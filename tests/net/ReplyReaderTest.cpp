@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include "net/ReplyReader.h"
+
+using net::ReplyReader;
+
+TEST(ReplyReader, SingleLineReply)
+{
+    ReplyReader r;
+    EXPECT_TRUE(r.feed("220 Ready.\r\n"));
+    ASSERT_EQ(r.replies().size(), 1u);
+    EXPECT_EQ(r.last()->code, 220);
+    EXPECT_EQ(r.last()->text, "220 Ready.\r\n");
+}
+
+TEST(ReplyReader, MultiLineReplyKeepsEveryLine)
+{
+    ReplyReader r;
+    EXPECT_TRUE(r.feed("211-Features:\r\n MLST type*;\r\n211-not the end\r\n UTF8\r\n211 End\r\n"));
+    ASSERT_EQ(r.replies().size(), 1u);
+    EXPECT_EQ(r.last()->code, 211);
+    EXPECT_EQ(r.last()->text, "211-Features:\r\n MLST type*;\r\n211-not the end\r\n UTF8\r\n211 End\r\n");
+}
+
+TEST(ReplyReader, OtherCodeInsideMultiLineIsText)
+{
+    ReplyReader r;
+    EXPECT_TRUE(r.feed("230-Welcome\r\n200 still text\r\n230 Logged in.\r\n"));
+    ASSERT_EQ(r.replies().size(), 1u);
+    EXPECT_EQ(r.last()->code, 230);
+}
+
+TEST(ReplyReader, BytesArrivingOneByOne)
+{
+    const std::string stream = "331 Password?\r\n230-Hi\r\n230 OK\r\n257 \"/\" is cwd\n";
+    ReplyReader r;
+    for (char c : stream)
+        ASSERT_TRUE(r.feed(std::string_view(&c, 1)));
+    ASSERT_EQ(r.replies().size(), 3u);
+    EXPECT_EQ(r.replies()[0].code, 331);
+    EXPECT_EQ(r.replies()[1].text, "230-Hi\r\n230 OK\r\n");
+    EXPECT_EQ(r.replies()[2].text, "257 \"/\" is cwd\r\n");  // bare LF ends a line too
+    ASSERT_NE(r.lastWithCode(331), nullptr);
+    EXPECT_EQ(r.lastWithCode(500), nullptr);
+}
+
+TEST(ReplyReader, PartialReplyIsNotComplete)
+{
+    ReplyReader r;
+    EXPECT_TRUE(r.feed("150-Opening\r\n150"));
+    EXPECT_TRUE(r.replies().empty());
+    EXPECT_TRUE(r.feed(" done\r\n"));
+    ASSERT_EQ(r.replies().size(), 1u);
+}
+
+TEST(ReplyReader, ClearKeepsPartialLine)
+{
+    ReplyReader r;
+    EXPECT_TRUE(r.feed("200 OK\r\n22"));
+    r.clear();
+    EXPECT_TRUE(r.feed("6 Done\r\n"));
+    ASSERT_EQ(r.replies().size(), 1u);
+    EXPECT_EQ(r.last()->code, 226);
+}
+
+TEST(ReplyReader, HttpAnswerIsNotFtp)
+{
+    ReplyReader r;
+    EXPECT_FALSE(r.feed("HTTP/1.1 400 Bad Request\r\n"));
+    EXPECT_TRUE(r.failed());
+    EXPECT_FALSE(r.feed("200 OK\r\n"));  // stays failed
+    r.reset();
+    EXPECT_TRUE(r.feed("200 OK\r\n"));
+}
+
+TEST(ReplyReader, CodesOutsideOneToFiveAreRejected)
+{
+    ReplyReader a;
+    EXPECT_FALSE(a.feed("600 what\r\n"));
+    ReplyReader b;
+    EXPECT_FALSE(b.feed("20 short\r\n"));
+    ReplyReader c;
+    EXPECT_FALSE(c.feed("200x\r\n"));
+}
+
+TEST(ReplyReader, OverlongLineFailsWithBoundedMemory)
+{
+    ReplyReader r;
+    const std::string chunk(4096, 'x');
+    EXPECT_TRUE(r.feed("200 "));
+    bool ok = true;
+    for (int i = 0; i < 40 && ok; ++i)  // 160 KiB without a line end
+        ok = r.feed(chunk);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(r.failed());
+}
+
+TEST(ReplyReader, LongestAllowedLinePasses)
+{
+    ReplyReader r;
+    std::string line = "200 " + std::string(ReplyReader::kMaxLine - 4, 'y') + "\r\n";
+    EXPECT_TRUE(r.feed(line));
+    ASSERT_EQ(r.replies().size(), 1u);
+}

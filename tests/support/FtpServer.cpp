@@ -1,0 +1,126 @@
+#include "FtpServer.h"
+
+#include <QFile>
+
+#include <cctype>
+
+namespace testsupport {
+namespace {
+
+// Starts the script and reads "PORT <n>" from its first output line; 0 on failure.
+int startScript(QProcess& process, const QString& script, const QStringList& args)
+{
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(QStringLiteral("/usr/bin/python3"), QStringList{script} + args);
+    if (!process.waitForStarted(10000))
+        return 0;
+    QByteArray out;
+    while (!out.contains('\n')) {
+        if (!process.waitForReadyRead(15000))
+            return 0;
+        out += process.readAllStandardOutput();
+    }
+    const QByteArray line = out.left(out.indexOf('\n')).trimmed();
+    if (!line.startsWith("PORT "))
+        return 0;
+    bool ok = false;
+    const int port = line.mid(5).toInt(&ok);
+    return ok ? port : 0;
+}
+
+void stopScript(QProcess& process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(3000)) {
+        process.kill();
+        process.waitForFinished(3000);
+    }
+}
+
+std::string readAll(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll().toStdString();
+}
+
+}  // namespace
+
+std::vector<std::string> splitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(std::move(line));
+        start = end + 1;
+    }
+    return lines;
+}
+
+FtpServer::FtpServer(std::string root, FtpServerOptions options)
+    : m_root(std::move(root)), m_options(std::move(options))
+{
+    QStringList args{"--root", QString::fromStdString(m_root),
+                     "--log", m_logDir.filePath("commands.log"),
+                     "--user", QString::fromStdString(m_options.user),
+                     "--password", QString::fromStdString(m_options.password)};
+    if (m_options.anonymous)
+        args << "--anonymous";
+    if (!m_options.mlsd)
+        args << "--no-mlsd";
+    m_port = startScript(m_process, QStringLiteral(QUILLON_FTPSERVER_SCRIPT), args);
+}
+
+FtpServer::~FtpServer() { stopScript(m_process); }
+
+std::string FtpServer::address() const { return "127.0.0.1:" + std::to_string(m_port); }
+
+std::string FtpServer::commandLog() const { return readAll(m_logDir.filePath("commands.log")); }
+
+std::vector<std::string> FtpServer::commands() const { return splitLines(commandLog()); }
+
+int FtpServer::count(std::string_view verb) const
+{
+    int n = 0;
+    for (const std::string& line : commands()) {
+        if (line.size() < verb.size())
+            continue;
+        bool same = true;
+        for (std::size_t i = 0; i < verb.size() && same; ++i)
+            same = std::toupper(static_cast<unsigned char>(line[i])) ==
+                   std::toupper(static_cast<unsigned char>(verb[i]));
+        if (same && (line.size() == verb.size() || line[verb.size()] == ' '))
+            ++n;
+    }
+    return n;
+}
+
+void FtpServer::clearLog()
+{
+    QFile f(m_logDir.filePath("commands.log"));
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.close();
+}
+
+FtpGateway::FtpGateway()
+{
+    m_port = startScript(m_process, QStringLiteral(QUILLON_FTPGATEWAY_SCRIPT),
+                         {"--log", m_logDir.filePath("gateway.log")});
+}
+
+FtpGateway::~FtpGateway() { stopScript(m_process); }
+
+std::string FtpGateway::address() const { return "127.0.0.1:" + std::to_string(m_port); }
+
+std::string FtpGateway::log() const { return readAll(m_logDir.filePath("gateway.log")); }
+
+}  // namespace testsupport

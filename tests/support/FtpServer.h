@@ -1,0 +1,79 @@
+#pragma once
+// Loopback FTP servers for tests.
+//
+//   testsupport::FtpServer server(dir.path().toStdString());   // user "user", password "secret"
+//   ASSERT_TRUE(server.running());
+//   api.InternetConnectA(session, server.address().c_str(), 0, "user", "secret", 1, 0, 0);
+//   EXPECT_EQ(server.count("USER"), 1);
+//
+// FtpServer runs tests/support/ftpserver.py (pyftpdlib, /usr/bin/python3) on a free
+// port of 127.0.0.1, serving `root`; FtpGateway runs tests/support/ftpgateway.py, a
+// TIS-style gateway (log in as "user@host:port"). Both stop in the destructor.
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace testsupport {
+
+struct FtpServerOptions {
+    std::string user = "user";      // empty: no named account
+    std::string password = "secret";
+    bool anonymous = false;         // also accept "anonymous" (read-only: list and download)
+    bool mlsd = true;               // false: no MLSD/MLST, FEAT does not offer them (clients use LIST)
+};
+
+class FtpServer {
+public:
+    explicit FtpServer(std::string root, FtpServerOptions options = {});
+    ~FtpServer();
+    FtpServer(const FtpServer&) = delete;
+    FtpServer& operator=(const FtpServer&) = delete;
+
+    bool running() const { return m_port != 0; }
+    int port() const { return m_port; }
+    std::string address() const;          // "127.0.0.1:<port>"
+    const std::string& root() const { return m_root; }
+    const FtpServerOptions& options() const { return m_options; }
+
+    // Commands received so far, one per line ("PASS ******" for passwords), all connections.
+    std::string commandLog() const;
+    std::vector<std::string> commands() const;
+    // How many received commands start with `verb` as a whole word ("USER", "CWD", "RETR"...).
+    int count(std::string_view verb) const;
+    void clearLog();
+
+private:
+    std::string m_root;
+    FtpServerOptions m_options;
+    QTemporaryDir m_logDir;
+    QProcess m_process;
+    int m_port = 0;
+};
+
+class FtpGateway {
+public:
+    FtpGateway();
+    ~FtpGateway();
+    FtpGateway(const FtpGateway&) = delete;
+    FtpGateway& operator=(const FtpGateway&) = delete;
+
+    bool running() const { return m_port != 0; }
+    int port() const { return m_port; }
+    std::string address() const;          // "127.0.0.1:<port>"
+    // The "USER user@host[:port]" lines the gateway received, one per line.
+    std::string log() const;
+
+private:
+    QTemporaryDir m_logDir;
+    QProcess m_process;
+    int m_port = 0;
+};
+
+// Splits a log into its lines (no line ends).
+std::vector<std::string> splitLines(const std::string& text);
+
+}  // namespace testsupport
