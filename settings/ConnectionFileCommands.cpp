@@ -1,0 +1,50 @@
+#include "settings/ConnectionFileCommands.h"
+
+namespace settings {
+
+QString saveFailureMessage(const FileResult& result)
+{
+    return QStringLiteral("Could not save the connection to %1: %2.").arg(result.path, result.reason());
+}
+
+QString openFailureMessage(const FileResult& result)
+{
+    return QStringLiteral("Could not open the connection file %1: %2.").arg(result.path, result.reason());
+}
+
+bool saveConnection(app::UiInterface& ui, QWidget* parent, CommonDialog& dlg,
+                    const ConnectionFields& fields)
+{
+    const QString path = dlg.ShowSave(ui, parent);
+    if (path.isEmpty())
+        return false;
+    const FileResult result = saveSettingsFile(path, fields);
+    if (!result.ok()) {
+        ui.MsgBox(parent, saveFailureMessage(result), app::MsgStyle::OkOnly);
+        return false;
+    }
+    return true;
+}
+
+std::optional<ConnectionFields> openConnection(app::UiInterface& ui, QWidget* parent,
+                                               CommonDialog& dlg)
+{
+    const QString path = dlg.ShowOpen(ui, parent);
+    if (path.isEmpty())
+        return std::nullopt;
+    FileResult result = loadSettingsFile(path);
+    if (!result.ok()) {
+        ui.MsgBox(parent, openFailureMessage(result), app::MsgStyle::OkOnly);
+        return std::nullopt;
+    }
+    return result.fields;
+}
+
+std::optional<ConnectionFields> openConnectionFromButton(app::UiInterface& ui, QWidget* parent,
+                                                         CommonDialog& dlg)
+{
+    dlg.setFilter(kOpenButtonFilter);
+    return openConnection(ui, parent, dlg);
+}
+
+}  // namespace settings

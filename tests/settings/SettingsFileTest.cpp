@@ -1,0 +1,207 @@
+#include "settings/ConnectionFile.h"
+#include "UnprivilegedRun.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace settings;
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void writeAll(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(data), data.size());
+}
+
+mode_t modeOf(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return 0;
+    return st.st_mode & 07777;
+}
+
+}  // namespace
+
+TEST(SettingsFile, SaveWritesTheExactBytes)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("site.kvx");
+    const auto r = saveSettingsFile(path, {"S", "U", "P"});
+    ASSERT_TRUE(r.ok()) << r.reason().toStdString();
+    EXPECT_EQ(readAll(path), QByteArray("\"S\",\"U\",\"P\"\r\n"));
+}
+
+TEST(SettingsFile, SaveThenLoadRestoresTheFields)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("round.kvx");
+    const ConnectionFields fields{QStringLiteral(" ftp.bärenhof.test"), "a,b", ""};
+    ASSERT_TRUE(saveSettingsFile(path, fields).ok());
+    const auto r = loadSettingsFile(path);
+    ASSERT_TRUE(r.ok()) << r.reason().toStdString();
+    EXPECT_EQ(r.fields, fields);
+}
+
+TEST(SettingsFile, NewFileIsOwnerReadWriteOnly)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("secret.kvx");
+    const mode_t old = ::umask(0);  // the widest umask must not widen the file
+    const auto r = saveSettingsFile(path, {"h", "u", "p"});
+    ::umask(old);
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(modeOf(path), 0600u);
+}
+
+TEST(SettingsFile, ReplacingAWorldReadableFileNarrowsIt)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("old.kvx");
+    writeAll(path, "\"a\",\"b\",\"c\"\r\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0644), 0);
+    ASSERT_TRUE(saveSettingsFile(path, {"h", "u", "p"}).ok());
+    EXPECT_EQ(modeOf(path), 0600u);
+    EXPECT_EQ(readAll(path), QByteArray("\"h\",\"u\",\"p\"\r\n"));
+}
+
+TEST(SettingsFile, SaveReplacesALongerFileCompletely)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("long.kvx");
+    writeAll(path, QByteArray(4096, 'x'));
+    ASSERT_TRUE(saveSettingsFile(path, {"h", "u", "p"}).ok());
+    EXPECT_EQ(readAll(path), QByteArray("\"h\",\"u\",\"p\"\r\n"));
+}
+
+TEST(SettingsFile, SaveLeavesNoTemporaryFilesBehind)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(saveSettingsFile(dir.filePath("a.kvx"), {"h", "u", "p"}).ok());
+    ASSERT_TRUE(saveSettingsFile(dir.filePath("a.kvx"), {"h2", "u", "p"}).ok());
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.kvx"});
+}
+
+TEST(SettingsFile, UnwritableFolderLeavesTheOldFileIntact)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("locked");
+    ASSERT_TRUE(QDir().mkdir(folder));
+    const QString path = folder + "/keep.kvx";
+    const QByteArray old("\"old\",\"user\",\"pw\"\r\n");
+    writeAll(path, old);
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0666), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
+
+    const bool failedCleanly = testsupport::runUnprivileged([&] {
+        const auto r = saveSettingsFile(path, {"new", "u", "p"});
+        return !r.ok() && r.error == FileError::CannotCreate && r.path == path
+            && r.reason().contains("permission denied");
+    });
+    ::chmod(QFile::encodeName(folder).constData(), 0755);
+    EXPECT_TRUE(failedCleanly);
+    EXPECT_EQ(readAll(path), old);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"keep.kvx"});
+}
+
+TEST(SettingsFile, ReadOnlyFileIsNotReplaced)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("readonly.kvx");
+    const QByteArray old("\"old\",\"user\",\"pw\"\r\n");
+    writeAll(path, old);
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0777), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0444), 0);
+
+    EXPECT_TRUE(testsupport::runUnprivileged([&] {
+        const auto r = saveSettingsFile(path, {"new", "u", "p"});
+        return r.error == FileError::CannotCreate && r.reason().startsWith("the file cannot be created");
+    }));
+    EXPECT_EQ(readAll(path), old);
+    EXPECT_EQ(modeOf(path), 0444u);
+}
+
+TEST(SettingsFile, SaveIntoMissingFolderCannotCreate)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("nowhere/site.kvx");
+    const auto r = saveSettingsFile(path, {"h", "u", "p"});
+    EXPECT_EQ(r.error, FileError::CannotCreate);
+    EXPECT_EQ(r.path, path);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("nowhere")));
+}
+
+TEST(SettingsFile, SaveOntoAFolderFails)
+{
+    QTemporaryDir dir;
+    const auto r = saveSettingsFile(dir.path(), {"h", "u", "p"});
+    EXPECT_EQ(r.error, FileError::CannotCreate);
+    EXPECT_TRUE(QFileInfo(dir.path()).isDir());
+}
+
+TEST(SettingsFile, LoadMissingFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("absent.kvx");
+    const auto r = loadSettingsFile(path);
+    EXPECT_EQ(r.error, FileError::DoesNotExist);
+    EXPECT_EQ(r.reason(), "the file does not exist");
+    EXPECT_FALSE(r.fields.has_value());
+    EXPECT_FALSE(QFileInfo::exists(path));
+}
+
+TEST(SettingsFile, LoadFileWithTwoValues)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("two.kvx");
+    writeAll(path, "\"h\",\"u\"\r\n");
+    const auto r = loadSettingsFile(path);
+    EXPECT_EQ(r.error, FileError::EndsEarly);
+    EXPECT_EQ(r.reason(), "the file ends before the third value");
+    EXPECT_FALSE(r.fields.has_value());
+}
+
+TEST(SettingsFile, LoadAFolderCannotRead)
+{
+    QTemporaryDir dir;
+    const auto r = loadSettingsFile(dir.path());
+    EXPECT_EQ(r.error, FileError::CannotRead);
+}
+
+TEST(SettingsFile, LoadUnreadableFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("closed.kvx");
+    writeAll(path, "\"h\",\"u\",\"p\"\r\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0200), 0);
+    EXPECT_TRUE(testsupport::runUnprivileged([&] {
+        const auto r = loadSettingsFile(path);
+        return r.error == FileError::CannotRead && !r.fields && r.reason().contains("cannot be read");
+    }));
+}
+
+TEST(SettingsFile, LoadReadsTheBareThreeLineForm)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("bare.kvx");
+    writeAll(path, "ftp.lindenrow.test\r\nana\r\nsecret\r\n");
+    const auto r = loadSettingsFile(path);
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r.fields, (ConnectionFields{"ftp.lindenrow.test", "ana", "secret"}));
+}
