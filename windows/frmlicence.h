@@ -1,0 +1,21 @@
+#pragma once
+// The licence window: the agreement shown line by line in a list.
+
+#include <QWidget>
+
+class QListWidget;
+
+namespace windows {
+
+class frmlicence : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmlicence(QWidget* parent = nullptr);
+
+    QListWidget* List1() const { return m_List1; }
+
+private:
+    QListWidget* m_List1;
+};
+
+}  // namespace windows
