@@ -1,3 +1,4 @@
+#include "support/Wait.h"
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModel>
@@ -374,7 +375,7 @@ TEST_F(RemoteTreeTest, LastAddedNodeIsMadeVisible)
     QTreeWidgetItem* last = m_tree.find("srv/pub/f399");
     EXPECT_TRUE(m_tree.find("srv")->isExpanded());
     EXPECT_TRUE(m_tree.find("srv/pub")->isExpanded());
-    QTRY_VERIFY(m_tree.viewport()->rect().contains(m_tree.visualItemRect(last)));
+    WAIT_FOR(m_tree.viewport()->rect().contains(m_tree.visualItemRect(last)));
     EXPECT_GT(m_tree.verticalScrollBar()->value(), 0);
     EXPECT_FALSE(m_tree.visualItemRect(m_tree.find("srv")).intersects(m_tree.viewport()->rect()));
 }
@@ -394,7 +395,7 @@ TEST_F(RemoteTreeTest, DoubleClickOnEmptyAreaEmitsDblClick)
     const QPoint empty(m_tree.viewport()->width() / 2, m_tree.viewport()->height() - 4);
     ASSERT_EQ(m_tree.itemAt(empty), nullptr);
     QTest::mouseDClick(m_tree.viewport(), Qt::LeftButton, {}, empty);
-    QTRY_COMPARE(spy.count(), 1);
+    WAIT_FOR((spy.count()) == (1));
 }
 
 TEST_F(RemoteTreeTest, DoubleClickOnNodeSelectsItThenEmits)
@@ -409,7 +410,7 @@ TEST_F(RemoteTreeTest, DoubleClickOnNodeSelectsItThenEmits)
     QSignalSpy spy(&m_tree, &RemoteTree::DblClick);
 
     QTest::mouseDClick(m_tree.viewport(), Qt::LeftButton, {}, centreOf(pub));
-    QTRY_COMPARE(spy.count(), 1);
+    WAIT_FOR((spy.count()) == (1));
     EXPECT_EQ(selectedAtSignal, pub);
     // The tree itself neither expands nor edits on a double-click.
     EXPECT_FALSE(pub->isExpanded());
@@ -423,7 +424,7 @@ TEST_F(RemoteTreeTest, RightDoubleClickIsNotADblClick)
     QSignalSpy spy(&m_tree, &RemoteTree::DblClick);
     QTest::mouseDClick(m_tree.viewport(), Qt::RightButton, {}, centreOf(m_tree.find("srv")));
     QTest::mouseDClick(m_tree.viewport(), Qt::LeftButton, {}, centreOf(m_tree.find("srv")));
-    QTRY_COMPARE(spy.count(), 1);
+    WAIT_FOR((spy.count()) == (1));
     EXPECT_EQ(spy.count(), 1);
 }
 
@@ -452,7 +453,7 @@ TEST_F(RemoteTreeTest, HundredThousandChildrenAreAddedAndFound)
         EXPECT_EQ(RemoteTree::image(item), i % 10 ? "leaf" : "closed");
     }
     QTreeWidgetItem* last = root->child(kCount - 1);
-    QTRY_VERIFY(m_tree.viewport()->rect().contains(m_tree.visualItemRect(last)));
+    WAIT_FOR(m_tree.viewport()->rect().contains(m_tree.visualItemRect(last)));
 
     m_tree.removeChildren(root);
     EXPECT_EQ(m_tree.nodeCount(), 1);

@@ -1,5 +1,6 @@
 // The drive, folder and file lists wired the way the main window wires them.
 
+#include "support/Wait.h"
 #include "TestTree.h"
 #include "transfer/DirList.h"
 #include "transfer/DriveList.h"
@@ -134,7 +135,7 @@ TEST(LocalListsChain, DriveThatLostItsMediumAfterStartFallsBack)
     ASSERT_TRUE(QDir(stick).removeRecursively());
     QTest::keyClick(&pane.Drive1, Qt::Key_Down);  // the user picks the stick
 
-    QTRY_COMPARE(pane.m_driveChanges, 2);
+    WAIT_FOR((pane.m_driveChanges) == (2));
     EXPECT_EQ(pane.Drive1.Drive(), "/");
     EXPECT_EQ(pane.Dir1.Path(), "/");
     EXPECT_EQ(pane.File1.Path(), "/");
@@ -156,7 +157,7 @@ TEST(LocalListsChain, OpeningAFolderMovesTheFileListAndClearsItsSelection)
     pane.Dir1.setCurrentItem(sub);
     QTest::keyClick(&pane.Dir1, Qt::Key_Return);
 
-    QTRY_COMPARE(pane.File1.Path(), tmp.path() + "/sub");
+    WAIT_FOR((pane.File1.Path()) == (tmp.path() + "/sub"));
     EXPECT_EQ(pane.File1.FileName(), "");
     EXPECT_EQ(pane.File1.count(), 1);
     EXPECT_EQ(pane.File1.item(0)->text(), "inner.txt");

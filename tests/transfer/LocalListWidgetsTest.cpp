@@ -1,3 +1,4 @@
+#include "support/Wait.h"
 #include "TestTree.h"
 #include "transfer/DirList.h"
 #include "transfer/DriveList.h"
@@ -94,11 +95,11 @@ TEST(DriveList, PickingAnEntryEmitsChange)
     QSignalSpy spy(&drive, &DriveList::Change);
 
     QTest::keyClick(&drive, Qt::Key_Down);
-    QTRY_COMPARE(spy.count(), 1);
+    WAIT_FOR((spy.count()) == (1));
     EXPECT_EQ(drive.Drive(), tmp.path());
 
     QTest::keyClick(&drive, Qt::Key_Up);
-    QTRY_COMPARE(spy.count(), 2);
+    WAIT_FOR((spy.count()) == (2));
     EXPECT_EQ(drive.Drive(), "/");
 }
 
@@ -184,7 +185,7 @@ TEST_F(DirListTest, DoubleClickOpensASubfolder)
     QSignalSpy spy(&dir, &DirList::Change);
 
     doubleClick(dir, itemNamed(dir, "alpha"));
-    QTRY_COMPARE(spy.count(), 1);
+    WAIT_FOR((spy.count()) == (1));
     EXPECT_EQ(dir.Path(), m_b + "/alpha");
     EXPECT_EQ(texts(dir), QStringList({m_tmp.path(), "a", "b", "alpha", "x"}));
 }
@@ -197,7 +198,7 @@ TEST_F(DirListTest, EnterOnAChainItemGoesUp)
 
     dir.setCurrentRow(1);
     QTest::keyClick(&dir, Qt::Key_Return);
-    QTRY_COMPARE(spy.count(), 1);
+    WAIT_FOR((spy.count()) == (1));
     EXPECT_EQ(dir.Path(), m_tmp.path() + "/a");
     EXPECT_EQ(texts(dir), QStringList({m_tmp.path(), "a", "b", "sib"}));
 }
@@ -340,11 +341,11 @@ TEST_F(FileListTest, DoubleClickAndEnterRaiseDblClick)
     EXPECT_EQ(spy.count(), 0);
 
     doubleClick(files, itemNamed(files, "b.txt"));
-    QTRY_COMPARE(spy.count(), 1);
+    WAIT_FOR((spy.count()) == (1));
     EXPECT_EQ(files.FileName(), "b.txt");
 
     ASSERT_TRUE(files.setFileName("readme"));
     QTest::keyClick(&files, Qt::Key_Enter);
-    QTRY_COMPARE(spy.count(), 2);
+    WAIT_FOR((spy.count()) == (2));
     EXPECT_EQ(files.FileName(), "readme");
 }

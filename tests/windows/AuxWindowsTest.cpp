@@ -1,5 +1,5 @@
 #include "AnimationFakes.h"
-#include "Wait.h"
+#include "support/Wait.h"
 #include "windows/AuxTexts.h"
 #include "windows/AuxWindows.h"
 

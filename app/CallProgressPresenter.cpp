@@ -1,0 +1,88 @@
+#include "app/CallProgressPresenter.h"
+
+#include <QLocale>
+
+namespace app {
+
+namespace {
+
+QString mebibytes(std::uint64_t bytes)
+{
+    return QString::number(static_cast<double>(bytes) / (1024.0 * 1024.0), 'f', 1);
+}
+
+}  // namespace
+
+CallProgressPresenter::CallProgressPresenter(ProgressView& view, Clock clock) : m_view(view), m_clock(std::move(clock))
+{
+}
+
+void CallProgressPresenter::callStarted(const net::CallProgress&)
+{
+    m_start = m_clock();
+    m_running = true;
+    m_shown = false;
+}
+
+bool CallProgressPresenter::callProgress(const net::CallProgress& now)
+{
+    if (!m_running)
+        return true;
+    const auto elapsed = m_clock() - m_start;
+    if (!m_shown && elapsed < kShowAfter) {
+        m_view.pumpEvents(false);
+        return true;
+    }
+    const double seconds = std::chrono::duration<double>(elapsed).count();
+    const double rate = seconds > 0 ? static_cast<double>(now.done) / seconds : 0.0;
+    int value = 0;
+    int maximum = 0;
+    if (now.total > 0) {
+        maximum = 1000;
+        value = static_cast<int>(std::min<std::uint64_t>(now.done, now.total) * 1000 / now.total);
+    }
+    m_view.showProgress(describe(now, rate), value, maximum);
+    m_shown = true;
+    m_view.pumpEvents(true);
+    return !m_view.cancelRequested();
+}
+
+void CallProgressPresenter::callFinished()
+{
+    if (m_shown)
+        m_view.hideProgress();
+    m_running = false;
+    m_shown = false;
+}
+
+QString CallProgressPresenter::describe(const net::CallProgress& now, double bytesPerSecond)
+{
+    const QString subject = QString::fromLocal8Bit(now.subject.c_str());
+    using Kind = net::CallProgress::Kind;
+    auto moving = [&](const QString& verb) {
+        QString text = verb + QLatin1Char(' ') + subject + QStringLiteral(": ") + mebibytes(now.done);
+        if (now.total > 0)
+            text += QStringLiteral(" of ") + mebibytes(now.total);
+        text += QStringLiteral(" MiB");
+        if (bytesPerSecond > 0)
+            text += QStringLiteral(", ") + QString::number(bytesPerSecond / (1024.0 * 1024.0), 'f', 0) +
+                    QStringLiteral(" MiB/s");
+        return text;
+    };
+    switch (now.kind) {
+    case Kind::Connecting:
+        return QStringLiteral("Connecting to ") + subject + QStringLiteral("...");
+    case Kind::Listing:
+        return QStringLiteral("Listing ") + subject + QStringLiteral(": ") +
+               QLocale(QLocale::English).toString(static_cast<qulonglong>(now.done)) + QStringLiteral(" entries");
+    case Kind::ChangingDirectory:
+        return QStringLiteral("Opening ") + subject + QStringLiteral("...");
+    case Kind::Downloading:
+        return moving(QStringLiteral("Downloading"));
+    case Kind::Uploading:
+        return moving(QStringLiteral("Uploading"));
+    }
+    return subject;
+}
+
+}  // namespace app

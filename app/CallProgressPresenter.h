@@ -1,0 +1,48 @@
+#pragma once
+// Shows a progress window for an Internet call that has run for half a second,
+// and turns its "Cancel" into a cancelled call. Time and the window are
+// injected so that tests run without a clock or a screen.
+
+#include <QString>
+#include <chrono>
+#include <functional>
+
+#include "net/InternetApi.h"
+
+namespace app {
+
+class ProgressView {
+public:
+    virtual ~ProgressView() = default;
+    // maximum 0: no known total (a busy bar).
+    virtual void showProgress(const QString& text, int value, int maximum) = 0;
+    virtual void hideProgress() = 0;
+    // Lets the windows repaint (and, once the progress window shows, take its Cancel).
+    virtual void pumpEvents(bool progressShown) = 0;
+    virtual bool cancelRequested() const = 0;
+};
+
+class CallProgressPresenter : public net::CallWatcher {
+public:
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    static constexpr std::chrono::milliseconds kShowAfter{500};
+
+    CallProgressPresenter(ProgressView& view, Clock clock = &std::chrono::steady_clock::now);
+
+    void callStarted(const net::CallProgress& what) override;
+    bool callProgress(const net::CallProgress& now) override;
+    void callFinished() override;
+
+    bool shown() const { return m_shown; }
+    bool running() const { return m_running; }
+    static QString describe(const net::CallProgress& now, double bytesPerSecond);
+
+private:
+    ProgressView& m_view;
+    Clock m_clock;
+    std::chrono::steady_clock::time_point m_start;
+    bool m_running = false;
+    bool m_shown = false;
+};
+
+}  // namespace app

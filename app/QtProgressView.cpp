@@ -1,0 +1,56 @@
+#include "app/QtProgressView.h"
+
+#include <QCoreApplication>
+#include <QProgressDialog>
+
+namespace app {
+
+QtProgressView::QtProgressView(QWidget* owner) : m_owner(owner) {}
+
+QtProgressView::~QtProgressView()
+{
+    delete m_dialog;
+}
+
+void QtProgressView::showProgress(const QString& text, int value, int maximum)
+{
+    if (!m_dialog) {
+        m_dialog = new QProgressDialog(m_owner);
+        m_dialog->setWindowTitle(QStringLiteral("Quillon FTP"));
+        m_dialog->setCancelButtonText(QStringLiteral("Cancel"));
+        m_dialog->setWindowModality(Qt::WindowModal);
+        m_dialog->setAutoReset(false);
+        m_dialog->setAutoClose(false);
+        m_dialog->setMinimumDuration(0);
+        m_dialog->setMinimumWidth(420);
+    }
+    if (!m_dialog->isVisible()) {
+        m_dialog->reset();
+        m_dialog->show();
+    }
+    m_dialog->setLabelText(text);
+    m_dialog->setMaximum(maximum);
+    m_dialog->setValue(value);
+}
+
+void QtProgressView::hideProgress()
+{
+    if (m_dialog) {
+        m_dialog->hide();
+        m_dialog->reset();
+    }
+}
+
+void QtProgressView::pumpEvents(bool progressShown)
+{
+    // Until the modal progress window shows, user input must wait: the handler
+    // that made the call is still running.
+    QCoreApplication::processEvents(progressShown ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents, 50);
+}
+
+bool QtProgressView::cancelRequested() const
+{
+    return m_dialog && m_dialog->wasCanceled();
+}
+
+}  // namespace app

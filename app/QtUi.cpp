@@ -1,0 +1,32 @@
+#include "app/QtUi.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace app {
+
+MsgAnswer QtUi::MsgBox(QWidget* parent, const QString& text, MsgStyle style)
+{
+    QMessageBox box(QMessageBox::NoIcon, kAppTitle, text, QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
+    if (style == MsgStyle::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        return box.exec() == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return MsgAnswer::Ok;
+}
+
+QString QtUi::ShowSave(QWidget* parent, const FileDialogRequest& request)
+{
+    return QFileDialog::getSaveFileName(parent, request.title, QString(), request.filter);
+}
+
+QString QtUi::ShowOpen(QWidget* parent, const FileDialogRequest& request)
+{
+    return QFileDialog::getOpenFileName(parent, request.title, QString(), request.filter);
+}
+
+}  // namespace app

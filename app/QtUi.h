@@ -1,0 +1,15 @@
+#pragma once
+
+#include "app/UiInterface.h"
+
+namespace app {
+
+// Message boxes and file dialogs shown with Qt's own dialogs.
+class QtUi : public UiInterface {
+public:
+    MsgAnswer MsgBox(QWidget* parent, const QString& text, MsgStyle style) override;
+    QString ShowSave(QWidget* parent, const FileDialogRequest& request) override;
+    QString ShowOpen(QWidget* parent, const FileDialogRequest& request) override;
+};
+
+}  // namespace app

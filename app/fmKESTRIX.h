@@ -1,0 +1,165 @@
+#pragma once
+// The main window: the program's only working window and the owner of the
+// connection state. Handlers keep the names of the events they serve.
+
+#include <QMainWindow>
+#include <QStringList>
+#include <QVector>
+#include <functional>
+
+#include "net/InternetApi.h"
+#include "remote/ImageList.h"
+#include "settings/CommonDialog.h"
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QToolButton;
+
+namespace remote { class RemoteTree; }
+namespace transfer { class DriveList; class DirList; class FileList; }
+namespace windows { class AuxWindows; }
+
+namespace app {
+
+class UiInterface;
+
+class fmKESTRIX : public QMainWindow {
+    Q_OBJECT
+public:
+    // quit ends the program at once (Exit); the default asks the application to quit.
+    fmKESTRIX(net::InternetApi& internet, UiInterface& ui, windows::AuxWindows* aux = nullptr,
+              std::function<void()> quit = {});
+    ~fmKESTRIX() override;
+
+    // Runs the load step. False when a tree picture could not be loaded: the
+    // reason has been shown and the window must not be shown.
+    bool Form_Load();
+
+    void ErrorOut(std::int32_t dwError, const QString& szFunction);
+
+    // While an Internet call runs, closing the window waits for it to end.
+    void setCallInProgress(std::function<bool()> running) { m_callInProgress = std::move(running); }
+
+    // Window-wide state.
+    bool bConnected = false;
+    net::HINTERNET hOpen = 0;
+    net::HINTERNET hConnection = 0;
+    net::DWORD dwType = 0;
+    QStringList colNames;
+    QVector<net::DWORD> colAttributes;
+
+    // Controls, named as the window's controls.
+    QPushButton* cmdGet = nullptr;
+    remote::RemoteTree* TreeView1 = nullptr;
+    remote::ImageList ImageList1;
+    settings::CommonDialog CommonDialog1;
+    QToolButton* Command2 = nullptr;
+    QToolButton* Command1 = nullptr;
+    QPushButton* cmdPut = nullptr;
+    transfer::FileList* File1 = nullptr;
+    transfer::DirList* Dir1 = nullptr;
+    transfer::DriveList* Drive1 = nullptr;
+    QToolButton* cmdDisconnect = nullptr;
+    QToolButton* cmdConnect = nullptr;
+    QLineEdit* txtPassword = nullptr;
+    QLineEdit* txtUser = nullptr;
+    QLineEdit* txtServer = nullptr;
+    QPushButton* cmdClosehOpen = nullptr;
+    QLineEdit* txtProxy = nullptr;
+    QPushButton* cmdInternetOpen = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QCheckBox* chkPassive = nullptr;
+    QRadioButton* optBin = nullptr;
+    QRadioButton* optAscii = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* label4 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label2 = nullptr;
+    QFrame* Line1 = nullptr;
+    QLabel* Label1 = nullptr;
+
+    // Menus and their items.
+    QMenu* file = nullptr;
+    QAction* opconn = nullptr;
+    QAction* sveconn = nullptr;
+    QAction* lne = nullptr;
+    QAction* ext = nullptr;
+    QMenu* sess = nullptr;
+    QAction* ss = nullptr;
+    QAction* cs = nullptr;
+    QMenu* conn = nullptr;
+    QAction* connect_ = nullptr;  // "connect" would hide QObject::connect
+    QAction* disconnect_ = nullptr;
+    QMenu* help = nullptr;
+    QAction* hlp = nullptr;
+    QAction* license = nullptr;
+    QAction* about = nullptr;
+
+public slots:
+    void cmdInternetOpen_Click();
+    void ss_Click();
+    void cmdClosehOpen_Click();
+    void cs_Click();
+    void cmdConnect_Click();
+    void connect_Click();
+    void cmdDisconnect_Click();
+    void disconnect_Click();
+    void TreeView1_DblClick();
+    void cmdGet_Click();
+    void cmdPut_Click();
+    void File1_DblClick();
+    void Drive1_Change();
+    void Dir1_Change();
+    void optAscii_Click();
+    void optBin_Click();
+    void Command1_Click();
+    void sveconn_Click();
+    void Command2_Click();
+    void opconn_Click();
+    void ext_Click();
+    void hlp_Click();
+    void license_Click();
+    void about_Click();
+
+public:
+    void EnableControls(bool bSession);
+    void ClearListing();
+    void ClearFields();
+    void ChangeRemoteDir(const QString& sPath);
+    void ListRemoteDirectory(const QString& sPath);
+    void AddNodes(const QString& sParent);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Form_Unload();
+    void buildControls();
+    void buildMenus();
+    void setTabOrder();
+    void wireHandlers();
+    void startSession();
+    void closeSession();
+    void connectToServer();
+    void disconnectFromServer();
+    void closeEverything();
+    void saveConnection();
+    void openConnection();
+    void appendEntry(const net::WIN32_FIND_DATAA& record);
+
+    net::InternetApi& m_internet;
+    UiInterface& m_ui;
+    windows::AuxWindows* m_aux;
+    std::function<void()> m_quit;
+    std::function<bool()> m_callInProgress;
+};
+
+}  // namespace app

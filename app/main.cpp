@@ -1,0 +1,30 @@
+#include <QApplication>
+
+#include "app/CallProgressPresenter.h"
+#include "app/QtProgressView.h"
+#include "app/QtUi.h"
+#include "app/fmKESTRIX.h"
+#include "net/CurlInternet.h"
+#include "windows/AuxWindows.h"
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quillon FTP"));
+    QApplication::setDesktopFileName(QStringLiteral("quillon-ftp"));
+
+    net::CurlInternet internet;
+    app::QtUi ui;
+    windows::AuxWindows aux;
+    app::fmKESTRIX window(internet, ui, &aux);
+    app::QtProgressView progressView(&window);
+    app::CallProgressPresenter progress(progressView);
+    internet.setCallWatcher(&progress);
+    window.setCallInProgress([&progress] { return progress.running(); });
+    if (!window.Form_Load())
+        return 1;
+    window.show();
+    const int status = application.exec();
+    internet.setCallWatcher(nullptr);
+    return status;
+}

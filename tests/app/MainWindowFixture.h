@@ -1,0 +1,44 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QtWidgets>
+#include <memory>
+
+#include "RecordingInternet.h"
+#include "ScriptedUi.h"
+#include "app/fmKESTRIX.h"
+
+namespace testsupport {
+
+// A loaded main window over the recording fake, with scripted dialogs.
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        window = std::make_unique<app::fmKESTRIX>(internet, ui, nullptr, [this] { ++quitCalls; });
+        ASSERT_TRUE(window->Form_Load());
+    }
+
+    // Start a session and connect to "srv" whose root holds pub/ and readme.
+    void connectToSrv()
+    {
+        internet.addFolder("/", {{"pub", net::FILE_ATTRIBUTE_DIRECTORY}, {"readme", net::FILE_ATTRIBUTE_NORMAL}});
+        internet.addFolder("/pub", {{"docs", net::FILE_ATTRIBUTE_DIRECTORY}, {"x", net::FILE_ATTRIBUTE_NORMAL}});
+        internet.addFolder("/pub/docs", {{"a.txt", net::FILE_ATTRIBUTE_NORMAL}});
+        window->cmdInternetOpen_Click();
+        window->txtServer->setText(QStringLiteral("srv"));
+        window->txtUser->setText(QStringLiteral("me"));
+        window->txtPassword->setText(QStringLiteral("secret"));
+        window->cmdConnect_Click();
+        ASSERT_TRUE(window->bConnected);
+        internet.calls.clear();
+    }
+
+    RecordingInternet internet;
+    ScriptedUi ui;
+    int quitCalls = 0;
+    std::unique_ptr<app::fmKESTRIX> window;
+};
+
+}  // namespace testsupport

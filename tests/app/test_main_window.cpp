@@ -1,0 +1,194 @@
+#include <QCheckBox>
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include "MainWindowFixture.h"
+#include "app/TreePictures.h"
+#include "remote/RemoteTree.h"
+#include "transfer/DriveList.h"
+
+using testsupport::MainWindowTest;
+
+namespace {
+
+struct EnabledRow {
+    bool server, user, password, connect, disconnect, passive, closeSession, startSession, proxy, bin, ascii, get, put;
+};
+
+EnabledRow enabledState(const app::fmKESTRIX& w)
+{
+    return {w.txtServer->isEnabled(),     w.txtUser->isEnabled(),       w.txtPassword->isEnabled(),
+            w.cmdConnect->isEnabled(),    w.cmdDisconnect->isEnabled(), w.chkPassive->isEnabled(),
+            w.cmdClosehOpen->isEnabled(), w.cmdInternetOpen->isEnabled(), w.txtProxy->isEnabled(),
+            w.optBin->isEnabled(),        w.optAscii->isEnabled(),      w.cmdGet->isEnabled(),
+            w.cmdPut->isEnabled()};
+}
+
+bool operator==(const EnabledRow& a, const EnabledRow& b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+}  // namespace
+
+TEST_F(MainWindowTest, StartsInNoSessionStateWithPassiveAndBinary)
+{
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Quillon File Transfer FTP"));
+    EXPECT_TRUE(window->chkPassive->isChecked());
+    EXPECT_TRUE(window->optBin->isChecked());
+    EXPECT_FALSE(window->optAscii->isChecked());
+    EXPECT_EQ(window->dwType, 0x2u);
+    EXPECT_FALSE(window->bConnected);
+    EXPECT_EQ(window->hOpen, 0u);
+    EXPECT_EQ(window->hConnection, 0u);
+    EXPECT_EQ(window->colNames.size(), 0);
+    EXPECT_EQ(window->colAttributes.size(), 0);
+    const EnabledRow noSession{false, false, false, false, false, false, false, true, true, false, false, false, false};
+    EXPECT_TRUE(enabledState(*window) == noSession);
+    EXPECT_TRUE(internet.calls.empty());
+    EXPECT_EQ(window->ImageList1.keys(), (QStringList{"open", "closed", "leaf", "root"}));
+}
+
+TEST_F(MainWindowTest, EnableControlsFollowsSessionAndConnection)
+{
+    window->bConnected = false;
+    window->EnableControls(true);
+    const EnabledRow session{true, true, true, true, false, true, true, false, false, true, true, false, false};
+    EXPECT_TRUE(enabledState(*window) == session);
+
+    window->bConnected = true;
+    window->EnableControls(true);
+    const EnabledRow connected{true, true, true, false, true, true, true, false, false, true, true, true, true};
+    EXPECT_TRUE(enabledState(*window) == connected);
+
+    window->EnableControls(false);  // whatever bConnected holds
+    const EnabledRow none{false, false, false, false, false, false, false, true, true, false, false, false, false};
+    EXPECT_TRUE(enabledState(*window) == none);
+    for (QAction* item : {window->ss, window->cs, window->connect_, window->disconnect_, window->opconn, window->ext})
+        EXPECT_TRUE(item->isEnabled());
+}
+
+TEST_F(MainWindowTest, ClearFieldsEmptiesBoxesAndBuffersButNotTheTree)
+{
+    window->txtServer->setText("srv");
+    window->txtUser->setText("u");
+    window->txtPassword->setText("p");
+    window->txtProxy->setText("gw");
+    window->colNames << "a" << "b";
+    window->colAttributes << 16 << 128;
+    window->TreeView1->addRoot("srv", "root");
+
+    window->ClearFields();
+    for (QLineEdit* box : {window->txtServer, window->txtUser, window->txtPassword, window->txtProxy})
+        EXPECT_TRUE(box->text().isEmpty());
+    EXPECT_EQ(window->colNames.size(), 0);
+    EXPECT_EQ(window->colAttributes.size(), 0);
+    EXPECT_NE(window->TreeView1->find("srv"), nullptr);
+
+    window->ClearListing();  // on empty buffers
+    EXPECT_EQ(window->colNames.size(), 0);
+}
+
+TEST_F(MainWindowTest, MenusHoldTheirItemsInOrderWithoutShortcuts)
+{
+    QStringList menus;
+    for (QAction* a : window->menuBar()->actions())
+        menus << a->text();
+    EXPECT_EQ(menus, (QStringList{"File", "Session", "Connection", "Help"}));
+    QStringList fileItems;
+    for (QAction* a : window->file->actions())
+        fileItems << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    EXPECT_EQ(fileItems, (QStringList{"Open Connection", "Save Connection", "-", "Exit"}));
+    for (QMenu* m : {window->file, window->sess, window->conn, window->help})
+        for (QAction* a : m->actions()) {
+            EXPECT_TRUE(a->shortcut().isEmpty());
+            EXPECT_FALSE(a->text().contains('&'));
+        }
+    EXPECT_EQ(window->connect_->objectName(), "connect");
+    EXPECT_EQ(window->about->text(), "About");
+}
+
+TEST_F(MainWindowTest, TabOrderAndGeometrySpotChecks)
+{
+    EXPECT_EQ(window->txtPassword->nextInFocusChain(), window->cmdConnect);
+    EXPECT_EQ(window->cmdConnect->nextInFocusChain(), window->cmdDisconnect);
+    EXPECT_EQ(window->cmdDisconnect->nextInFocusChain(), static_cast<QWidget*>(window->Drive1));
+    EXPECT_EQ(window->cmdInternetOpen->nextInFocusChain(), window->txtProxy);
+    EXPECT_EQ(window->centralWidget()->size(), QSize(614, 356));
+    EXPECT_EQ(window->TreeView1->geometry(), QRect(376, 152, 233, 193));
+    EXPECT_EQ(window->chkPassive->parentWidget(), window->Frame1);
+    EXPECT_EQ(window->chkPassive->geometry(), QRect(8, 64, 73, 25));
+    EXPECT_EQ(window->txtPassword->echoMode(), QLineEdit::Password);
+    EXPECT_TRUE(window->cmdGet->font().bold());
+    EXPECT_EQ(window->Label5->text(), "Server");
+    EXPECT_EQ(window->label4->objectName(), "label4");
+}
+
+TEST_F(MainWindowTest, OptionsSetTheTransferType)
+{
+    window->EnableControls(true);
+    window->optAscii->click();
+    EXPECT_EQ(window->dwType, 0x1u);
+    EXPECT_FALSE(window->optBin->isChecked());
+    window->optBin->click();
+    EXPECT_EQ(window->dwType, 0x2u);
+    EXPECT_FALSE(window->optAscii->isChecked());
+    window->optBin->click();  // clicking the chosen option keeps it
+    EXPECT_TRUE(window->optBin->isChecked());
+}
+
+TEST_F(MainWindowTest, ExitEndsAtOnceWithoutClosingHandles)
+{
+    window->cmdInternetOpen_Click();
+    internet.calls.clear();
+    window->ext->trigger();
+    EXPECT_EQ(quitCalls, 1);
+    EXPECT_TRUE(internet.calls.empty());
+    EXPECT_NE(window->hOpen, 0u);
+}
+
+TEST(TreePictures, WorkingFolderCopyWinsOverBuiltIn)
+{
+    QTemporaryDir dir;
+    QImage red(16, 16, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(dir.filePath("leaf.bmp"), "BMP"));
+    const app::TreePicture fromFolder = app::loadTreePicture("leaf.bmp", QDir(dir.path()));
+    ASSERT_TRUE(fromFolder.error.isEmpty());
+    EXPECT_EQ(fromFolder.pixmap.toImage().pixel(3, 3), QColor(Qt::red).rgb());
+
+    const app::TreePicture builtIn = app::loadTreePicture("root.bmp", QDir(dir.path()));
+    ASSERT_TRUE(builtIn.error.isEmpty());
+    EXPECT_EQ(builtIn.pixmap.size(), QSize(16, 16));
+}
+
+TEST(TreePictures, UnreadableFileInWorkingFolderStopsStartUp)
+{
+    QTemporaryDir dir;
+    QFile bad(dir.filePath("open.bmp"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("this is no picture");
+    bad.close();
+    const app::TreePicture picture = app::loadTreePicture("open.bmp", QDir(dir.path()));
+    EXPECT_TRUE(picture.pixmap.isNull());
+    EXPECT_TRUE(picture.error.contains(dir.filePath("open.bmp"))) << picture.error.toStdString();
+
+    // The load step shows the reason and refuses to go on.
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    testsupport::RecordingInternet internet;
+    testsupport::ScriptedUi ui;
+    app::fmKESTRIX window(internet, ui, nullptr, [] {});
+    EXPECT_FALSE(window.Form_Load());
+    QDir::setCurrent(before);
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_TRUE(ui.shown[0].text.contains("open.bmp"));
+}

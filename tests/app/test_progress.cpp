@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include "app/CallProgressPresenter.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct RecordingView : app::ProgressView {
+    std::vector<QString> texts;
+    std::vector<std::pair<int, int>> bars;
+    int hides = 0;
+    int pumps = 0;
+    int pumpsWithInput = 0;
+    bool cancel = false;
+    void showProgress(const QString& text, int value, int maximum) override
+    {
+        texts.push_back(text);
+        bars.emplace_back(value, maximum);
+    }
+    void hideProgress() override { ++hides; }
+    void pumpEvents(bool shown) override { ++pumps, pumpsWithInput += shown; }
+    bool cancelRequested() const override { return cancel; }
+};
+
+struct FakeClock {
+    std::chrono::steady_clock::time_point now{};
+    app::CallProgressPresenter::Clock fn() { return [this] { return now; }; }
+};
+
+net::CallProgress download(std::uint64_t done, std::uint64_t total)
+{
+    return {net::CallProgress::Kind::Downloading, "a.bin", done, total};
+}
+
+}  // namespace
+
+TEST(CallProgress, StaysHiddenForHalfASecondButKeepsWindowsPainting)
+{
+    RecordingView view;
+    FakeClock clock;
+    app::CallProgressPresenter presenter(view, clock.fn());
+    presenter.callStarted(download(0, 100));
+    clock.now += 400ms;
+    EXPECT_TRUE(presenter.callProgress(download(10, 100)));
+    EXPECT_TRUE(view.texts.empty());
+    EXPECT_EQ(view.pumps, 1);
+    EXPECT_EQ(view.pumpsWithInput, 0);  // no user input before the modal window shows
+    presenter.callFinished();
+    EXPECT_EQ(view.hides, 0);
+}
+
+TEST(CallProgress, ShowsTextAndBarThenCancelStopsTheCall)
+{
+    RecordingView view;
+    FakeClock clock;
+    app::CallProgressPresenter presenter(view, clock.fn());
+    presenter.callStarted(download(0, 0));
+    clock.now += 3s;
+    const std::uint64_t mib = 1024 * 1024;
+    EXPECT_TRUE(presenter.callProgress(download(45 * mib, 120 * mib)));
+    ASSERT_EQ(view.texts.size(), 1u);
+    EXPECT_EQ(view.texts[0], "Downloading a.bin: 45.0 of 120.0 MiB, 15 MiB/s");
+    EXPECT_EQ(view.bars[0], std::make_pair(375, 1000));
+    EXPECT_TRUE(presenter.running());
+
+    view.cancel = true;
+    EXPECT_FALSE(presenter.callProgress(download(46 * mib, 120 * mib)));
+    presenter.callFinished();
+    EXPECT_EQ(view.hides, 1);
+    EXPECT_FALSE(presenter.running());
+}
+
+TEST(CallProgress, DescribesEveryKindOfCall)
+{
+    using K = net::CallProgress::Kind;
+    EXPECT_EQ(app::CallProgressPresenter::describe({K::Connecting, "host", 0, 0}, 0), "Connecting to host...");
+    EXPECT_EQ(app::CallProgressPresenter::describe({K::Listing, "/pub", 12345, 0}, 0), "Listing /pub: 12,345 entries");
+    EXPECT_EQ(app::CallProgressPresenter::describe({K::Uploading, "b", 1024 * 1024, 0}, 0), "Uploading b: 1.0 MiB");
+}

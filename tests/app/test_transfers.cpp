@@ -1,0 +1,156 @@
+#include <QFile>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTemporaryDir>
+
+#include "MainWindowFixture.h"
+#include "remote/RemoteTree.h"
+#include "transfer/FileList.h"
+
+using testsupport::MainWindowTest;
+
+namespace {
+
+void touch(const QString& path)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("data\n");
+}
+
+}  // namespace
+
+TEST_F(MainWindowTest, DownloadChecksConnectionBeforeSelection)
+{
+    window->cmdGet_Click();
+    EXPECT_EQ(ui.texts(), QStringList{"Not in session. Please start a new Internet Session."});
+    connectToSrv();
+    ui.shown.clear();
+    window->TreeView1->setCurrentItem(nullptr);
+    window->cmdGet_Click();
+    EXPECT_EQ(ui.texts(), QStringList{"Please select the file to download from the server."});
+    EXPECT_TRUE(internet.calls.empty());
+}
+
+TEST_F(MainWindowTest, DownloadSplitsAtLastSlashAndPassesTheTransferType)
+{
+    QTemporaryDir local;
+    connectToSrv();
+    window->File1->setPath(local.path());
+    auto& tree = *window->TreeView1;
+    tree.setCurrentItem(tree.find("srv/pub"));
+    window->TreeView1_DblClick();
+    tree.setCurrentItem(tree.find("srv/pub/docs"));
+    window->TreeView1_DblClick();
+    internet.calls.clear();
+
+    window->optAscii->click();
+    window->optBin->click();
+    tree.setCurrentItem(tree.find("srv/pub/docs/a.txt"));
+    window->cmdGet_Click();
+    const std::string h = std::to_string(window->hConnection);
+    EXPECT_EQ(internet.calls,
+              (std::vector<std::string>{"FtpSetCurrentDirectoryA(" + h + ",/pub/docs/)",
+                                        "FtpGetFileA(" + h + ",a.txt," + local.path().toStdString() +
+                                            "/a.txt,0,0x80000000,0x2)"}));
+    EXPECT_TRUE(ui.shown.empty());
+}
+
+TEST_F(MainWindowTest, FailedDownloadRefreshesTheListThenReports)
+{
+    QTemporaryDir local;
+    connectToSrv();
+    window->File1->setPath(local.path());
+    touch(local.filePath("appeared.txt"));
+    internet.failures["FtpGetFileA"].push_back(net::ERROR_INTERNET_EXTENDED_ERROR);
+    auto& tree = *window->TreeView1;
+    tree.setCurrentItem(tree.find("srv/pub"));  // a folder node asked for as a file
+    window->cmdGet_Click();
+    EXPECT_EQ(internet.callsNamed("FtpSetCurrentDirectoryA").back(),
+              "FtpSetCurrentDirectoryA(" + std::to_string(window->hConnection) + ",/)");
+    EXPECT_EQ(ui.texts().back(), "FtpGetFile Err: 12003\r\nClose Connection and Session?");
+    EXPECT_TRUE(window->File1->findItems("appeared.txt", Qt::MatchExactly).size() == 1);
+}
+
+TEST_F(MainWindowTest, UploadChecksRunInOrder)
+{
+    window->cmdPut_Click();  // not connected: silent
+    EXPECT_TRUE(ui.shown.empty());
+    connectToSrv();
+    auto& tree = *window->TreeView1;
+    tree.setCurrentItem(nullptr);
+    window->cmdPut_Click();
+    tree.setCurrentItem(tree.find("srv/readme"));
+    window->cmdPut_Click();
+    tree.setCurrentItem(tree.find("srv/pub"));
+    window->cmdPut_Click();
+    EXPECT_EQ(ui.texts(), (QStringList{"Please select a folder on the Server.", "Please select a folder on the Server.",
+                                       "Please select a local file to upload."}));
+    EXPECT_TRUE(internet.calls.empty());
+}
+
+TEST_F(MainWindowTest, UploadIntoRootChangesToSlashAndRelistsTheNode)
+{
+    QTemporaryDir local;
+    touch(local.filePath("new.txt"));
+    connectToSrv();
+    window->File1->setPath(local.path());
+    window->File1->setFileName("new.txt");
+    auto& tree = *window->TreeView1;
+    tree.setCurrentItem(tree.find("srv"));
+    window->File1_DblClick();
+    const std::string h = std::to_string(window->hConnection);
+    ASSERT_GE(internet.calls.size(), 2u);
+    EXPECT_EQ(internet.calls[0], "FtpSetCurrentDirectoryA(" + h + ",/)");
+    EXPECT_EQ(internet.calls[1], "FtpPutFileA(" + h + "," + local.path().toStdString() + "/new.txt,new.txt,0x2)");
+    EXPECT_NE(tree.find("srv/new.txt"), nullptr);
+    EXPECT_EQ(tree.image(tree.find("srv")), "root");
+    EXPECT_EQ(tree.find("srv")->childCount(), 3);
+}
+
+TEST_F(MainWindowTest, UploadIntoClosedFolderOpensIt)
+{
+    QTemporaryDir local;
+    touch(local.filePath("n.bin"));
+    connectToSrv();
+    window->File1->setPath(local.path());
+    window->File1->setFileName("n.bin");
+    auto& tree = *window->TreeView1;
+    tree.setCurrentItem(tree.find("srv/pub"));
+    window->cmdPut_Click();
+    EXPECT_EQ(internet.calls[0], "FtpSetCurrentDirectoryA(" + std::to_string(window->hConnection) + ",/pub)");
+    EXPECT_EQ(tree.image(tree.find("srv/pub")), "open");
+    EXPECT_NE(tree.find("srv/pub/n.bin"), nullptr);
+}
+
+TEST_F(MainWindowTest, FailedUploadLeavesTheTreeAndReports)
+{
+    QTemporaryDir local;
+    touch(local.filePath("n.bin"));
+    connectToSrv();
+    window->File1->setPath(local.path());
+    window->File1->setFileName("n.bin");
+    internet.failures["FtpPutFileA"].push_back(net::ERROR_ACCESS_DENIED);
+    auto& tree = *window->TreeView1;
+    tree.setCurrentItem(tree.find("srv/pub"));
+    window->cmdPut_Click();
+    EXPECT_EQ(ui.texts().back(), "FtpPutFile Err: 5\r\nClose Connection and Session?");
+    EXPECT_EQ(tree.image(tree.find("srv/pub")), "closed");
+    EXPECT_TRUE(internet.callsNamed("FtpFindFirstFileA").empty());
+}
+
+TEST_F(MainWindowTest, UploadRefusesWhenTheServerBoxOutgrewTheNode)
+{
+    QTemporaryDir local;
+    touch(local.filePath("n.bin"));
+    connectToSrv();
+    window->File1->setPath(local.path());
+    window->File1->setFileName("n.bin");
+    auto& tree = *window->TreeView1;
+    tree.setCurrentItem(tree.find("srv"));
+    window->txtServer->setText("srv.example.invalid");
+    window->cmdPut_Click();
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_TRUE(ui.shown[0].text.contains("server name"));
+    EXPECT_TRUE(internet.calls.empty());
+}
