@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -121,6 +122,77 @@ void fillRecord(const ListEntry& entry, WIN32_FIND_DATAA* record)
     record->cFileName[n] = '\0';
 }
 
+std::string environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// A TLS failure in words for the user, kept as the last response text.
+struct TlsFailure {
+    DWORD error;
+    DWORD replyCode;
+    std::string explanation;
+};
+
+// Certificate verification results of the TLS library (X509_V_ERR_*).
+enum : long {
+    kNoChainVerdict = 1,
+    kCertNotYetValid = 9,
+    kCertExpired = 10,
+    kSelfSignedLeaf = 18,
+    kSelfSignedInChain = 19,
+    kHostnameMismatch = 62,
+    kIpAddressMismatch = 64,
+};
+
+std::optional<TlsFailure> describeTlsFailure(CURL* handle, CURLcode rc, const FtpReply* last)
+{
+    switch (rc) {
+    case CURLE_USE_SSL_FAILED: {
+        std::string text = "The server does not offer TLS (it refused AUTH TLS), so the login was not sent.";
+        if (last)
+            text += " The server said: " + last->text;
+        return TlsFailure{ERROR_INTERNET_EXTENDED_ERROR, last ? static_cast<DWORD>(last->code) : 0, text};
+    }
+    case CURLE_PEER_FAILED_VERIFICATION: {
+        long verify = 0;
+        if (curl_easy_getinfo(handle, CURLINFO_SSL_VERIFYRESULT, &verify) != CURLE_OK)
+            verify = -1;
+        // libcurl checks the name itself, after the chain passed: a name failure leaves
+        // no chain error behind (0, or libcurl's "not verified yet" 1).
+        if (verify == 0 || verify == kNoChainVerdict || verify == kHostnameMismatch ||
+            verify == kIpAddressMismatch)
+            return TlsFailure{ERROR_INTERNET_SEC_CERT_CN_INVALID, 0,
+                              "The server's certificate is for another host name."};
+        std::string text = "The server's certificate was not issued by a trusted authority.";
+        if (verify == kCertExpired)
+            text = "The server's certificate has expired.";
+        else if (verify == kCertNotYetValid)
+            text = "The server's certificate is not valid yet.";
+        else if (verify == kSelfSignedLeaf || verify == kSelfSignedInChain)
+            text = "The server's certificate is self-signed: it was not issued by a trusted authority.";
+        return TlsFailure{ERROR_INTERNET_INVALID_CA, 0, text};
+    }
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CRL_BADFILE:
+        return TlsFailure{ERROR_INTERNET_INVALID_CA, 0,
+                          "The trusted certificates could not be read (see SSL_CERT_FILE and SSL_CERT_DIR)."};
+    case CURLE_SSL_ISSUER_ERROR:
+        return TlsFailure{ERROR_INTERNET_INVALID_CA, 0,
+                          "The server's certificate was not issued by a trusted authority."};
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+        return TlsFailure{ERROR_INTERNET_SECURITY_CHANNEL_ERROR, 0,
+                          "The secure (TLS) connection to the server could not be set up."};
+    default:
+        return std::nullopt;
+    }
+}
+
 bool featOffersMlsd(const std::string& reply)
 {
     std::size_t start = 0;
@@ -156,6 +228,10 @@ struct CurlInternet::Connection {
     std::optional<std::string> resolveEntry;
     std::string user;                      // as sent in USER
     std::string password;
+    // "ftps://" only: the trusted certificates chosen by SSL_CERT_FILE / SSL_CERT_DIR when the
+    // connection was made (empty: libcurl's default store). Kept so every call asks the same.
+    std::string caFile;
+    std::string caPath;
     bool passive = true;
     std::string cwd = "/";
     bool mlsd = false;
@@ -390,6 +466,12 @@ HINTERNET CurlInternet::InternetConnectA(HINTERNET hInternet, const char* lpszSe
     const auto server = parseServerName(lpszServerName, nServerPort);
     if (!server)
         return fail(ERROR_INVALID_PARAMETER);
+    if (server->tls && viaGateway) {
+        // The gateway takes the login in plain text; TLS would only start behind it.
+        t_lastReply = LastReply{0, "A secure (ftps://) connection cannot go through the FTP gateway; "
+                                   "nothing was sent."};
+        return fail(ERROR_INTERNET_EXTENDED_ERROR);
+    }
 
     auto connection = std::make_unique<Connection>();
     connection->session = hInternet;
@@ -397,6 +479,10 @@ HINTERNET CurlInternet::InternetConnectA(HINTERNET hInternet, const char* lpszSe
     connection->passive = (dwFlags & INTERNET_FLAG_PASSIVE) != 0;
     connection->user = user.empty() ? "anonymous" : user;
     connection->password = password.empty() && user.empty() ? "quillon@" : password;
+    if (server->tls) {
+        connection->caFile = environment("SSL_CERT_FILE");
+        connection->caPath = environment("SSL_CERT_DIR");
+    }
     ServerAddress peer = *server;
     if (viaGateway) {
         // A TIS-style gateway: log in to the gateway as "user@server[:port]".
@@ -600,6 +686,23 @@ Result CurlInternet::prepare(Connection& connection, Operation& op)
     set(CURLOPT_NOPROGRESS, 0L);
     set(CURLOPT_XFERINFOFUNCTION, &onProgress);
     set(CURLOPT_XFERINFODATA, static_cast<void*>(&op));
+    if (connection.server.tls) {
+        // Explicit TLS, required: AUTH TLS before USER, PROT P for data, no plain fallback.
+        set(CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+        set(CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
+        set(CURLOPT_SSL_VERIFYPEER, 1L);
+        set(CURLOPT_SSL_VERIFYHOST, 2L);
+        // TLS 1.2 exactly. Over TLS 1.3 the server sends session tickets after the handshake;
+        // on an upload this libcurl closes the data connection with them unread, the kernel
+        // then resets it, and the server may lose the file's tail while both sides report
+        // success. TLS 1.2 sends its ticket inside the handshake.
+        set(CURLOPT_SSLVERSION,
+            static_cast<long>(CURL_SSLVERSION_TLSv1_2) | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
+        if (!connection.caFile.empty())
+            set(CURLOPT_CAINFO, connection.caFile.c_str());
+        if (!connection.caPath.empty())
+            set(CURLOPT_CAPATH, connection.caPath.c_str());
+    }
     if (connection.resolveEntry) {
         if (!op.resolve.append(*connection.resolveEntry))
             return Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
@@ -630,6 +733,12 @@ Result CurlInternet::perform(Connection& connection, Operation& op)
         error = errorFromErrno(op.localErrno);
     else
         error = errorFromCurl(rc);
+    if (connection.server.tls && error == errorFromCurl(rc)) {
+        if (auto tls = describeTlsFailure(connection.easy.get(), rc, op.replies.last())) {
+            error = tls->error;
+            t_lastReply = LastReply{tls->replyCode, std::move(tls->explanation)};
+        }
+    }
     return Result::failure(error, std::string(curl_easy_strerror(rc)) + ": " + connection.easy.errorText());
 }
 

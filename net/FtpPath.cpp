@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <cctype>
 #include <charconv>
 
 namespace net {
@@ -16,11 +17,32 @@ std::optional<INTERNET_PORT> parsePort(std::string_view text)
     return static_cast<INTERNET_PORT>(value);
 }
 
+bool startsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
+            return false;
+    return true;
+}
+
 }  // namespace
 
 std::optional<ServerAddress> parseServerName(std::string_view name, INTERNET_PORT fallbackPort)
 {
     ServerAddress address;
+    bool url = false;
+    if (startsWithNoCase(name, "ftps://")) {
+        address.tls = url = true;
+        name.remove_prefix(7);
+    } else if (startsWithNoCase(name, "ftp://")) {
+        url = true;
+        name.remove_prefix(6);
+    }
+    // Written as a URL: one closing '/' may follow the authority, nothing else.
+    if (url && !name.empty() && name.back() == '/')
+        name.remove_suffix(1);
     address.port = fallbackPort ? fallbackPort : INTERNET_DEFAULT_FTP_PORT;
     std::string_view host = name;
     if (!name.empty() && name.front() == '[') {

@@ -14,10 +14,13 @@ struct ServerAddress {
     std::string host;    // without brackets
     INTERNET_PORT port = INTERNET_DEFAULT_FTP_PORT;
     bool ipv6 = false;   // host holds ':'
+    bool tls = false;    // "ftps://": explicit TLS (AUTH TLS), required
 };
 
-// "host", "host:2121", "[::1]:2121", "[::1]", "::1". A port in the name wins;
-// otherwise a nonzero fallbackPort, otherwise 21. nullopt: empty or bad port.
+// "host", "host:2121", "[::1]:2121", "[::1]", "::1", each optionally behind
+// "ftp://" (plain) or "ftps://" (explicit TLS on the same port, 21 by default)
+// and followed by one '/'. A port in the name wins; otherwise a nonzero
+// fallbackPort, otherwise 21. nullopt: empty, bad port or another scheme.
 std::optional<ServerAddress> parseServerName(std::string_view name, INTERNET_PORT fallbackPort);
 
 // "host:port" for a URL ("[::1]:21" for IPv6).

@@ -48,6 +48,21 @@ DWORD errorFromCurl(CURLcode code)
     case CURLE_URL_MALFORMAT:
     case CURLE_BAD_FUNCTION_ARGUMENT:
         return ERROR_INVALID_PARAMETER;
+    // TLS ("ftps://"). A certificate whose chain is fine but whose name is not
+    // the server's is told apart by CurlInternet (12038).
+    case CURLE_USE_SSL_FAILED:  // the server refused AUTH TLS and AUTH SSL
+        return ERROR_INTERNET_EXTENDED_ERROR;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_CRL_BADFILE:
+        return ERROR_INTERNET_INVALID_CA;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+        return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
     case CURLE_OUT_OF_MEMORY:
         return ERROR_NOT_ENOUGH_MEMORY;
     default:

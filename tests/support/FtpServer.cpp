@@ -77,6 +77,12 @@ FtpServer::FtpServer(std::string root, FtpServerOptions options)
         args << "--anonymous";
     if (!m_options.mlsd)
         args << "--no-mlsd";
+    if (!m_options.tlsCertificate.empty())
+        args << "--tls-cert" << QString::fromStdString(m_options.tlsCertificate);
+    if (!m_options.tlsCertificate.empty())
+        args << "--tls-log" << m_logDir.filePath("tls.log");
+    if (!m_options.tlsKey.empty())
+        args << "--tls-key" << QString::fromStdString(m_options.tlsKey);
     m_port = startScript(m_process, QStringLiteral(QUILLON_FTPSERVER_SCRIPT), args);
 }
 
@@ -103,6 +109,8 @@ int FtpServer::count(std::string_view verb) const
     }
     return n;
 }
+
+std::string FtpServer::tlsLog() const { return readAll(m_logDir.filePath("tls.log")); }
 
 void FtpServer::clearLog()
 {

@@ -24,6 +24,10 @@ struct FtpServerOptions {
     std::string password = "secret";
     bool anonymous = false;         // also accept "anonymous" (read-only: list and download)
     bool mlsd = true;               // false: no MLSD/MLST, FEAT does not offer them (clients use LIST)
+    // PEM files: set, the server speaks explicit TLS (AUTH TLS) and requires it on the
+    // control and the data connections (USER/PASS and PASV are refused before it).
+    std::string tlsCertificate;     // the certificate chain (may hold the key too)
+    std::string tlsKey;             // empty: the key is in tlsCertificate
 };
 
 class FtpServer {
@@ -45,6 +49,8 @@ public:
     // How many received commands start with `verb` as a whole word ("USER", "CWD", "RETR"...).
     int count(std::string_view verb) const;
     void clearLog();
+    // TLS servers: one line per secured connection, "control TLSv1.2" or "data TLSv1.2".
+    std::string tlsLog() const;
 
 private:
     std::string m_root;

@@ -3,6 +3,8 @@
 
 Prints "PORT <n>" on stdout once it listens, then serves until killed.
 Every command it receives is appended to --log, one per line (PASS hidden).
+With --tls-cert (and --tls-key) it serves explicit TLS (AUTH TLS) and requires
+it on the control and the data connections.
 """
 import argparse
 import sys
@@ -21,6 +23,9 @@ def main():
     ap.add_argument("--no-mlsd", action="store_true")
     ap.add_argument("--log", required=True)
     ap.add_argument("--host", default="127.0.0.1")
+    ap.add_argument("--tls-cert", default="")
+    ap.add_argument("--tls-key", default="")
+    ap.add_argument("--tls-log", default="")
     args = ap.parse_args()
 
     log = open(args.log, "a", buffering=1, encoding="utf-8", errors="replace")
@@ -31,8 +36,23 @@ def main():
     if args.anonymous:
         authorizer.add_anonymous(args.root, perm="elr")
 
-    class Handler(FTPHandler):
+    tls_log = open(args.tls_log or "/dev/null", "a", buffering=1)
+
+    def log_tls(channel, conn):
+        # One line per secured connection: "control TLSv1.2", "data TLSv1.2".
+        tls_log.write("%s %s\n" % (channel, conn.get_protocol_version_name()))
+
+    base = FTPHandler
+    if args.tls_cert:
+        from pyftpdlib.handlers import TLS_FTPHandler
+        base = TLS_FTPHandler
+
+    class Handler(base):
         auth_failed_timeout = 0
+
+        def handle_ssl_established(self):
+            log_tls("control", self.socket)
+            super().handle_ssl_established()
 
         def pre_process_command(self, line, cmd, arg):
             # Logged before the reply goes out, so a client that has its
@@ -42,8 +62,29 @@ def main():
 
     Handler.authorizer = authorizer
     Handler.banner = "Quillon test server ready."
+    if args.tls_cert:
+        from pyftpdlib.handlers import TLS_DTPHandler
+
+        class DataHandler(TLS_DTPHandler):
+            # libcurl starts TLS on a passive data connection as soon as it
+            # connects, before it sends the transfer command; the stock handler
+            # takes that early ClientHello for a hang-up. Let the handshake run.
+            def readable(self):
+                if self._ssl_accepting:
+                    return True
+                return super().readable()
+
+            def handle_ssl_established(self):
+                log_tls("data", self.socket)
+                super().handle_ssl_established()
+
+        Handler.dtp_handler = DataHandler
+        Handler.certfile = args.tls_cert
+        Handler.keyfile = args.tls_key or None
+        Handler.tls_control_required = True
+        Handler.tls_data_required = True
     if args.no_mlsd:
-        Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
+        Handler.proto_cmds = {k: v for k, v in base.proto_cmds.items()
                               if k not in ("MLSD", "MLST")}
 
     import logging

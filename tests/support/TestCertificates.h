@@ -1,0 +1,59 @@
+#pragma once
+// Throw-away certificate authorities for TLS tests, made with the openssl
+// command line in a temporary folder at run time.
+//
+//   testsupport::TestCertificates pki;          // a CA, a server certificate, an unrelated CA
+//   ASSERT_TRUE(pki.ok()) << pki.error();
+//   FtpServerOptions o; o.tlsCertificate = pki.serverCertificate(); o.tlsKey = pki.serverKey();
+//   testsupport::ScopedEnv trust("SSL_CERT_FILE", pki.caCertificate());
+//
+// The server certificate is for "ftp.test" and 127.0.0.1 and is signed by the CA.
+// Nothing is added to the machine's trust store: a test trusts a CA only
+// through SSL_CERT_FILE / SSL_CERT_DIR, set for its own duration.
+
+#include <QTemporaryDir>
+
+#include <optional>
+#include <string>
+
+namespace testsupport {
+
+class TestCertificates {
+public:
+    TestCertificates();
+
+    bool ok() const { return m_error.empty(); }
+    const std::string& error() const { return m_error; }
+
+    std::string caCertificate() const { return path("ca.pem"); }
+    std::string serverCertificate() const { return path("server.pem"); }    // "ftp.test", 127.0.0.1
+    std::string serverKey() const { return path("server.key"); }
+    std::string otherCaCertificate() const { return path("other-ca.pem"); }  // unrelated to the server
+    std::string selfSignedCertificate() const { return path("self.pem"); }   // "ftp.test", 127.0.0.1
+    std::string selfSignedKey() const { return path("self.key"); }
+    std::string emptyFolder() const { return path("empty"); }
+    // A folder holding the CA in the hashed form SSL_CERT_DIR expects.
+    std::string caFolder() const { return path("cadir"); }
+
+private:
+    std::string path(const char* name) const;
+    bool run(const QStringList& args);
+
+    QTemporaryDir m_dir;
+    std::string m_error;
+};
+
+// Sets (or, with nullopt, unsets) an environment variable; the old state comes back on destruction.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, const std::optional<std::string>& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string m_name;
+    std::optional<std::string> m_old;
+};
+
+}  // namespace testsupport
