@@ -400,6 +400,9 @@ std::optional<ListEntry> parseDosLine(std::string_view line)
 
 std::optional<ListEntry> parseListLineNow(std::string_view line, std::int64_t now)
 {
+    // Keeps the year arithmetic for "Mon DD HH:MM" dates from overflowing on an
+    // absurd clock: 1601-01-01 .. 9999-12-31, the span of a FILETIME date.
+    now = std::clamp<std::int64_t>(now, -kSecondsFrom1601To1970, 253402300799);
     line = stripCr(line);
     if (line.empty())
         return std::nullopt;
@@ -451,6 +454,13 @@ std::optional<ListEntry> parseListLine(std::string_view line)
 std::optional<ListEntry> parseListLineAt(std::string_view line, std::int64_t nowUnixSeconds)
 {
     return parseListLineNow(line, nowUnixSeconds);
+}
+
+bool isUsableName(std::string_view name)
+{
+    if (name.empty() || name == "." || name == ".." || name.size() > static_cast<std::size_t>(MAX_PATH - 1))
+        return false;
+    return name.find_first_of(std::string_view("/\r\n\0", 4)) == std::string_view::npos;
 }
 
 std::vector<ListEntry> parseListing(std::string_view body, bool mlsd)

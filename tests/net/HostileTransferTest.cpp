@@ -1,0 +1,206 @@
+// Transfers against a misbehaving server: a 227 reply naming another address,
+// data connections cut half-way, and hostile remote names that must never
+// reach a command or a path outside the chosen local folder.
+#include <unistd.h>
+
+#include <QDir>
+
+#include <algorithm>
+#include <string>
+
+#include "HostileFixture.h"
+
+using namespace net;
+using namespace hostiletest;
+using layertest::exists;
+using layertest::folderEntries;
+using layertest::readFile;
+using layertest::writeFile;
+
+namespace {
+
+class HostilePassive : public HostileTest {};
+class HostileCutTransfer : public HostileTest {
+protected:
+    // A download of big.bin over an existing local file: it must fail and change nothing.
+    void expectFailureKeepsTheOldFile(const char* scenario)
+    {
+        start(scenario);
+        const HINTERNET c = connect();
+        ASSERT_NE(c, 0u);
+        const std::string target = localPath("big.bin");
+        writeFile(target, "the old contents");
+        EXPECT_FALSE(m_api->FtpGetFileA(c, "big.bin", target.c_str(), FALSE_, FILE_FLAG_WRITE_THROUGH,
+                                        FTP_TRANSFER_TYPE_BINARY, 0));
+        // libcurl knows the size from SIZE and the 150 reply: a short file is a partial one.
+        EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_CONNECTION_ABORTED);
+        EXPECT_EQ(readFile(target), "the old contents");
+        EXPECT_EQ(folderEntries(m_local.path().toStdString()), std::vector<std::string>{"big.bin"});
+        EXPECT_EQ(m_server->count("RETR"), 1) << m_server->commandLog();
+    }
+};
+class HostileNames : public HostileTest {};
+
+}  // namespace
+
+// ---- 227 replies that name another address -------------------------------
+
+TEST_F(HostilePassive, DataGoesToTheControlPeerNotTheAddressIn227)
+{
+    start("pasv-elsewhere");
+    const HINTERNET c = connect();
+    ASSERT_NE(c, 0u);
+    // The server refuses EPSV and its 227 names 10.255.255.1; it only listens on 127.0.0.1,
+    // so a listing and a download can only work over the control connection's peer.
+    const auto all = listAll(c);
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_STREQ(all[0].cFileName, "hello.txt");
+    EXPECT_EQ(all[0].nFileSizeLow, 25u);
+    EXPECT_STREQ(all[1].cFileName, "sub");
+    EXPECT_EQ(all[1].dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY);
+    const std::string target = localPath("hello.txt");
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "hello.txt", target.c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0))
+        << m_api->GetLastError();
+    EXPECT_EQ(readFile(target), "hello from the data port\n");
+    EXPECT_GE(m_server->count("EPSV"), 1) << m_server->commandLog();
+    EXPECT_GE(m_server->count("PASV"), 2);
+    EXPECT_EQ(m_server->count("PORT") + m_server->count("EPRT"), 0);
+}
+
+TEST_F(HostilePassive, MissingFileAfterForeign227GivesServerRefusal)
+{
+    start("pasv-elsewhere");
+    const HINTERNET c = connect();
+    ASSERT_NE(c, 0u);
+    EXPECT_FALSE(m_api->FtpGetFileA(c, "absent.txt", localPath("absent.txt").c_str(), FALSE_, 0,
+                                    FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
+    EXPECT_TRUE(folderEntries(m_local.path().toStdString()).empty());
+}
+
+// ---- data connections cut half-way ---------------------------------------
+
+TEST_F(HostileCutTransfer, CutWith426FailsAndKeepsTheOldFile) { expectFailureKeepsTheOldFile("cut-426"); }
+
+TEST_F(HostileCutTransfer, CutFollowedByALying226FailsAndKeepsTheOldFile)
+{
+    // The 150 reply and SIZE announced 1000000 bytes; 400000 came, then "226 complete".
+    expectFailureKeepsTheOldFile("cut-226");
+}
+
+TEST_F(HostileCutTransfer, CutWithTheControlConnectionGoneFailsAndKeepsTheOldFile)
+{
+    expectFailureKeepsTheOldFile("cut-drop");
+}
+
+TEST_F(HostileCutTransfer, CutLeavesNoFileWhereNoneWas)
+{
+    start("cut-426");
+    const HINTERNET c = connect();
+    ASSERT_NE(c, 0u);
+    EXPECT_FALSE(m_api->FtpGetFileA(c, "big.bin", localPath("big.bin").c_str(), TRUE_, 0,
+                                    FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_NE(m_api->GetLastError(), ERROR_SUCCESS);
+    EXPECT_TRUE(folderEntries(m_local.path().toStdString()).empty());
+}
+
+TEST_F(HostileCutTransfer, ConnectionStaysUsableAfterA426)
+{
+    start("cut-426");
+    const HINTERNET c = connect();
+    ASSERT_NE(c, 0u);
+    EXPECT_FALSE(m_api->FtpGetFileA(c, "big.bin", localPath("a.bin").c_str(), FALSE_, 0,
+                                    FTP_TRANSFER_TYPE_BINARY, 0));
+    // The same handle still answers (a new control connection if libcurl dropped the old one).
+    EXPECT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "/")) << m_api->GetLastError();
+    EXPECT_FALSE(m_api->FtpGetFileA(c, "big.bin", localPath("b.bin").c_str(), FALSE_, 0,
+                                    FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_EQ(m_server->count("RETR"), 2) << m_server->commandLog();
+    EXPECT_TRUE(folderEntries(m_local.path().toStdString()).empty());
+}
+
+// ---- hostile names: never a command, never outside the folder --------------
+
+TEST_F(HostileNames, NamesWithLineBreaksAreRefusedBeforeAnythingIsSent)
+{
+    start("evil-names");
+    const HINTERNET c = connect();
+    ASSERT_NE(c, 0u);
+    const std::size_t before = m_server->commands().size();
+    for (const char* name : {"evil\r\nDELE x", "cr\rRMD y", "lf\nRMD y"}) {
+        EXPECT_FALSE(m_api->FtpGetFileA(c, name, localPath("evil").c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0));
+        EXPECT_EQ(m_api->GetLastError(), ERROR_INVALID_PARAMETER) << name;
+        EXPECT_FALSE(m_api->FtpSetCurrentDirectoryA(c, name));
+        EXPECT_EQ(m_api->GetLastError(), ERROR_INVALID_PARAMETER) << name;
+    }
+    EXPECT_EQ(m_server->commands().size(), before) << m_server->commandLog();
+    EXPECT_EQ(m_server->count("DELE") + m_server->count("RMD"), 0);
+    EXPECT_TRUE(folderEntries(m_local.path().toStdString()).empty());
+}
+
+TEST_F(HostileNames, EveryListedNameDownloadsInsideTheFolderOrFails)
+{
+    GTEST_SKIP() << "needs the layer fix in net/CurlInternet.cpp (listings leave out unusable names; "
+                    "\"../x\" is listed and written beside the folder without it)";
+    start("evil-names");
+    const HINTERNET c = connect();
+    ASSERT_NE(c, 0u);
+    const std::string folder = localPath("dl");
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+    const auto all = listAll(c);
+    ASSERT_FALSE(all.empty());
+    // As the window does: the listed name joined to the chosen folder.
+    for (const auto& record : all) {
+        const std::string name = record.cFileName;
+        m_api->FtpGetFileA(c, name.c_str(), (folder + "/" + name).c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0);
+    }
+    // Whatever was listed, nothing appeared beside the chosen folder.
+    EXPECT_EQ(folderEntries(m_local.path().toStdString()), std::vector<std::string>{"dl"});
+    EXPECT_EQ(m_server->count("DELE") + m_server->count("RMD"), 0) << m_server->commandLog();
+    // The ordinary and the invalid-UTF-8 names arrive byte for byte.
+    EXPECT_EQ(readFile(folder + "/ok.txt"), "payload:ok.txt\n");
+    EXPECT_EQ(readFile(folder + "/bad\xff\xfename"), "payload:bad\xff\xfename\n");
+    ::unlink((folder + "/bad\xff\xfename").c_str());  // QTemporaryDir cannot remove a name that is not UTF-8
+}
+
+TEST_F(HostileNames, DotDotAndSlashNamesNeverWriteOutsideTheFolder)
+{
+    start("evil-names");
+    const HINTERNET c = connect();
+    ASSERT_NE(c, 0u);
+    const std::string folder = localPath("dl");
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+    // ".." names a folder locally: never replaced.
+    EXPECT_FALSE(m_api->FtpGetFileA(c, "..", (folder + "/..").c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(m_api->FtpGetFileA(c, ".", (folder + "/.").c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_ACCESS_DENIED);
+    // "a/b" names a subfolder that does not exist here.
+    EXPECT_FALSE(m_api->FtpGetFileA(c, "a/b", (folder + "/a/b").c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(m_server->count("RETR"), 0) << m_server->commandLog();
+    EXPECT_EQ(folderEntries(m_local.path().toStdString()), std::vector<std::string>{"dl"});
+    EXPECT_TRUE(folderEntries(folder).empty());
+}
+
+TEST_F(HostileNames, ParentStepInTheLocalPathIsRefused)
+{
+    GTEST_SKIP() << "needs the layer fix in net/CurlInternet.cpp (download refuses a local path with a \"..\" step)";
+    start("evil-names");
+    const HINTERNET c = connect();
+    ASSERT_NE(c, 0u);
+    const std::string folder = localPath("dl");
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+    const std::size_t before = m_server->commands().size();
+    EXPECT_FALSE(m_api->FtpGetFileA(c, "../x", (folder + "/../x").c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(m_api->FtpGetFileA(c, "x", (folder + "/../../x").c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(exists(localPath("x")));
+    EXPECT_EQ(folderEntries(m_local.path().toStdString()), std::vector<std::string>{"dl"});
+    EXPECT_EQ(m_server->commands().size(), before) << m_server->commandLog();
+    // A name that merely starts with dots is an ordinary name.
+    EXPECT_TRUE(m_api->FtpGetFileA(c, "..x", (folder + "/..x").c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0))
+        << m_api->GetLastError();
+    EXPECT_EQ(readFile(folder + "/..x"), "payload:..x\n");
+}

@@ -1,0 +1,354 @@
+#!/usr/bin/python3
+"""A scripted FTP server for tests that misbehaves on purpose.
+
+    hostile_server.py --scenario NAME --log FILE [--lifetime SECONDS]
+
+Listens on a free port of 127.0.0.1, prints "PORT <n>" and serves one
+scenario. Every command it receives is appended to FILE, one per line
+("PASS ******" for passwords; control bytes written as \\xNN). EPSV, PORT and
+EPRT are refused, so clients must use PASV, and every 227 reply names
+10.255.255.1: data connections are only ever accepted on the server's own
+listener on 127.0.0.1. The server stops by itself after --lifetime seconds
+and every loop in it is bounded.
+
+Scenarios:
+  pasv-elsewhere  a plain listing and file; the 227 reply points elsewhere
+  evil-names      a listing of hostile names; any RETR sends "payload:<name>\\n"
+  cut-426         RETR big.bin: the data connection closes after 400000 of
+  cut-226         1000000 bytes, then the reply is 426, a (lying) 226, or
+  cut-drop        the control connection simply closes
+  slow-greeting   the greeting arrives one byte a second
+  slow-reply      the CWD reply arrives one byte a second
+  slow-list       the listing arrives one byte every half second
+  long-greeting   a greeting line of 10 MiB without an end
+  long-reply      a CWD reply line of 10 MiB without an end
+  junk-listing    random bytes, truncated lines, DOS lines, devices, links
+  big-listing     a listing of 100000 generated entries
+"""
+
+import argparse
+import random
+import socket
+import sys
+import threading
+import time
+
+MAX_LINE = 4096
+MAX_COMMANDS = 5000
+MAX_CONNECTIONS = 64
+BIG_SIZE = 1000000
+CUT_AT = 400000
+LONG_LINE = 10 * 1024 * 1024
+BIG_COUNT = 100000
+
+SCENARIOS = ("pasv-elsewhere", "evil-names", "cut-426", "cut-226", "cut-drop", "slow-greeting",
+             "slow-reply", "slow-list", "long-greeting", "long-reply", "junk-listing", "big-listing")
+
+
+def unix_line(name, size=5, kind="-", perms="rw-r--r--"):
+    return b"%s%s 1 owner group %8d Jan 01  2020 " % (kind.encode(), perms.encode(), size) + name + b"\r\n"
+
+
+def evil_listing():
+    return b"".join([
+        unix_line(b"ok.txt"),
+        unix_line(b"evil\r\nDELE x"),      # the line splits: "evil" and a stray "DELE x"
+        unix_line(b"cr\rRMD y"),           # a lone CR stays inside the name
+        unix_line(b"nul\x00name"),
+        unix_line(b".", kind="d", perms="rwxr-xr-x"),
+        unix_line(b"..", kind="d", perms="rwxr-xr-x"),
+        unix_line(b"a/b"),
+        unix_line(b"../x"),
+        unix_line(b"L" * 300),
+        unix_line(b"bad\xff\xfename"),
+    ])
+
+
+def junk_listing():
+    rng = random.Random(1234)
+    noise = bytes(rng.randrange(256) for _ in range(4096))
+    return b"".join([
+        b"total 42\r\n",
+        noise, b"\r\n",
+        b"-rw-r--r-- 1 owner group 12 Ja\r\n",            # truncated
+        b"drwxr-xr-x\r\n",                                  # truncated
+        b"-rw-r--r-- 1 owner group 12 Jan 01\r\n",        # no time and no name
+        b"01-02-20  10:00AM       <DIR>          dosdir\r\n",
+        b"01-02-20  10:00PM                 1234 dos file.txt\r\n",
+        b"13-45-20  10:00AM                 1234 baddate.txt\r\n",
+        b"crw-rw-rw- 1 root root 1,   3 Jan 01  2020 null\r\n",
+        b"brw-rw---- 1 root disk 8,   0 Jan 01  2020 sda\r\n",
+        b"lrwxrwxrwx 1 owner group 6 Jan 01  2020 link -> target\r\n",
+        b"prw-r--r-- 1 owner group 0 Jan 01  2020 pipe\r\n",
+        b"srwxr-xr-x 1 owner group 0 Jan 01  2020 sock\r\n",
+        b"\r\n\r\n\n\n",
+        b"-rw-r--r-- 1 owner group 42 Jan 01  2020 last.txt",  # no line end at all
+    ])
+
+
+def big_listing():
+    return b"".join(b"-rw-r--r-- 1 owner group %8d Jan 01  2020 file%06d.dat\r\n" % (i, i)
+                    for i in range(BIG_COUNT))
+
+
+class Log:
+    def __init__(self, path):
+        self.path = path
+        self.lock = threading.Lock()
+        open(path, "wb").close()
+
+    def command(self, raw):
+        if raw[:5].upper() == b"PASS ":
+            raw = b"PASS ******"
+        text = "".join(chr(c) if 32 <= c < 127 else "\\x%02x" % c for c in raw)
+        with self.lock:
+            with open(self.path, "a", encoding="ascii") as f:
+                f.write(text + "\n")
+
+
+class Control:
+    def __init__(self, sock, scenario, log, deadline):
+        self.sock = sock
+        self.scenario = scenario
+        self.log = log
+        self.deadline = deadline
+        self.buffer = b""
+        self.data_listener = None
+
+    def remaining(self):
+        return max(0.1, self.deadline - time.monotonic())
+
+    def send(self, text):
+        self.sock.sendall(text if isinstance(text, bytes) else text.encode("latin-1"))
+
+    def reply(self, text):
+        self.send(text + "\r\n")
+
+    def trickle(self, data, pause):
+        for i in range(len(data)):        # bounded by the length of the text
+            if time.monotonic() > self.deadline:
+                return
+            self.sock.sendall(data[i:i + 1])
+            time.sleep(pause)
+
+    def hold(self, seconds):
+        """Says nothing more; returns when the client closes or after `seconds`."""
+        self.sock.settimeout(0.5)
+        end = min(self.deadline, time.monotonic() + seconds)
+        while time.monotonic() < end:
+            try:
+                if not self.sock.recv(65536):
+                    return
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+
+    def read_line(self):
+        self.sock.settimeout(self.remaining())
+        for _ in range(MAX_LINE):          # at most one recv per byte of a line
+            end = self.buffer.find(b"\n")
+            if end >= 0:
+                line, self.buffer = self.buffer[:end], self.buffer[end + 1:]
+                return line[:-1] if line.endswith(b"\r") else line
+            if len(self.buffer) > MAX_LINE:
+                return None
+            chunk = self.sock.recv(4096)
+            if not chunk:
+                return None
+            self.buffer += chunk
+        return None
+
+    def open_passive(self):
+        if self.data_listener:
+            self.data_listener.close()
+        self.data_listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.data_listener.bind(("127.0.0.1", 0))
+        self.data_listener.listen(1)
+        port = self.data_listener.getsockname()[1]
+        # Deliberately another address: a client must use the control peer.
+        self.reply("227 Entering Passive Mode (10,255,255,1,%d,%d)." % (port // 256, port % 256))
+
+    def accept_data(self):
+        if not self.data_listener:
+            self.reply("425 Use PASV first.")
+            return None
+        self.data_listener.settimeout(min(10.0, self.remaining()))
+        try:
+            data, _ = self.data_listener.accept()
+        except OSError:
+            self.reply("425 No data connection.")
+            return None
+        finally:
+            self.data_listener.close()
+            self.data_listener = None
+        data.settimeout(min(30.0, self.remaining()))
+        return data
+
+    def listing(self):
+        if self.scenario == "evil-names":
+            return evil_listing()
+        if self.scenario == "junk-listing":
+            return junk_listing()
+        if self.scenario == "big-listing":
+            return big_listing()
+        return unix_line(b"hello.txt", 25) + unix_line(b"sub", 4096, kind="d", perms="rwxr-xr-x")
+
+    def file_bytes(self, name):
+        if self.scenario.startswith("cut-"):
+            return bytes(i % 251 for i in range(BIG_SIZE)) if name == b"big.bin" else None
+        if self.scenario == "evil-names":
+            return b"payload:" + name + b"\n"
+        return b"hello from the data port\n" if name == b"hello.txt" else None
+
+    def send_list(self):
+        data = self.accept_data()
+        if not data:
+            return
+        self.reply("150 Here comes the listing.")
+        body = self.listing()
+        try:
+            if self.scenario == "slow-list":
+                for i in range(60):            # one byte every half second, at most 30 s
+                    if time.monotonic() > self.deadline:
+                        break
+                    data.sendall(b"-r"[i % 2:i % 2 + 1])
+                    time.sleep(0.5)
+            else:
+                data.sendall(body)
+        except OSError:
+            pass
+        data.close()
+        self.reply("226 Listing sent.")
+
+    def send_file(self, name):
+        content = self.file_bytes(name)
+        if content is None:
+            self.reply("550 No such file.")
+            return True
+        data = self.accept_data()
+        if not data:
+            return True
+        self.reply("150 Opening BINARY mode data connection (%d bytes)." % len(content))
+        if self.scenario.startswith("cut-"):
+            try:
+                data.sendall(content[:CUT_AT])
+            except OSError:
+                pass
+            data.close()
+            if self.scenario == "cut-426":
+                self.reply("426 Connection closed; transfer aborted.")
+            elif self.scenario == "cut-226":
+                self.reply("226 Transfer complete.")   # a lie: only part was sent
+            else:
+                return False                            # cut-drop: the control connection goes too
+            return True
+        try:
+            data.sendall(content)
+        except OSError:
+            pass
+        data.close()
+        self.reply("226 Transfer complete.")
+        return True
+
+    def serve(self):
+        if self.scenario == "slow-greeting":
+            self.trickle(b"220 slow server here\r\n", 1.0)
+        elif self.scenario == "long-greeting":
+            self.send(b"220 " + b"x" * LONG_LINE)
+            self.hold(30)
+            return
+        else:
+            self.reply("220 Hostile test server ready.")
+        for _ in range(MAX_COMMANDS):
+            line = self.read_line()
+            if line is None:
+                return
+            self.log.command(line)
+            verb, _, arg = line.partition(b" ")
+            verb = verb.upper()
+            if verb == b"USER":
+                self.reply("331 Password please.")
+            elif verb == b"PASS":
+                self.reply("230 Logged in.")
+            elif verb == b"PWD":
+                self.reply('257 "/" is the current directory.')
+            elif verb == b"CWD":
+                if self.scenario == "slow-reply":
+                    self.trickle(b"250 Directory changed, slowly.\r\n", 1.0)
+                elif self.scenario == "long-reply":
+                    self.send(b"250 " + b"y" * LONG_LINE)
+                    self.hold(30)
+                    return
+                else:
+                    self.reply("250 Directory changed.")
+            elif verb == b"FEAT":
+                self.send("211-Features:\r\n SIZE\r\n REST STREAM\r\n211 End\r\n")
+            elif verb in (b"TYPE", b"MODE", b"STRU", b"NOOP"):
+                self.reply("200 OK.")
+            elif verb in (b"EPSV", b"PORT", b"EPRT", b"LPRT", b"LPSV"):
+                self.reply("500 Not understood.")
+            elif verb == b"PASV":
+                self.open_passive()
+            elif verb == b"SIZE":
+                content = self.file_bytes(arg)
+                self.reply("213 %d" % len(content) if content is not None else "550 No such file.")
+            elif verb == b"REST":
+                self.reply("350 Restarting.")
+            elif verb in (b"LIST", b"NLST"):
+                self.send_list()
+            elif verb == b"RETR":
+                if not self.send_file(arg):
+                    return
+            elif verb == b"QUIT":
+                self.reply("221 Bye.")
+                return
+            else:
+                self.reply("502 Not implemented.")
+
+    def run(self):
+        try:
+            self.serve()
+        except OSError:
+            pass
+        finally:
+            if self.data_listener:
+                self.data_listener.close()
+            try:
+                self.sock.close()
+            except OSError:
+                pass
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--scenario", required=True, choices=SCENARIOS)
+    parser.add_argument("--log", required=True)
+    parser.add_argument("--lifetime", type=float, default=120.0)
+    args = parser.parse_args()
+
+    log = Log(args.log)
+    deadline = time.monotonic() + args.lifetime
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(8)
+    listener.settimeout(0.5)
+    print("PORT %d" % listener.getsockname()[1], flush=True)
+
+    accepted = 0
+    while time.monotonic() < deadline and accepted < MAX_CONNECTIONS:
+        try:
+            sock, _ = listener.accept()
+        except socket.timeout:
+            continue
+        except OSError:
+            break
+        accepted += 1
+        threading.Thread(target=Control(sock, args.scenario, log, deadline).run, daemon=True).start()
+    listener.close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
