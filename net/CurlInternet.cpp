@@ -274,6 +274,7 @@ struct CurlInternet::Operation {
     std::size_t pendingPos = 0;
     std::vector<char> chunk;
     int localErrno = 0;
+    bool overlongReply = false;  // libcurl gave up on a reply longer than its own limit
 };
 
 namespace {
@@ -283,15 +284,23 @@ using Op = CurlInternet::Operation;
 int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
 {
     // Server replies arrive as CURLINFO_HEADER_IN; commands (HEADER_OUT, with PASS) are never kept.
-    if (type == CURLINFO_HEADER_IN)
+    if (type == CURLINFO_HEADER_IN) {
         static_cast<Op*>(user)->replies.feed(std::string_view(data, size));
+    } else if (type == CURLINFO_TEXT) {
+        // libcurl's own limits on replies (it then fails with a receive error or keeps
+        // waiting for a line end): the server is not speaking FTP.
+        const std::string_view text(data, size);
+        if (text.starts_with("Too large response headers") ||
+            text.starts_with("Excessive server response line length"))
+            static_cast<Op*>(user)->overlongReply = true;
+    }
     return 0;
 }
 
 int onProgress(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow)
 {
     auto* op = static_cast<Op*>(user);
-    if (op->replies.failed())
+    if (op->replies.failed() || op->overlongReply)
         return 1;
     if (!op->watcher)
         return 0;
@@ -722,10 +731,10 @@ Result CurlInternet::perform(Connection& connection, Operation& op)
         op.watcher->callFinished();
     if (const FtpReply* reply = op.replies.last())
         t_lastReply = LastReply{static_cast<DWORD>(reply->code), reply->text};
-    if (rc == CURLE_OK && !op.replies.failed() && op.localErrno == 0)
+    if (rc == CURLE_OK && !op.replies.failed() && !op.overlongReply && op.localErrno == 0)
         return Result::success();
     DWORD error;
-    if (op.replies.failed())
+    if (op.replies.failed() || op.overlongReply)
         error = ERROR_HTTP_INVALID_SERVER_RESPONSE;
     else if (op.cancelled)
         error = ERROR_INTERNET_OPERATION_CANCELLED;
@@ -791,6 +800,9 @@ Result CurlInternet::list(Connection& connection, std::string_view pattern, Find
     if (Result r = perform(connection, op); !r.ok())
         return r;
     find.entries = parseListing(body, connection.mlsd);
+    // Names with '/', CR, LF or NUL, and names too long for a record, cannot stand for
+    // an entry of this folder: they are left out. "." and ".." are kept as listed.
+    std::erase_if(find.entries, [](const ListEntry& e) { return !isUsableName(e.name); });
     if (!filter.empty())
         std::erase_if(find.entries, [filter](const ListEntry& e) { return !wildcardMatch(filter, e.name); });
     if (find.entries.empty())
@@ -834,6 +846,15 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
     const auto [folder, base] = splitLocalPath(local);
     if (base.empty())
         return Result::failure(ERROR_INVALID_PARAMETER, "no file name");
+    // A ".." step would let a name taken from a listing climb out of the chosen folder.
+    for (std::size_t start = 0; start <= local.size();) {
+        std::size_t end = local.find('/', start);
+        if (end == std::string::npos)
+            end = local.size();
+        if (std::string_view(local).substr(start, end - start) == "..")
+            return Result::failure(ERROR_INVALID_PARAMETER, "the local path climbs with ..");
+        start = end + 1;
+    }
 
     // The target is replaced only by a complete file: write beside it, rename at the end.
     TempFile temp;

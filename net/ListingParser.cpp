@@ -458,7 +458,7 @@ std::optional<ListEntry> parseListLineAt(std::string_view line, std::int64_t now
 
 bool isUsableName(std::string_view name)
 {
-    if (name.empty() || name == "." || name == ".." || name.size() > static_cast<std::size_t>(MAX_PATH - 1))
+    if (name.empty() || name.size() > static_cast<std::size_t>(MAX_PATH - 1))
         return false;
     return name.find_first_of(std::string_view("/\r\n\0", 4)) == std::string_view::npos;
 }

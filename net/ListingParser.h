@@ -30,7 +30,7 @@ std::optional<ListEntry> parseListLine(std::string_view line);
 std::optional<ListEntry> parseListLineAt(std::string_view line, std::int64_t nowUnixSeconds);
 
 // Whether a listed name can stand for one entry of the listed folder: not empty,
-// not "." or "..", no '/', no CR, LF or NUL (it could never be sent in a command),
+// no '/', no CR, LF or NUL (it could never be sent in a command),
 // and short enough for a find record (MAX_PATH - 1 bytes; a cut name would stand
 // for another file). Any other bytes, invalid UTF-8 included, are kept as sent.
 bool isUsableName(std::string_view name);

@@ -113,8 +113,6 @@ TEST_F(HostileLongLine, EndlessReplyFailsWithBoundedMemory)
 
 TEST_F(HostileLongLine, EndlessReplyIsReportedAsNotFtp)
 {
-    GTEST_SKIP() << "needs the layer fix in net/CurlInternet.cpp (libcurl's \"Too large response headers\" "
-                    "becomes 12152 instead of 12030)";
     start("long-reply");
     const HINTERNET c = connect();
     ASSERT_NE(c, 0u);

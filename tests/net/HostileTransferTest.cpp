@@ -140,8 +140,6 @@ TEST_F(HostileNames, NamesWithLineBreaksAreRefusedBeforeAnythingIsSent)
 
 TEST_F(HostileNames, EveryListedNameDownloadsInsideTheFolderOrFails)
 {
-    GTEST_SKIP() << "needs the layer fix in net/CurlInternet.cpp (listings leave out unusable names; "
-                    "\"../x\" is listed and written beside the folder without it)";
     start("evil-names");
     const HINTERNET c = connect();
     ASSERT_NE(c, 0u);
@@ -185,7 +183,6 @@ TEST_F(HostileNames, DotDotAndSlashNamesNeverWriteOutsideTheFolder)
 
 TEST_F(HostileNames, ParentStepInTheLocalPathIsRefused)
 {
-    GTEST_SKIP() << "needs the layer fix in net/CurlInternet.cpp (download refuses a local path with a \"..\" step)";
     start("evil-names");
     const HINTERNET c = connect();
     ASSERT_NE(c, 0u);
