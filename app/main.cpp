@@ -12,6 +12,10 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillon FTP"));
     QApplication::setDesktopFileName(QStringLiteral("quillon-ftp"));
+    // Every window's standard font: the desktop's sans-serif at 8.25 points.
+    QFont standard = QApplication::font();
+    standard.setPointSizeF(8.25);
+    QApplication::setFont(standard);
 
     net::CurlInternet internet;
     app::QtUi ui;
