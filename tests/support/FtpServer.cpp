@@ -5,7 +5,6 @@
 #include <cctype>
 
 namespace testsupport {
-namespace {
 
 // Starts the script and reads "PORT <n>" from its first output line; 0 on failure.
 int startScript(QProcess& process, const QString& script, const QStringList& args)
@@ -47,7 +46,6 @@ std::string readAll(const QString& path)
     return f.readAll().toStdString();
 }
 
-}  // namespace
 
 std::vector<std::string> splitLines(const std::string& text)
 {
@@ -94,10 +92,12 @@ std::string FtpServer::commandLog() const { return readAll(m_logDir.filePath("co
 
 std::vector<std::string> FtpServer::commands() const { return splitLines(commandLog()); }
 
-int FtpServer::count(std::string_view verb) const
+int FtpServer::count(std::string_view verb) const { return countVerb(commands(), verb); }
+
+int countVerb(const std::vector<std::string>& commands, std::string_view verb)
 {
     int n = 0;
-    for (const std::string& line : commands()) {
+    for (const std::string& line : commands) {
         if (line.size() < verb.size())
             continue;
         bool same = true;

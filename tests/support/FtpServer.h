@@ -79,6 +79,14 @@ private:
     int m_port = 0;
 };
 
+// Runs a server script with /usr/bin/python3 and reads "PORT <n>" from its first
+// output line; 0 when it did not start.
+int startScript(QProcess& process, const QString& script, const QStringList& args);
+void stopScript(QProcess& process);
+std::string readAll(const QString& path);
+// How many commands start with `verb` as a whole word, in any letter case.
+int countVerb(const std::vector<std::string>& commands, std::string_view verb);
+
 // Splits a log into its lines (no line ends).
 std::vector<std::string> splitLines(const std::string& text);
 
