@@ -26,12 +26,10 @@ TEST_F(CurlInternetErrors, WrongPasswordGives12003With530)
 {
     startServer();
     open();
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(m_api->InternetConnectA(m_session, m_server->address().c_str(), 0, "user", "wrong", 1,
                                       INTERNET_FLAG_PASSIVE, 0),
               0u);
     EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
-    EXPECT_TRUE(elapsedUnder(start, std::chrono::seconds(2)));
     const auto [code, text] = lastResponse();
     EXPECT_EQ(code, 530u);
     EXPECT_EQ(text.rfind("530 ", 0), 0u) << text;
