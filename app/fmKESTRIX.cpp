@@ -24,6 +24,7 @@
 #include "transfer/DirList.h"
 #include "transfer/DriveList.h"
 #include "transfer/FileList.h"
+#include "transfer/LocalLists.h"
 #include "windows/AuxWindows.h"
 
 namespace app {
@@ -527,16 +528,12 @@ void fmKESTRIX::TreeView1_DblClick()
 
 void fmKESTRIX::Drive1_Change()
 {
-    if (!Dir1->setPath(Drive1->Drive())) {
-        // An unreadable volume falls back to the root, without a message.
-        Drive1->setDrive(QStringLiteral("/"));
-        Dir1->setPath(Drive1->Drive());
-    }
+    transfer::followDrive(*Drive1, *Dir1);  // an unreadable volume falls back to "/", silently
 }
 
 void fmKESTRIX::Dir1_Change()
 {
-    File1->setPath(Dir1->Path());
+    transfer::followFolder(*Dir1, *File1);
 }
 
 void fmKESTRIX::optAscii_Click() { dwType = net::FTP_TRANSFER_TYPE_ASCII; }
