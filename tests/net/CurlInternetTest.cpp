@@ -416,6 +416,13 @@ TEST_F(CurlInternetTransfer, CancelledDownloadLeavesNoFileAndTheConnectionRecove
     EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_OPERATION_CANCELLED);
     EXPECT_EQ(w.finished, 1);
     EXPECT_TRUE(folderEntries(m_local.path().toStdString()).empty());
+
+    // Over an existing file: the old contents stay, and nothing else is left.
+    writeFile(localPath("big"), "the old big file");
+    EXPECT_FALSE(m_api->FtpGetFileA(c, "big", localPath("big").c_str(), FALSE_, 0, 2, 0));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_OPERATION_CANCELLED);
+    EXPECT_EQ(readFile(localPath("big")), "the old big file");
+    EXPECT_EQ(folderEntries(m_local.path().toStdString()), std::vector<std::string>{"big"});
     m_api->setCallWatcher(nullptr);
     ASSERT_TRUE(m_api->FtpGetFileA(c, "small", localPath("small").c_str(), FALSE_, 0, 2, 0));
     EXPECT_EQ(readFile(localPath("small")), "small");
