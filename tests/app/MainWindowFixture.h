@@ -8,6 +8,7 @@
 #include "RecordingInternet.h"
 #include "ScriptedUi.h"
 #include "app/fmKESTRIX.h"
+#include "transfer/FileList.h"
 
 namespace testsupport {
 
@@ -33,6 +34,17 @@ protected:
         window->cmdConnect_Click();
         ASSERT_TRUE(window->bConnected);
         internet.calls.clear();
+    }
+
+    // Creates a local file and selects it in the file list.
+    void selectLocalFile(const QTemporaryDir& local, const QString& name)
+    {
+        QFile file(local.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("data\n");
+        file.close();
+        window->File1->setPath(local.path());
+        window->File1->setFileName(name);
     }
 
     RecordingInternet internet;

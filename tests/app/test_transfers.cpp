@@ -92,10 +92,8 @@ TEST_F(MainWindowTest, UploadChecksRunInOrder)
 TEST_F(MainWindowTest, UploadIntoRootChangesToSlashAndRelistsTheNode)
 {
     QTemporaryDir local;
-    touch(local.filePath("new.txt"));
     connectToSrv();
-    window->File1->setPath(local.path());
-    window->File1->setFileName("new.txt");
+    selectLocalFile(local, "new.txt");
     auto& tree = *window->TreeView1;
     tree.setCurrentItem(tree.find("srv"));
     window->File1_DblClick();
@@ -111,10 +109,8 @@ TEST_F(MainWindowTest, UploadIntoRootChangesToSlashAndRelistsTheNode)
 TEST_F(MainWindowTest, UploadIntoClosedFolderOpensIt)
 {
     QTemporaryDir local;
-    touch(local.filePath("n.bin"));
     connectToSrv();
-    window->File1->setPath(local.path());
-    window->File1->setFileName("n.bin");
+    selectLocalFile(local, "n.bin");
     auto& tree = *window->TreeView1;
     tree.setCurrentItem(tree.find("srv/pub"));
     window->cmdPut_Click();
@@ -126,10 +122,8 @@ TEST_F(MainWindowTest, UploadIntoClosedFolderOpensIt)
 TEST_F(MainWindowTest, FailedUploadLeavesTheTreeAndReports)
 {
     QTemporaryDir local;
-    touch(local.filePath("n.bin"));
     connectToSrv();
-    window->File1->setPath(local.path());
-    window->File1->setFileName("n.bin");
+    selectLocalFile(local, "n.bin");
     internet.failures["FtpPutFileA"].push_back(net::ERROR_ACCESS_DENIED);
     auto& tree = *window->TreeView1;
     tree.setCurrentItem(tree.find("srv/pub"));
@@ -142,10 +136,8 @@ TEST_F(MainWindowTest, FailedUploadLeavesTheTreeAndReports)
 TEST_F(MainWindowTest, UploadRefusesWhenTheServerBoxOutgrewTheNode)
 {
     QTemporaryDir local;
-    touch(local.filePath("n.bin"));
     connectToSrv();
-    window->File1->setPath(local.path());
-    window->File1->setFileName("n.bin");
+    selectLocalFile(local, "n.bin");
     auto& tree = *window->TreeView1;
     tree.setCurrentItem(tree.find("srv"));
     window->txtServer->setText("srv.example.invalid");
