@@ -2,6 +2,10 @@
 add_library(quillon_net STATIC
   ${CMAKE_CURRENT_LIST_DIR}/CurlHandles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CurlInternet.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CurlOperation.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CurlBrowse.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CurlTransfer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TlsFailure.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FtpPath.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ReplyReader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Result.cpp)

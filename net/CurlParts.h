@@ -1,0 +1,88 @@
+#pragma once
+// What the files of CurlInternet share: the objects behind the handles, one
+// running operation, and the calling thread's last server reply. Internal to net/.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "net/CurlHandles.h"
+#include "net/CurlInternet.h"
+#include "net/FtpPath.h"
+#include "net/ListingParser.h"
+#include "net/ReplyReader.h"
+
+namespace net {
+
+struct CurlInternet::Session {
+    std::string agent;
+    DWORD access = INTERNET_OPEN_TYPE_DIRECT;
+    std::string proxy;
+};
+
+struct CurlInternet::Connection {
+    HINTERNET session = 0;
+    ServerAddress server;
+    std::string authority;                 // "host:port" of the control peer (server or gateway)
+    std::optional<std::string> resolveEntry;
+    std::string user;                      // as sent in USER
+    std::string password;
+    // "ftps://" only: the trusted certificates chosen by SSL_CERT_FILE / SSL_CERT_DIR when the
+    // connection was made (empty: libcurl's default store). Kept so every call asks the same.
+    std::string caFile;
+    std::string caPath;
+    bool passive = true;
+    std::string cwd = "/";
+    bool mlsd = false;
+    CurlEasy easy;
+
+    ~Connection()
+    {
+        // QUIT is sent when the handle goes; do not wait long for its answer.
+        if (easy)
+            curl_easy_setopt(easy.get(), CURLOPT_SERVER_RESPONSE_TIMEOUT, 2L);
+    }
+};
+
+struct CurlInternet::Find {
+    HINTERNET connection = 0;
+    std::vector<ListEntry> entries;
+    std::size_t next = 0;
+};
+
+struct CurlInternet::Operation {
+    CallProgress progress;
+    CallWatcher* watcher = nullptr;
+    ReplyReader replies;
+    std::chrono::steady_clock::time_point lastReport{};
+    bool reported = false;
+    bool cancelled = false;
+    std::string url;
+    CurlSlist quote;
+    CurlSlist resolve;
+    // listing
+    std::string* body = nullptr;
+    std::uint64_t lines = 0;
+    // download
+    int outFd = -1;
+    // upload
+    int inFd = -1;
+    bool ascii = false;
+    CrlfEncoder encoder;
+    std::string pending;
+    std::size_t pendingPos = 0;
+    std::vector<char> chunk;
+    int localErrno = 0;
+    bool overlongReply = false;  // libcurl gave up on a reply longer than its own limit
+};
+
+// The reply that InternetGetLastResponseInfoA gives, per thread.
+struct LastReply {
+    DWORD code = 0;
+    std::string text;
+};
+LastReply& lastReply();
+
+}  // namespace net

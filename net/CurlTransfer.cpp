@@ -1,0 +1,253 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "net/CurlParts.h"
+#include "net/Result.h"
+
+// Downloads into a temporary file that replaces the target when complete, and uploads.
+
+namespace net {
+namespace {
+
+std::atomic<unsigned> g_tempCounter{0};
+
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int get() const { return m_fd; }
+    void adopt(int fd)
+    {
+        reset();
+        m_fd = fd;
+    }
+    // Closes now; returns close()'s errno or 0.
+    int reset()
+    {
+        int err = 0;
+        if (m_fd >= 0 && ::close(m_fd) != 0)
+            err = errno;
+        m_fd = -1;
+        return err;
+    }
+
+private:
+    int m_fd;
+};
+
+// A download's temporary file: removed unless committed.
+struct TempFile {
+    UniqueFd fd;
+    std::string path;
+    bool committed = false;
+    ~TempFile()
+    {
+        fd.reset();
+        if (!committed && !path.empty())
+            ::unlink(path.c_str());
+    }
+};
+
+std::pair<std::string, std::string> splitLocalPath(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return {".", path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+bool isDirectory(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// ENOENT on a path: the file (2) or, when its folder is missing too, the path (3).
+DWORD missingError(const std::string& path)
+{
+    return isDirectory(splitLocalPath(path).first) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
+using Op = CurlInternet::Operation;
+
+size_t onFileData(char* data, size_t size, size_t count, void* user)
+{
+    auto* op = static_cast<Op*>(user);
+    const size_t n = size * count;
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::write(op->outFd, data + done, n - done);
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            op->localErrno = errno;
+            return 0;
+        }
+        done += static_cast<size_t>(w);
+    }
+    return n;
+}
+
+ssize_t readSome(int fd, char* buffer, size_t size)
+{
+    for (;;) {
+        const ssize_t r = ::read(fd, buffer, size);
+        if (r >= 0 || errno != EINTR)
+            return r;
+    }
+}
+
+size_t onFileRead(char* buffer, size_t size, size_t count, void* user)
+{
+    auto* op = static_cast<Op*>(user);
+    const size_t room = size * count;
+    if (!op->ascii) {
+        const ssize_t r = readSome(op->inFd, buffer, room);
+        if (r < 0) {
+            op->localErrno = errno;
+            return CURL_READFUNC_ABORT;
+        }
+        return static_cast<size_t>(r);
+    }
+    if (op->pendingPos == op->pending.size()) {
+        op->chunk.resize(std::max<size_t>(room / 2, 1));
+        const ssize_t r = readSome(op->inFd, op->chunk.data(), op->chunk.size());
+        if (r < 0) {
+            op->localErrno = errno;
+            return CURL_READFUNC_ABORT;
+        }
+        if (r == 0)
+            return 0;
+        op->pending.clear();
+        op->pendingPos = 0;
+        op->encoder.encode(std::string_view(op->chunk.data(), static_cast<size_t>(r)), op->pending);
+    }
+    const size_t n = std::min(room, op->pending.size() - op->pendingPos);
+    std::memcpy(buffer, op->pending.data() + op->pendingPos, n);
+    op->pendingPos += n;
+    return n;
+}
+
+}  // namespace
+
+Result CurlInternet::download(Connection& connection, std::string_view remote, const std::string& local,
+                              bool failIfExists, bool writeThrough, bool ascii)
+{
+    struct stat st {};
+    if (::stat(local.c_str(), &st) == 0) {
+        // Only an ordinary file is ever replaced (never a folder, device or pipe).
+        if (!S_ISREG(st.st_mode))
+            return Result::failure(ERROR_ACCESS_DENIED, "target is not a file");
+        if (failIfExists)
+            return Result::failure(ERROR_FILE_EXISTS, "target exists");
+    }
+    const auto [folder, base] = splitLocalPath(local);
+    if (base.empty())
+        return Result::failure(ERROR_INVALID_PARAMETER, "no file name");
+    // A ".." step would let a name taken from a listing climb out of the chosen folder.
+    for (std::size_t start = 0; start <= local.size();) {
+        std::size_t end = local.find('/', start);
+        if (end == std::string::npos)
+            end = local.size();
+        if (std::string_view(local).substr(start, end - start) == "..")
+            return Result::failure(ERROR_INVALID_PARAMETER, "the local path climbs with ..");
+        start = end + 1;
+    }
+
+    // The target is replaced only by a complete file: write beside it, rename at the end.
+    TempFile temp;
+    const std::string stem = "." + base.substr(0, 180) + ".quillon-" + std::to_string(::getpid()) + "-";
+    for (int attempt = 0; attempt < 100 && temp.fd.get() < 0; ++attempt) {
+        std::string path = folder + "/" + stem + std::to_string(g_tempCounter.fetch_add(1));
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            temp.fd.adopt(fd);
+            temp.path = std::move(path);
+        } else if (errno != EEXIST) {
+            const int err = errno;
+            return Result::failure(err == ENOENT ? ERROR_PATH_NOT_FOUND : errorFromErrno(err), std::strerror(err));
+        }
+    }
+    if (temp.fd.get() < 0)
+        return Result::failure(ERROR_ACCESS_DENIED, "no temporary file");
+
+    const std::string remotePath = resolvePath(connection.cwd, remote);
+    Operation op;
+    op.progress = {CallProgress::Kind::Downloading, std::string(remote), 0, 0};
+    op.url = "ftp://" + connection.authority + urlPath(remotePath, false);
+    op.outFd = temp.fd.get();
+    if (Result r = prepare(connection, op); !r.ok())
+        return r;
+    CURL* h = connection.easy.get();
+    if (ascii)
+        curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, 1L);  // TYPE A; libcurl turns CR LF into LF
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onFileData);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, static_cast<void*>(&op));
+    if (Result r = perform(connection, op); !r.ok())
+        return r;
+
+    if (writeThrough && ::fsync(temp.fd.get()) != 0)
+        return Result::failure(errorFromErrno(errno), std::strerror(errno));
+    if (const int err = temp.fd.reset(); err != 0)
+        return Result::failure(errorFromErrno(err), std::strerror(err));
+    int rc;
+    if (failIfExists) {
+        rc = ::renameat2(AT_FDCWD, temp.path.c_str(), AT_FDCWD, local.c_str(), RENAME_NOREPLACE);
+        if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            rc = ::link(temp.path.c_str(), local.c_str());
+            if (rc == 0)
+                ::unlink(temp.path.c_str());
+        }
+    } else {
+        rc = ::rename(temp.path.c_str(), local.c_str());
+    }
+    if (rc != 0)
+        return Result::failure(errorFromErrno(errno), std::strerror(errno));
+    temp.committed = true;
+    if (writeThrough) {
+        const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir.get() >= 0)
+            ::fsync(dir.get());
+    }
+    return Result::success();
+}
+
+Result CurlInternet::upload(Connection& connection, const std::string& local, std::string_view remote, bool ascii)
+{
+    const UniqueFd file(::open(local.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) {
+        const int err = errno;
+        return Result::failure(err == ENOENT ? missingError(local) : errorFromErrno(err), std::strerror(err));
+    }
+    struct stat st {};
+    if (::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode))
+        return Result::failure(ERROR_ACCESS_DENIED, "not a file");
+
+    const std::string remotePath = resolvePath(connection.cwd, remote);
+    Operation op;
+    op.progress = {CallProgress::Kind::Uploading, std::string(remote), 0, static_cast<std::uint64_t>(st.st_size)};
+    op.url = "ftp://" + connection.authority + urlPath(remotePath, false);
+    op.inFd = file.get();
+    op.ascii = ascii;
+    if (Result r = prepare(connection, op); !r.ok())
+        return r;
+    CURL* h = connection.easy.get();
+    curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(h, CURLOPT_READFUNCTION, &onFileRead);
+    curl_easy_setopt(h, CURLOPT_READDATA, static_cast<void*>(&op));
+    if (ascii)
+        curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, 1L);  // TYPE A; the read callback adds the CRs
+    else
+        curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(st.st_size));
+    return perform(connection, op);
+}
+
+}  // namespace net
