@@ -81,6 +81,10 @@ FtpServer::FtpServer(std::string root, FtpServerOptions options)
         args << "--tls-log" << m_logDir.filePath("tls.log");
     if (!m_options.tlsKey.empty())
         args << "--tls-key" << QString::fromStdString(m_options.tlsKey);
+    if (!m_options.loginFolder.empty())
+        args << "--login-folder" << QString::fromStdString(m_options.loginFolder);
+    if (m_options.rawAscii)
+        args << "--raw-ascii";
     m_port = startScript(m_process, QStringLiteral(QUILLON_FTPSERVER_SCRIPT), args);
 }
 

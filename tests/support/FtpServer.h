@@ -28,6 +28,12 @@ struct FtpServerOptions {
     // control and the data connections (USER/PASS and PASV are refused before it).
     std::string tlsCertificate;     // the certificate chain (may hold the key too)
     std::string tlsKey;             // empty: the key is in tlsCertificate
+    // Set: the session starts in this folder (PWD names it), "/" stays the served root,
+    // as on hosts that log users into their home folder without a change of root.
+    std::string loginFolder;
+    // TYPE A is accepted but nothing is converted: the bytes of an ASCII transfer are
+    // stored and sent as they are, so the disk shows what went over the wire.
+    bool rawAscii = false;
 };
 
 class FtpServer {

@@ -5,11 +5,17 @@ Prints "PORT <n>" on stdout once it listens, then serves until killed.
 Every command it receives is appended to --log, one per line (PASS hidden).
 With --tls-cert (and --tls-key) it serves explicit TLS (AUTH TLS) and requires
 it on the control and the data connections.
+With --login-folder the session starts there (PWD names it) while "/" stays the
+served root, as on hosts that log users into their home folder without a change
+of root. With --raw-ascii TYPE A is accepted but nothing is converted: the bytes
+of an ASCII upload land on disk as they came over the wire, and a file is sent
+as it is on disk.
 """
 import argparse
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
@@ -26,6 +32,8 @@ def main():
     ap.add_argument("--tls-cert", default="")
     ap.add_argument("--tls-key", default="")
     ap.add_argument("--tls-log", default="")
+    ap.add_argument("--login-folder", default="")
+    ap.add_argument("--raw-ascii", action="store_true")
     args = ap.parse_args()
 
     log = open(args.log, "a", buffering=1, encoding="utf-8", errors="replace")
@@ -83,6 +91,29 @@ def main():
         Handler.keyfile = args.tls_key or None
         Handler.tls_control_required = True
         Handler.tls_data_required = True
+    if args.login_folder:
+        class LoginFolderFS(AbstractedFS):
+            def __init__(self, root, cmd_channel):
+                super().__init__(root, cmd_channel)
+                self._cwd = args.login_folder
+
+        Handler.abstracted_fs = LoginFolderFS
+    if args.raw_ascii:
+        class RawAsciiHandler(Handler):
+            # Transfers always move the bytes as they are: the disk shows the wire.
+            def ftp_TYPE(self, line):
+                super().ftp_TYPE(line)
+                self._current_type = 'i'
+
+            def ftp_RETR(self, file):
+                self._current_type = 'i'
+                return super().ftp_RETR(file)
+
+            def ftp_STOR(self, file, mode='w'):
+                self._current_type = 'i'
+                return super().ftp_STOR(file, mode)
+
+        Handler = RawAsciiHandler
     if args.no_mlsd:
         Handler.proto_cmds = {k: v for k, v in base.proto_cmds.items()
                               if k not in ("MLSD", "MLST")}
