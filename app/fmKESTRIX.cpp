@@ -350,7 +350,9 @@ void fmKESTRIX::closeEverything()
     hConnection = 0;
     hOpen = 0;
     if (wasConnected)
-        TreeView1->remove(txtServer->text());  // an edited server box finds no node: nothing goes
+        TreeView1->remove(m_rootKey);  // by the key it was made with: an edited box changes nothing
+    m_rootKey.clear();
+    m_loginFolder.clear();
     bConnected = false;
     ClearFields();
     EnableControls(false);
@@ -396,12 +398,13 @@ void fmKESTRIX::connectToServer()
 {
     if (bConnected || hOpen == 0)
         return;
-    if (txtServer->text().isEmpty()) {
+    const QString serverText = txtServer->text();
+    if (serverText.isEmpty()) {
         m_ui.MsgBox(this, QStringLiteral("Please enter a server name!"), MsgStyle::OkOnly);
         return;
     }
     const net::DWORD passive = chkPassive->isChecked() ? net::INTERNET_FLAG_PASSIVE : 0;
-    const QByteArray server = txtServer->text().toLocal8Bit();
+    const QByteArray server = serverText.toLocal8Bit();
     const QByteArray user = txtUser->text().toLocal8Bit();
     const QByteArray password = txtPassword->text().toLocal8Bit();
     hConnection = m_internet.InternetConnectA(hOpen, server.constData(), net::INTERNET_INVALID_PORT_NUMBER,
@@ -414,11 +417,36 @@ void fmKESTRIX::connectToServer()
         return;
     }
     bConnected = true;
+    m_rootKey = serverText;
+    if (!readLoginFolder())
+        return;  // the report's "Yes" closed everything
     EnableControls(hOpen != 0);
-    AddNodes(txtServer->text());
+    TreeView1->clearNodes();  // a connect never reuses a node left from before
+    AddNodes(m_rootKey);
     ListRemoteDirectory(QString());
     if (!colNames.isEmpty())
-        AddNodes(txtServer->text());
+        AddNodes(m_rootKey);
+}
+
+// The folder the login placed the user in is the one the root node stands for.
+// False when reading it failed and the report's "Yes" closed everything.
+bool fmKESTRIX::readLoginFolder()
+{
+    m_loginFolder = QStringLiteral("/");
+    QByteArray buffer(net::MAX_PATH, '\0');
+    auto length = static_cast<net::DWORD>(buffer.size());
+    net::BOOL read = m_internet.FtpGetCurrentDirectoryA(hConnection, buffer.data(), &length);
+    if (!read && length > static_cast<net::DWORD>(buffer.size())) {  // a longer path: again, with room for it
+        buffer = QByteArray(static_cast<qsizetype>(length), '\0');
+        read = m_internet.FtpGetCurrentDirectoryA(hConnection, buffer.data(), &length);
+    }
+    if (!read) {
+        const auto error = static_cast<std::int32_t>(m_internet.GetLastError());
+        ErrorOut(error, QStringLiteral("FtpGetCurrentDirectory"));
+        return bConnected;  // on "No" the root stands for "/"
+    }
+    m_loginFolder = QString::fromLocal8Bit(buffer.constData(), static_cast<qsizetype>(length));
+    return true;
 }
 
 void fmKESTRIX::disconnectFromServer()
@@ -427,24 +455,28 @@ void fmKESTRIX::disconnectFromServer()
         (void)m_internet.InternetCloseHandle(hConnection);
     hConnection = 0;
     ClearListing();
-    TreeView1->remove(txtServer->text());  // no node of that key: nothing goes
+    TreeView1->remove(m_rootKey);  // by the key it was made with: an edited box changes nothing
+    m_rootKey.clear();
+    m_loginFolder.clear();
     bConnected = false;
     EnableControls(true);
 }
 
 // ---- Remote folders ----
 
-void fmKESTRIX::ChangeRemoteDir(const QString& sPath)
+bool fmKESTRIX::ChangeRemoteDir(const QString& sPath)
 {
     if (sPath.isEmpty()) {
         m_ui.MsgBox(this, QStringLiteral("Please enter the directory to CD"), MsgStyle::OkOnly);
-        return;
+        return false;
     }
-    const QByteArray path = remote::serverPathFor(sPath, txtServer->text()).toLocal8Bit();
+    const QByteArray path = remote::serverPathFor(sPath, m_rootKey, m_loginFolder).toLocal8Bit();
     if (!m_internet.FtpSetCurrentDirectoryA(hConnection, path.constData())) {
         const auto error = static_cast<std::int32_t>(m_internet.GetLastError());
         ErrorOut(error, QStringLiteral("rcd"));
+        return false;
     }
+    return true;
 }
 
 void fmKESTRIX::appendEntry(const net::WIN32_FIND_DATAA& record)
@@ -454,11 +486,12 @@ void fmKESTRIX::appendEntry(const net::WIN32_FIND_DATAA& record)
     colNames.append(QString::fromLocal8Bit(record.cFileName, static_cast<qsizetype>(length)));
 }
 
-void fmKESTRIX::ListRemoteDirectory(const QString& sPath)
+bool fmKESTRIX::ListRemoteDirectory(const QString& sPath)
 {
     ClearListing();
-    if (!sPath.isEmpty())
-        ChangeRemoteDir(QString(sPath));
+    // The folder that stayed current is never listed as if it were this one.
+    if (!sPath.isEmpty() && !ChangeRemoteDir(QString(sPath)))
+        return false;
 
     net::WIN32_FIND_DATAA record;
     std::memset(record.cFileName, 0, sizeof record.cFileName);
@@ -469,7 +502,7 @@ void fmKESTRIX::ListRemoteDirectory(const QString& sPath)
             m_ui.MsgBox(this, QStringLiteral("This directory is empty!"), MsgStyle::OkOnly);
         else
             ErrorOut(static_cast<std::int32_t>(firstError), QStringLiteral("FtpFindFirstFile"));
-        return;
+        return true;
     }
     appendEntry(record);
     for (;;) {
@@ -482,13 +515,13 @@ void fmKESTRIX::ListRemoteDirectory(const QString& sPath)
     if (nextError != net::ERROR_NO_MORE_FILES)
         ErrorOut(static_cast<std::int32_t>(nextError), QStringLiteral("InternetFindNextFile"));
     (void)m_internet.InternetCloseHandle(hFind);
+    return true;
 }
 
 void fmKESTRIX::AddNodes(const QString& sParent)
 {
-    const QString server = txtServer->text();
-    if (server == sParent && colNames.isEmpty()) {
-        TreeView1->addRoot(server, QStringLiteral("root"));
+    if (!m_rootKey.isEmpty() && m_rootKey == sParent && colNames.isEmpty()) {
+        TreeView1->addRoot(m_rootKey, QStringLiteral("root"));
         return;
     }
     QList<QPair<QString, QString>> children;
@@ -516,7 +549,13 @@ void fmKESTRIX::TreeView1_DblClick()
     const QString path = TreeView1->text(node);
     if (image == QLatin1String("closed")) {
         TreeView1->setImage(node, QStringLiteral("open"));
-        ListRemoteDirectory(path);
+        if (!ListRemoteDirectory(path)) {
+            // Not entered: it stays closed and childless, so another double-click retries.
+            // (The node is gone if the report's "Yes" closed everything.)
+            if (QTreeWidgetItem* again = TreeView1->find(path))
+                TreeView1->setImage(again, QStringLiteral("closed"));
+            return;
+        }
         AddNodes(path);
     } else if (image == QLatin1String("open")) {
         TreeView1->setImage(node, QStringLiteral("closed"));
@@ -554,7 +593,8 @@ void fmKESTRIX::cmdGet_Click()
     }
     const remote::SplitPath split = remote::splitAtLastSlash(TreeView1->text(node));
     const QString folder = File1->Path();
-    ChangeRemoteDir(split.directory);
+    if (!ChangeRemoteDir(split.directory))
+        return;  // a same-named file in the folder that stayed current is not this one
     const QByteArray remoteName = split.name.toLocal8Bit();
     const QByteArray localPath = (folder + QLatin1Char('/') + split.name).toLocal8Bit();
     const net::BOOL copied = m_internet.FtpGetFileA(hConnection, remoteName.constData(), localPath.constData(), 0,
@@ -584,19 +624,11 @@ void fmKESTRIX::cmdPut_Click()
         return;
     }
     const QString nodeText = TreeView1->text(node);
-    std::optional<QString> folder = remote::uploadFolderFor(nodeText, txtServer->text());
-    if (!folder) {
-        m_ui.MsgBox(this,
-                    QStringLiteral("The server name box no longer matches the selected folder. "
-                                   "Type the server name you connected with, or connect again, then upload."),
-                    MsgStyle::OkOnly);
-        return;
-    }
     const QString fileName = File1->FileName();
     const QString localPath = File1->Path() + QLatin1Char('/') + fileName;
-    if (folder->isEmpty())
-        *folder = QStringLiteral("/");  // the server's root; Unix servers refuse "\"
-    ChangeRemoteDir(*folder);
+    // The node's own path, mapped once there; the root stands for the login folder.
+    if (!ChangeRemoteDir(nodeText))
+        return;  // the file must not land in the folder that stayed current
 
     const QByteArray local = localPath.toLocal8Bit();
     const QByteArray remoteName = fileName.toLocal8Bit();

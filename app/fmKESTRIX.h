@@ -133,8 +133,10 @@ public:
     void EnableControls(bool bSession);
     void ClearListing();
     void ClearFields();
-    void ChangeRemoteDir(const QString& sPath);
-    void ListRemoteDirectory(const QString& sPath);
+    // False when the folder could not be made current (already reported): the caller stops.
+    bool ChangeRemoteDir(const QString& sPath);
+    // False when it listed nothing because the change of folder failed.
+    bool ListRemoteDirectory(const QString& sPath);
     void AddNodes(const QString& sParent);
 
 protected:
@@ -154,12 +156,19 @@ private:
     void saveConnection();
     void openConnection();
     void appendEntry(const net::WIN32_FIND_DATAA& record);
+    bool readLoginFolder();
 
     net::InternetApi& m_internet;
     UiInterface& m_ui;
     windows::AuxWindows* m_aux;
     std::function<void()> m_quit;
     std::function<bool()> m_callInProgress;
+    // The server text the connection was made with: the root node's key, by which tree
+    // paths map and the root is removed, whatever the server box holds now. Empty when
+    // not connected.
+    QString m_rootKey;
+    // The server folder the root node stands for: where the login placed the user.
+    QString m_loginFolder;
 };
 
 }  // namespace app

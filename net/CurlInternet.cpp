@@ -265,6 +265,24 @@ BOOL CurlInternet::FtpSetCurrentDirectoryA(HINTERNET hConnect, const char* lpszD
     return finish(changeDirectory(*connection, lpszDirectory));
 }
 
+BOOL CurlInternet::FtpGetCurrentDirectoryA(HINTERNET hConnect, char* lpszCurrentDirectory,
+                                           DWORD* lpdwCurrentDirectory)
+{
+    if (!connectionFor(hConnect))
+        return fail(ERROR_INVALID_HANDLE);
+    if (!lpdwCurrentDirectory)
+        return fail(ERROR_INVALID_PARAMETER);
+    const std::string folder = currentDirectory(hConnect);
+    const auto needed = static_cast<DWORD>(folder.size() + 1);
+    if (!lpszCurrentDirectory || *lpdwCurrentDirectory < needed) {
+        *lpdwCurrentDirectory = needed;
+        return fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    std::memcpy(lpszCurrentDirectory, folder.c_str(), needed);
+    *lpdwCurrentDirectory = needed - 1;
+    return succeed();
+}
+
 BOOL CurlInternet::FtpGetFileA(HINTERNET hConnect, const char* lpszRemoteFile, const char* lpszNewFile,
                                BOOL fFailIfExists, DWORD dwFlagsAndAttributes, DWORD dwFlags, DWORD_PTR)
 {

@@ -51,6 +51,9 @@ public:
                                 WIN32_FIND_DATAA* lpFindFileData, DWORD dwFlags, DWORD_PTR dwContext) override;
     BOOL InternetFindNextFileA(HINTERNET hFind, WIN32_FIND_DATAA* lpvFindData) override;
     BOOL FtpSetCurrentDirectoryA(HINTERNET hConnect, const char* lpszDirectory) override;
+    // The folder the layer keeps (the login folder's PWD, then each change's); sends nothing.
+    BOOL FtpGetCurrentDirectoryA(HINTERNET hConnect, char* lpszCurrentDirectory,
+                                 DWORD* lpdwCurrentDirectory) override;
     BOOL FtpGetFileA(HINTERNET hConnect, const char* lpszRemoteFile, const char* lpszNewFile,
                      BOOL fFailIfExists, DWORD dwFlagsAndAttributes, DWORD dwFlags,
                      DWORD_PTR dwContext) override;

@@ -34,6 +34,8 @@ struct CurlInternet::Connection {
     std::string caFile;
     std::string caPath;
     bool passive = true;
+    // An ASCII transfer ran: the server may be in TYPE A while libcurl believes TYPE I.
+    bool typeMayBeAscii = false;
     std::string cwd = "/";
     bool mlsd = false;
     CurlEasy easy;
@@ -65,11 +67,14 @@ struct CurlInternet::Operation {
     // listing
     std::string* body = nullptr;
     std::uint64_t lines = 0;
+    // transfers: TYPE A (or I) sent just before the transfer command
+    CurlSlist prequote;
+    bool ascii = false;
     // download
     int outFd = -1;
+    CrlfDecoder decoder;
     // upload
     int inFd = -1;
-    bool ascii = false;
     CrlfEncoder encoder;
     std::string pending;
     std::size_t pendingPos = 0;

@@ -78,22 +78,73 @@ DWORD missingError(const std::string& path)
 
 using Op = CurlInternet::Operation;
 
+// Writes all of it; errno on failure, else 0.
+int writeAll(int fd, const char* data, size_t n)
+{
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::write(fd, data + done, n - done);
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        done += static_cast<size_t>(w);
+    }
+    return 0;
+}
+
 size_t onFileData(char* data, size_t size, size_t count, void* user)
 {
     auto* op = static_cast<Op*>(user);
     const size_t n = size * count;
-    size_t done = 0;
-    while (done < n) {
-        const ssize_t w = ::write(op->outFd, data + done, n - done);
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            op->localErrno = errno;
-            return 0;
-        }
-        done += static_cast<size_t>(w);
+    int err;
+    if (op->ascii) {
+        op->pending.clear();
+        op->decoder.decode(std::string_view(data, n), op->pending);
+        err = writeAll(op->outFd, op->pending.data(), op->pending.size());
+    } else {
+        err = writeAll(op->outFd, data, n);
+    }
+    if (err != 0) {
+        op->localErrno = err;
+        return 0;
     }
     return n;
+}
+
+// The end of an ASCII download: a CR that ended the data is written now.
+Result finishText(Op& op)
+{
+    if (!op.ascii)
+        return Result::success();
+    op.pending.clear();
+    op.decoder.finish(op.pending);
+    if (const int err = writeAll(op.outFd, op.pending.data(), op.pending.size()); err != 0)
+        return Result::failure(errorFromErrno(err), std::strerror(err));
+    return Result::success();
+}
+
+// ASCII transfers ask for TYPE A themselves, just before the transfer command, and the
+// layer converts the line ends. libcurl's text mode (CURLOPT_TRANSFERTEXT) is not used:
+// on upload it turns every LF into CR LF again (a CR LF line end went out as CR CR LF),
+// on download it turns CR LF and every lone CR into LF. libcurl does not see that TYPE A,
+// so after one the binary transfers of the connection ask for TYPE I again themselves.
+Result chooseType(CurlInternet::Connection& connection, Op& op, bool ascii)
+{
+    op.ascii = ascii;
+    CURL* h = connection.easy.get();
+    if (ascii || connection.typeMayBeAscii) {
+        if (!op.prequote.append(ascii ? "TYPE A" : "TYPE I"))
+            return Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
+        curl_easy_setopt(h, CURLOPT_PREQUOTE, op.prequote.get());
+    }
+    if (ascii) {
+        connection.typeMayBeAscii = true;
+        // SIZE and "150 ... (n bytes)" count the stored file, not the text on the wire.
+        curl_easy_setopt(h, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+    }
+    return Result::success();
 }
 
 ssize_t readSome(int fd, char* buffer, size_t size)
@@ -187,11 +238,13 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
     if (Result r = prepare(connection, op); !r.ok())
         return r;
     CURL* h = connection.easy.get();
-    if (ascii)
-        curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, 1L);  // TYPE A; libcurl turns CR LF into LF
+    if (Result r = chooseType(connection, op, ascii); !r.ok())
+        return r;
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onFileData);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, static_cast<void*>(&op));
     if (Result r = perform(connection, op); !r.ok())
+        return r;
+    if (Result r = finishText(op); !r.ok())
         return r;
 
     if (writeThrough && ::fsync(temp.fd.get()) != 0)
@@ -236,16 +289,15 @@ Result CurlInternet::upload(Connection& connection, const std::string& local, st
     op.progress = {CallProgress::Kind::Uploading, std::string(remote), 0, static_cast<std::uint64_t>(st.st_size)};
     op.url = "ftp://" + connection.authority + urlPath(remotePath, false);
     op.inFd = file.get();
-    op.ascii = ascii;
     if (Result r = prepare(connection, op); !r.ok())
         return r;
     CURL* h = connection.easy.get();
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(h, CURLOPT_READFUNCTION, &onFileRead);
     curl_easy_setopt(h, CURLOPT_READDATA, static_cast<void*>(&op));
-    if (ascii)
-        curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, 1L);  // TYPE A; the read callback adds the CRs
-    else
+    if (Result r = chooseType(connection, op, ascii); !r.ok())
+        return r;
+    if (!ascii)  // the read callback adds CRs to a text
         curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(st.st_size));
     return perform(connection, op);
 }

@@ -198,4 +198,29 @@ void CrlfEncoder::encode(std::string_view in, std::string& out)
     }
 }
 
+void CrlfDecoder::decode(std::string_view in, std::string& out)
+{
+    for (const char c : in) {
+        if (m_heldCr) {
+            m_heldCr = false;
+            if (c == '\n') {
+                out.push_back('\n');
+                continue;
+            }
+            out.push_back('\r');
+        }
+        if (c == '\r')
+            m_heldCr = true;  // a CR LF may be split between two buffers
+        else
+            out.push_back(c);
+    }
+}
+
+void CrlfDecoder::finish(std::string& out)
+{
+    if (m_heldCr)
+        out.push_back('\r');
+    m_heldCr = false;
+}
+
 }  // namespace net

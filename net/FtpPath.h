@@ -1,6 +1,6 @@
 #pragma once
-// Server names, server paths and URLs of the FTP layer, and the LF to CR LF
-// conversion of ASCII uploads. Pure functions: no I/O.
+// Server names, server paths and URLs of the FTP layer, and the line-end
+// conversions of ASCII transfers. Pure functions: no I/O.
 
 #include <optional>
 #include <string>
@@ -48,13 +48,26 @@ std::optional<std::string> parsePwdReply(std::string_view reply);
 bool wildcardMatch(std::string_view pattern, std::string_view name);
 bool hasWildcard(std::string_view text);
 
-// LF to CR LF for ASCII uploads, across buffer boundaries; an existing CR LF stays as is.
+// LF to CR LF for ASCII uploads, across buffer boundaries; an existing CR LF stays as is
+// and a lone CR goes as it is.
 class CrlfEncoder {
 public:
     void encode(std::string_view in, std::string& out);
 
 private:
     bool m_lastWasCr = false;
+};
+
+// CR LF to LF for ASCII downloads, across buffer boundaries; a lone CR and everything
+// else stay as they are.
+class CrlfDecoder {
+public:
+    void decode(std::string_view in, std::string& out);
+    // The end of the data: a CR held back from the end of the last buffer goes out.
+    void finish(std::string& out);
+
+private:
+    bool m_heldCr = false;
 };
 
 }  // namespace net

@@ -1,5 +1,5 @@
 #pragma once
-// The nine Internet calls the windows make. The program uses CurlInternet;
+// The ten Internet calls the windows make. The program uses CurlInternet;
 // window tests use a recording fake.
 
 #include <cstdint>
@@ -44,6 +44,11 @@ public:
                                         DWORD_PTR dwContext) = 0;
     virtual BOOL InternetFindNextFileA(HINTERNET hFind, WIN32_FIND_DATAA* lpvFindData) = 0;
     virtual BOOL FtpSetCurrentDirectoryA(HINTERNET hConnect, const char* lpszDirectory) = 0;
+    // The connection's current server folder. *lpdwCurrentDirectory: in, the buffer's size
+    // counting the NUL; out, the characters copied (no NUL). A buffer too small (or null)
+    // fails with 122 (ERROR_INSUFFICIENT_BUFFER) and *lpdwCurrentDirectory = the size needed.
+    virtual BOOL FtpGetCurrentDirectoryA(HINTERNET hConnect, char* lpszCurrentDirectory,
+                                         DWORD* lpdwCurrentDirectory) = 0;
     virtual BOOL FtpGetFileA(HINTERNET hConnect, const char* lpszRemoteFile, const char* lpszNewFile,
                              BOOL fFailIfExists, DWORD dwFlagsAndAttributes, DWORD dwFlags,
                              DWORD_PTR dwContext) = 0;

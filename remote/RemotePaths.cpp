@@ -2,28 +2,24 @@
 
 namespace remote {
 
-QString serverPathFor(const QString& sPath, const QString& server)
+QString serverPathFor(const QString& sPath, const QString& rootKey, const QString& loginFolder)
 {
-    // An empty server text occurs in every path, the empty one included.
-    QString path = server.isEmpty() || sPath.contains(server, Qt::CaseSensitive)
-        ? sPath.mid(server.size())
-        : sPath;
-    if (path.isEmpty())
-        path = QStringLiteral("/");
-    return path;
+    const bool underRoot = !rootKey.isEmpty() && sPath.startsWith(rootKey, Qt::CaseSensitive) &&
+                           (sPath.size() == rootKey.size() || sPath.at(rootKey.size()) == QLatin1Char('/'));
+    if (!underRoot)
+        return sPath.isEmpty() ? QStringLiteral("/") : sPath;
+    const QString login = loginFolder.isEmpty() ? QStringLiteral("/") : loginFolder;
+    const QString rest = sPath.mid(rootKey.size());  // "" or "/..."
+    if (rest.isEmpty() || rest == QLatin1String("/"))
+        return login;
+    // "/" + "/pub" would be "//pub": join without doubling the separator.
+    return login.endsWith(QLatin1Char('/')) ? login.chopped(1) + rest : login + rest;
 }
 
 SplitPath splitAtLastSlash(const QString& text)
 {
     const qsizetype cut = text.lastIndexOf(QLatin1Char('/')) + 1;
     return {text.left(cut), text.mid(cut)};
-}
-
-std::optional<QString> uploadFolderFor(const QString& nodeText, const QString& server)
-{
-    if (server.size() > nodeText.size())
-        return std::nullopt;
-    return nodeText.mid(server.size());
 }
 
 }  // namespace remote

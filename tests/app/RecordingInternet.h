@@ -24,6 +24,7 @@ public:
     std::vector<std::string> calls;
     std::map<std::string, std::vector<Entry>> folders{{"/", {}}};  // server path -> entries
     std::string currentDir = "/";
+    std::string loginDir = "/";  // where a connect starts
     // Next call of that name fails with that error (once per queued entry).
     std::map<std::string, std::deque<net::DWORD>> failures;
     // Listing fails after this many entries with this error (0 = never).
@@ -68,7 +69,7 @@ public:
             return 0;
         lastConnect = m_next++;
         m_connections.insert(lastConnect);
-        currentDir = "/";
+        currentDir = loginDir;
         return lastConnect;
     }
 
@@ -124,6 +125,23 @@ public:
         if (!folders.count(path))
             return fail(net::ERROR_INTERNET_EXTENDED_ERROR), 0;
         currentDir = path;
+        return 1;
+    }
+
+    net::BOOL FtpGetCurrentDirectoryA(net::HINTERNET hConnect, char* buffer, net::DWORD* length) override
+    {
+        record("FtpGetCurrentDirectoryA(" + std::to_string(hConnect) + "," + std::to_string(length ? *length : 0) + ")");
+        if (!m_connections.count(hConnect))
+            return fail(net::ERROR_INVALID_HANDLE), 0;
+        if (failing("FtpGetCurrentDirectoryA"))
+            return 0;
+        const auto needed = static_cast<net::DWORD>(currentDir.size() + 1);
+        if (!buffer || *length < needed) {
+            *length = needed;
+            return fail(122), 0;
+        }
+        std::memcpy(buffer, currentDir.c_str(), needed);
+        *length = needed - 1;
         return 1;
     }
 

@@ -228,3 +228,124 @@ TEST_F(MainWindowTest, AddNodesUnderAMissingParentAddsNothing)
     window->AddNodes("srv/nowhere");
     EXPECT_EQ(window->TreeView1->nodeCount(), before);
 }
+
+TEST_F(MainWindowTest, FolderThatCannotBeEnteredStaysClosedAndIsNotListed)
+{
+    connectToSrv();
+    auto& tree = *window->TreeView1;
+    internet.failures["FtpSetCurrentDirectoryA"] = {net::ERROR_INTERNET_EXTENDED_ERROR,
+                                                    net::ERROR_INTERNET_EXTENDED_ERROR};
+    tree.setCurrentItem(tree.find("srv/pub"));
+    window->TreeView1_DblClick();
+    EXPECT_EQ(tree.image(tree.find("srv/pub")), "closed");
+    EXPECT_EQ(tree.find("srv/pub")->childCount(), 0);
+    window->colNames = {"stale"};
+    window->colAttributes = {128};
+    EXPECT_FALSE(window->ListRemoteDirectory("srv/pub"));
+    EXPECT_TRUE(window->colNames.isEmpty());
+    EXPECT_TRUE(window->colAttributes.isEmpty());
+    EXPECT_TRUE(internet.callsNamed("FtpFindFirstFileA").empty());
+    EXPECT_EQ(ui.texts().filter("rcd Err: 12003").size(), 2);
+
+    window->TreeView1_DblClick();  // retried: now it opens
+    EXPECT_EQ(tree.image(tree.find("srv/pub")), "open");
+    EXPECT_EQ(childTexts(tree, "srv/pub"), (QStringList{"srv/pub/docs", "srv/pub/x"}));
+}
+
+TEST_F(MainWindowTest, RootStandsForTheLoginFolderReadOnceAtConnect)
+{
+    internet.loginDir = "/home/me";
+    internet.addFolder("/home/me", {{"pub", 16}, {"readme", 128}});
+    internet.addFolder("/home/me/pub", {{"x", 128}});
+    internet.addFolder("/pub", {{"machine", 128}});
+    window->cmdInternetOpen_Click();
+    window->txtServer->setText("srv");
+    window->cmdConnect_Click();
+    const std::string h = std::to_string(window->hConnection);
+    ASSERT_GE(internet.calls.size(), 4u);
+    EXPECT_EQ(internet.calls[2], "FtpGetCurrentDirectoryA(" + h + ",260)");  // right after the connect
+    EXPECT_EQ(internet.calls[3].rfind("FtpFindFirstFileA(", 0), 0u);
+    auto& tree = *window->TreeView1;
+    EXPECT_EQ(childTexts(tree, "srv"), (QStringList{"srv/pub", "srv/readme"}));
+    tree.setCurrentItem(tree.find("srv/pub"));
+    window->TreeView1_DblClick();
+    EXPECT_EQ(childTexts(tree, "srv/pub"), QStringList{"srv/pub/x"});
+    window->ChangeRemoteDir("srv");
+    window->ChangeRemoteDir("srv/");
+    window->ChangeRemoteDir("/pub");  // a server path typed without the server name
+    EXPECT_EQ(internet.callsNamed("FtpSetCurrentDirectoryA"),
+              (std::vector<std::string>{"FtpSetCurrentDirectoryA(" + h + ",/home/me/pub)",
+                                        "FtpSetCurrentDirectoryA(" + h + ",/home/me)",
+                                        "FtpSetCurrentDirectoryA(" + h + ",/home/me)",
+                                        "FtpSetCurrentDirectoryA(" + h + ",/pub)"}));
+    EXPECT_EQ(internet.callsNamed("FtpGetCurrentDirectoryA").size(), 1u);
+    EXPECT_TRUE(ui.shown.empty()) << ui.texts().join("|").toStdString();
+}
+
+TEST_F(MainWindowTest, LongLoginFolderIsReadWithARoomierBuffer)
+{
+    const std::string home = "/" + std::string(300, 'h');
+    internet.loginDir = home;
+    internet.addFolder(home, {{"pub", 16}});
+    internet.addFolder(home + "/pub", {{"x", 128}});
+    window->cmdInternetOpen_Click();
+    window->txtServer->setText("srv");
+    window->cmdConnect_Click();
+    const std::string h = std::to_string(window->hConnection);
+    EXPECT_EQ(internet.callsNamed("FtpGetCurrentDirectoryA"),
+              (std::vector<std::string>{"FtpGetCurrentDirectoryA(" + h + ",260)",
+                                        "FtpGetCurrentDirectoryA(" + h + ",302)"}));
+    window->ChangeRemoteDir("srv/pub");
+    EXPECT_EQ(internet.callsNamed("FtpSetCurrentDirectoryA").back(), "FtpSetCurrentDirectoryA(" + h + "," + home + "/pub)");
+    EXPECT_TRUE(ui.shown.empty()) << ui.texts().join("|").toStdString();
+}
+
+TEST_F(MainWindowTest, UnreadableLoginFolderIsReportedAndYesStopsTheConnect)
+{
+    window->cmdInternetOpen_Click();
+    window->txtServer->setText("srv");
+    internet.failures["FtpGetCurrentDirectoryA"] = {net::ERROR_INVALID_HANDLE};
+    window->cmdConnect_Click();  // "No": the root stands for "/"
+    EXPECT_EQ(ui.texts(), (QStringList{"FtpGetCurrentDirectory Err: 6\r\nClose Connection and Session?",
+                                       "This directory is empty!"}));
+    EXPECT_TRUE(window->bConnected);
+    window->ChangeRemoteDir("srv");
+    EXPECT_EQ(internet.callsNamed("FtpSetCurrentDirectoryA").back(),
+              "FtpSetCurrentDirectoryA(" + std::to_string(window->hConnection) + ",/)");
+
+    window->cmdDisconnect_Click();
+    internet.failures["FtpGetCurrentDirectoryA"] = {net::ERROR_INVALID_HANDLE};
+    ui.answers = {app::MsgAnswer::Yes};
+    internet.calls.clear();
+    window->cmdConnect_Click();
+    EXPECT_FALSE(window->bConnected);
+    EXPECT_EQ(window->TreeView1->nodeCount(), 0);
+    EXPECT_TRUE(internet.callsNamed("FtpFindFirstFileA").empty());
+}
+
+TEST_F(MainWindowTest, ConnectNeverReusesANodeLeftFromBefore)
+{
+    auto& tree = *window->TreeView1;
+    tree.addRoot("srv", "root");
+    tree.addChild("srv", "srv/stale", "leaf");
+    connectToSrv();
+    EXPECT_EQ(childTexts(tree, "srv"), (QStringList{"srv/pub", "srv/readme"}));
+    EXPECT_EQ(tree.nodeCount(), 3);
+}
+
+TEST_F(MainWindowTest, DisconnectAndYesRemoveTheRootByItsKeyAfterTheBoxWasEdited)
+{
+    connectToSrv();
+    window->txtServer->setText("elsewhere");
+    window->cmdDisconnect_Click();
+    EXPECT_EQ(window->TreeView1->nodeCount(), 0);
+    window->txtServer->setText("srv");
+    window->cmdConnect_Click();
+    window->txtServer->setText("srv2");
+    window->AddNodes("srv2");  // not the root's key: no second root
+    EXPECT_EQ(window->TreeView1->nodeCount(), 3);
+    ui.answers = {app::MsgAnswer::Yes};
+    window->ErrorOut(12030, "FtpGetFile");
+    EXPECT_EQ(window->TreeView1->nodeCount(), 0);
+}
+

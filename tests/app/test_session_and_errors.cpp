@@ -60,6 +60,7 @@ TEST_F(MainWindowTest, CloseAfterTheServerBoxWasEditedStillRunsToTheEnd)
     connectToSrv();
     window->txtServer->setText("elsewhere");
     window->cmdClosehOpen_Click();
+    EXPECT_EQ(window->TreeView1->nodeCount(), 0);  // the root goes by the key it was made with
     EXPECT_EQ(window->hOpen, 0u);
     EXPECT_FALSE(window->bConnected);
     EXPECT_TRUE(window->txtServer->text().isEmpty());

@@ -2,6 +2,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <functional>
 
 #include "MainWindowFixture.h"
 #include "remote/RemoteTree.h"
@@ -133,16 +134,64 @@ TEST_F(MainWindowTest, FailedUploadLeavesTheTreeAndReports)
     EXPECT_TRUE(internet.callsNamed("FtpFindFirstFileA").empty());
 }
 
-TEST_F(MainWindowTest, UploadRefusesWhenTheServerBoxOutgrewTheNode)
+TEST_F(MainWindowTest, TransfersMapByTheConnectedServerWhateverTheBoxHolds)
 {
     QTemporaryDir local;
     connectToSrv();
     selectLocalFile(local, "n.bin");
     auto& tree = *window->TreeView1;
+    window->txtServer->setText("srv.example.invalid");  // edited while connected
     tree.setCurrentItem(tree.find("srv"));
-    window->txtServer->setText("srv.example.invalid");
     window->cmdPut_Click();
-    ASSERT_EQ(ui.shown.size(), 1u);
-    EXPECT_TRUE(ui.shown[0].text.contains("server name"));
-    EXPECT_TRUE(internet.calls.empty());
+    tree.setCurrentItem(tree.find("srv/readme"));
+    window->cmdGet_Click();
+    const std::string h = std::to_string(window->hConnection);
+    EXPECT_EQ(internet.callsNamed("FtpSetCurrentDirectoryA"),
+              (std::vector<std::string>{"FtpSetCurrentDirectoryA(" + h + ",/)", "FtpSetCurrentDirectoryA(" + h + ",/)",
+                                        "FtpSetCurrentDirectoryA(" + h + ",/)"}));  // upload, its relisting, download
+    EXPECT_EQ(internet.callsNamed("FtpPutFileA").size(), 1u);
+    EXPECT_EQ(internet.callsNamed("FtpGetFileA").size(), 1u);
+    EXPECT_NE(tree.find("srv/n.bin"), nullptr);
+    EXPECT_TRUE(ui.shown.empty()) << ui.texts().join("|").toStdString();
+}
+
+TEST_F(MainWindowTest, FailedChangeOfFolderStopsDownloadAndUpload)
+{
+    QTemporaryDir local;
+    connectToSrv();
+    selectLocalFile(local, "n.bin");
+    auto& tree = *window->TreeView1;
+    internet.failures["FtpSetCurrentDirectoryA"] = {net::ERROR_INTERNET_EXTENDED_ERROR,
+                                                    net::ERROR_INTERNET_EXTENDED_ERROR};
+    tree.setCurrentItem(tree.find("srv/readme"));
+    window->cmdGet_Click();
+    tree.setCurrentItem(tree.find("srv/pub"));
+    window->cmdPut_Click();
+    EXPECT_TRUE(internet.callsNamed("FtpGetFileA").empty());
+    EXPECT_TRUE(internet.callsNamed("FtpPutFileA").empty());
+    EXPECT_TRUE(internet.callsNamed("FtpFindFirstFileA").empty());
+    EXPECT_EQ(ui.texts().filter("rcd Err: 12003").size(), 2) << ui.texts().join("|").toStdString();
+    EXPECT_EQ(tree.image(tree.find("srv/pub")), "closed");
+}
+
+TEST_F(MainWindowTest, YesAfterAFailedChangeOfFolderCallsNothingMore)
+{
+    QTemporaryDir local;
+    const std::vector<std::function<void()>> actions = {
+        [this] { window->cmdGet_Click(); }, [this] { window->cmdPut_Click(); },
+        [this] { window->TreeView1_DblClick(); }};
+    for (const auto& action : actions) {
+        connectToSrv();
+        selectLocalFile(local, "n.bin");
+        window->TreeView1->setCurrentItem(window->TreeView1->find("srv/pub"));
+        internet.failures["FtpSetCurrentDirectoryA"] = {net::ERROR_INTERNET_EXTENDED_ERROR};
+        ui.answers = {app::MsgAnswer::Yes};
+        ui.shown.clear();
+        action();
+        EXPECT_FALSE(window->bConnected);
+        EXPECT_EQ(window->TreeView1->nodeCount(), 0);
+        ASSERT_EQ(internet.calls.size(), 5u);  // the change, the reply's two calls, the two closes
+        EXPECT_EQ(internet.calls.back().rfind("InternetCloseHandle(", 0), 0u);
+        EXPECT_EQ(ui.shown.size(), 2u) << ui.texts().join("|").toStdString();
+    }
 }

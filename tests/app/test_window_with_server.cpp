@@ -45,6 +45,14 @@ QByteArray readFile(const QString& path)
 
 class WindowWithServer : public ::testing::Test {
 protected:
+    // The server never converts line ends, so its disk shows what went over the wire.
+    virtual testsupport::FtpServerOptions serverOptions() const
+    {
+        testsupport::FtpServerOptions options;
+        options.rawAscii = true;
+        return options;
+    }
+
     void SetUp() override
     {
         writeFile(m_remote.filePath("pub/docs/guide.txt"), "line one\r\nline two\r\n");
@@ -52,7 +60,7 @@ protected:
         writeFile(m_remote.filePath("readme.txt"), "hello\r\n");
         QDir(m_remote.path()).mkpath("empty");
         QDir(m_remote.path()).mkpath("incoming");
-        m_server = std::make_unique<testsupport::FtpServer>(m_remote.path().toStdString());
+        m_server = std::make_unique<testsupport::FtpServer>(m_remote.path().toStdString(), serverOptions());
         ASSERT_TRUE(m_server->running());
         m_window = std::make_unique<app::fmKESTRIX>(m_internet, m_ui, nullptr, [] {});
         ASSERT_TRUE(m_window->Form_Load());
@@ -62,19 +70,27 @@ protected:
     void connect(const char* password = "secret")
     {
         m_window->cmdInternetOpen_Click();
-        m_window->txtServer->setText(QString::fromStdString(m_server->address()));
+        m_key = QString::fromStdString(m_server->address());
+        m_window->txtServer->setText(m_key);
         m_window->txtUser->setText("user");
         m_window->txtPassword->setText(password);
         m_window->cmdConnect_Click();
     }
 
-    QString root() const { return m_window->txtServer->text(); }
+    // The root's key: the server text the connection was made with.
+    QString root() const { return m_key; }
     remote::RemoteTree& tree() { return *m_window->TreeView1; }
     QTreeWidgetItem* node(const QString& below) { return tree().find(root() + below); }
     void doubleClick(const QString& below)
     {
         tree().setCurrentItem(node(below));
         m_window->TreeView1_DblClick();
+    }
+    void select(const QString& below) { tree().setCurrentItem(below.isEmpty() ? tree().find(root()) : node(below)); }
+    int countCommands(const std::string& line) const
+    {
+        const auto all = m_server->commands();
+        return int(std::count(all.begin(), all.end(), line));
     }
     QStringList children(const QString& below)
     {
@@ -86,6 +102,7 @@ protected:
     }
 
     QByteArray m_binary = randomBytes(1 << 20);
+    QString m_key;
     QTemporaryDir m_remote;
     QTemporaryDir m_local;
     std::unique_ptr<testsupport::FtpServer> m_server;
@@ -173,14 +190,20 @@ TEST_F(WindowWithServer, BinaryDownloadIsByteExactAndListed)
     EXPECT_EQ(m_window->File1->findItems("data.bin", Qt::MatchExactly).size(), 1);
 }
 
-TEST_F(WindowWithServer, AsciiDownloadTurnsCrLfIntoLf)
+TEST_F(WindowWithServer, AsciiDownloadTurnsCrLfIntoLfAndKeepsLoneCrs)
 {
+    writeFile(m_remote.filePath("mixed.txt"), "a\r\nb\rc\nd\r\r\n\r");
     connect();
     m_window->optAscii->click();
     tree().setCurrentItem(node("/readme.txt"));
     m_window->cmdGet_Click();
     EXPECT_EQ(readFile(m_local.filePath("readme.txt")), "hello\n");
     EXPECT_NE(m_server->commandLog().find("TYPE A"), std::string::npos);
+    // The server sends the bytes as they are: only CR LF pairs become LF, a CR at the very end stays.
+    tree().setCurrentItem(node("/mixed.txt"));
+    m_window->cmdGet_Click();
+    EXPECT_EQ(readFile(m_local.filePath("mixed.txt")), "a\nb\rc\nd\r\n\r");
+    EXPECT_TRUE(m_ui.shown.empty()) << m_ui.texts().join("|").toStdString();
 }
 
 TEST_F(WindowWithServer, FailedDownloadsAreReportedAndKeepTheOldFile)
@@ -220,10 +243,188 @@ TEST_F(WindowWithServer, UploadIntoAFolderNodeAndIntoTheRoot)
     m_window->File1->setFileName("notes.txt");
     tree().setCurrentItem(tree().find(root()));
     m_window->File1_DblClick();
+    // What the server received: one CR LF per line end, whatever the local file had.
     EXPECT_EQ(readFile(m_remote.filePath("notes.txt")), "a\r\nb\r\n");
     EXPECT_NE(m_server->commandLog().find("CWD /\n"), std::string::npos) << m_server->commandLog();
     EXPECT_NE(node("/notes.txt"), nullptr);
     EXPECT_EQ(remote::RemoteTree::image(tree().find(root())), "root");
+
+    writeFile(m_local.filePath("dos.txt"), "c\r\nd\re\n");
+    m_window->File1->Refresh();
+    m_window->File1->setFileName("dos.txt");
+    tree().setCurrentItem(tree().find(root()));
+    m_window->cmdPut_Click();
+    EXPECT_EQ(readFile(m_remote.filePath("dos.txt")), "c\r\nd\re\r\n");
+    EXPECT_TRUE(m_ui.shown.empty()) << m_ui.texts().join("|").toStdString();
+}
+
+// A folder that cannot be entered stops the work: nothing is listed, fetched or stored
+// in the folder that stayed current.
+TEST_F(WindowWithServer, FailedChangeOfFolderStopsListingDownloadAndUpload)
+{
+    writeFile(m_remote.filePath("a/same.txt"), "from a");
+    writeFile(m_remote.filePath("b/same.txt"), "from b");
+    writeFile(m_remote.filePath("c/inner.txt"), "from c");
+    writeFile(m_local.filePath("same.txt"), "keep me");
+    writeFile(m_local.filePath("up.txt"), "upload");
+    m_window->File1->Refresh();
+    connect();
+    doubleClick("/a");
+    doubleClick("/b");  // the current folder is now /b
+    ASSERT_NE(node("/a/same.txt"), nullptr);
+    ASSERT_TRUE(QDir(m_remote.filePath("a")).removeRecursively());
+    ASSERT_TRUE(QDir(m_remote.filePath("c")).removeRecursively());
+    ASSERT_TRUE(m_ui.shown.empty()) << m_ui.texts().join("|").toStdString();
+
+    const int listings = m_server->count("MLSD") + m_server->count("LIST");
+    doubleClick("/c");
+    EXPECT_EQ(remote::RemoteTree::image(node("/c")), "closed");  // another double-click retries
+    EXPECT_EQ(node("/c")->childCount(), 0);
+    EXPECT_EQ(m_server->count("MLSD") + m_server->count("LIST"), listings) << m_server->commandLog();
+    EXPECT_TRUE(m_window->colNames.isEmpty());
+
+    select("/a/same.txt");
+    m_window->cmdGet_Click();
+    EXPECT_EQ(m_server->count("RETR"), 0) << m_server->commandLog();
+    EXPECT_EQ(readFile(m_local.filePath("same.txt")), "keep me");
+
+    m_window->File1->setFileName("up.txt");
+    select("/a");
+    m_window->cmdPut_Click();
+    EXPECT_EQ(m_server->count("STOR"), 0) << m_server->commandLog();
+    EXPECT_FALSE(QFile::exists(m_remote.filePath("b/up.txt")));
+    EXPECT_EQ(readFile(m_remote.filePath("b/same.txt")), "from b");
+
+    // Each failure was told once, as the change of folder, and answered "No".
+    const QStringList texts = m_ui.texts();
+    EXPECT_EQ(texts.filter("rcd Err: 12003").size(), 3) << texts.join("|").toStdString();
+    EXPECT_EQ(texts.filter("rcd Extd Err: 550").size(), 3);
+    EXPECT_EQ(texts.size(), 6);
+    EXPECT_TRUE(m_window->bConnected);
+}
+
+// "Yes" in the report of a failed change closes everything; nothing is sent afterwards.
+TEST_F(WindowWithServer, YesAfterAFailedChangeOfFolderSendsNothingMore)
+{
+    writeFile(m_local.filePath("up.txt"), "upload");
+    m_window->File1->Refresh();
+    connect();
+    ASSERT_TRUE(QDir(m_remote.filePath("incoming")).removeRecursively());
+    m_window->File1->setFileName("up.txt");
+    select("/incoming");
+    m_ui.answers.push_back(app::MsgAnswer::Yes);
+    m_window->cmdPut_Click();
+    EXPECT_FALSE(m_window->bConnected);
+    EXPECT_EQ(tree().nodeCount(), 0);
+    EXPECT_EQ(m_server->count("STOR") + m_server->count("PASV") + m_server->count("EPSV"), 1)
+        << m_server->commandLog();  // the connect's listing only
+    EXPECT_EQ(m_ui.texts().size(), 2) << m_ui.texts().join("|").toStdString();
+}
+
+// A folder named like the server is mapped once: the file lands in that folder.
+TEST_F(WindowWithServer, UploadIntoAFolderNamedLikeTheServerLandsThere)
+{
+    const QString hostFolder = QStringLiteral("pub/") + QString::fromStdString(m_server->address());
+    ASSERT_TRUE(QDir(m_remote.path()).mkpath(hostFolder));
+    writeFile(m_local.filePath("site.html"), "<p>site</p>");
+    m_window->File1->Refresh();
+    connect();
+    doubleClick("/pub");
+    const QString below = QStringLiteral("/") + hostFolder;
+    ASSERT_NE(node(below), nullptr);
+    m_window->File1->setFileName("site.html");
+    select(below);
+    m_window->cmdPut_Click();
+    EXPECT_EQ(readFile(m_remote.filePath(hostFolder + "/site.html")), "<p>site</p>");
+    EXPECT_FALSE(QFile::exists(m_remote.filePath("pub/site.html")));
+    EXPECT_GE(countCommands("CWD /" + hostFolder.toStdString()), 1) << m_server->commandLog();
+    EXPECT_NE(node(below + "/site.html"), nullptr);
+    EXPECT_TRUE(m_ui.shown.empty()) << m_ui.texts().join("|").toStdString();
+}
+
+// The tree follows the server it is connected to, whatever the server box holds now.
+TEST_F(WindowWithServer, EditedServerBoxChangesNeitherMappingNorRemoval)
+{
+    writeFile(m_local.filePath("up.txt"), "upload");
+    m_window->File1->Refresh();
+    connect();
+    m_window->txtServer->setText("[::1]:1");  // edited while connected (an address: nothing resolves)
+    doubleClick("/pub");
+    EXPECT_GE(countCommands("CWD /pub"), 1) << m_server->commandLog();
+    EXPECT_NE(node("/pub/data.bin"), nullptr);
+    EXPECT_NE(node("/pub/docs"), nullptr);
+    select("/pub/data.bin");
+    m_window->cmdGet_Click();
+    EXPECT_EQ(readFile(m_local.filePath("data.bin")), m_binary);
+    m_window->File1->setFileName("up.txt");
+    select("/incoming");
+    m_window->cmdPut_Click();
+    EXPECT_EQ(readFile(m_remote.filePath("incoming/up.txt")), "upload");
+    EXPECT_NE(node("/incoming/up.txt"), nullptr);
+    EXPECT_TRUE(m_ui.shown.empty()) << m_ui.texts().join("|").toStdString();
+
+    m_window->cmdDisconnect_Click();
+    EXPECT_EQ(tree().nodeCount(), 0);  // no orphan root left behind
+
+    connect();  // a fresh root: the old children are not reused
+    EXPECT_EQ(children("").size(), 4);
+    EXPECT_EQ(node("/pub/docs"), nullptr);
+    m_window->txtServer->setText("[::1]:1");
+    QFile::remove(m_remote.filePath("readme.txt"));
+    select("/readme.txt");
+    m_ui.answers.push_back(app::MsgAnswer::Yes);
+    m_window->cmdGet_Click();  // fails; "Yes" closes everything
+    EXPECT_FALSE(m_window->bConnected);
+    EXPECT_EQ(tree().nodeCount(), 0);
+}
+
+// A server that logs users into their home folder: the root node stands for that folder.
+class WindowWithHomeServer : public WindowWithServer {
+protected:
+    testsupport::FtpServerOptions serverOptions() const override
+    {
+        testsupport::FtpServerOptions options = WindowWithServer::serverOptions();
+        options.loginFolder = "/home/user";
+        return options;
+    }
+};
+
+TEST_F(WindowWithHomeServer, RootStandsForTheLoginFolder)
+{
+    writeFile(m_remote.filePath("home/user/pub/a.txt"), "home a");
+    writeFile(m_remote.filePath("home/user/readme.txt"), "home readme");
+    writeFile(m_local.filePath("up.txt"), "upload");
+    m_window->File1->Refresh();
+    connect();  // the machine's own /pub (from the set-up) holds docs/ and data.bin
+    QStringList got = children("");
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, (QStringList{"/pub", "/readme.txt"}));
+
+    doubleClick("/pub");
+    EXPECT_GE(countCommands("CWD /home/user/pub"), 1) << m_server->commandLog();
+    EXPECT_EQ(children("/pub"), QStringList{"/pub/a.txt"});
+    select("/pub/a.txt");
+    m_window->cmdGet_Click();
+    EXPECT_EQ(readFile(m_local.filePath("a.txt")), "home a");
+    select("/readme.txt");
+    m_window->cmdGet_Click();
+    EXPECT_EQ(readFile(m_local.filePath("readme.txt")), "home readme");
+
+    m_window->File1->setFileName("up.txt");
+    select("");
+    m_window->cmdPut_Click();
+    EXPECT_EQ(readFile(m_remote.filePath("home/user/up.txt")), "upload");
+    EXPECT_FALSE(QFile::exists(m_remote.filePath("up.txt")));
+    EXPECT_GE(countCommands("CWD /home/user"), 1) << m_server->commandLog();
+    EXPECT_EQ(countCommands("CWD /") + countCommands("CWD /pub"), 0);
+    got = children("");
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, (QStringList{"/pub", "/readme.txt", "/up.txt"}));
+
+    // The root upload relisted the root: /pub is a fresh closed node, and still the home folder's.
+    EXPECT_EQ(remote::RemoteTree::image(node("/pub")), "closed");
+    doubleClick("/pub");
+    EXPECT_EQ(children("/pub"), QStringList{"/pub/a.txt"});
     EXPECT_TRUE(m_ui.shown.empty()) << m_ui.texts().join("|").toStdString();
 }
 

@@ -309,31 +309,106 @@ TEST_F(CurlInternetTransfer, BinaryBothWaysByteExact)
     EXPECT_GE(m_server->count("TYPE I"), 1);
 }
 
-TEST_F(CurlInternetTransfer, AsciiConvertsLineEndsBothWays)
+// The server stores and sends ASCII transfers as they are, so its disk shows the wire.
+TEST_F(CurlInternetTransfer, AsciiLineEndsAreExactOnTheWireBothWays)
 {
-    startServer();
+    testsupport::FtpServerOptions raw;
+    raw.rawAscii = true;
+    startServer(raw);
     writeFile(remotePath("dos.txt"), "one\r\ntwo\r\n\r\nthree");
+    writeFile(remotePath("mixed.txt"), "a\rb\nc\r\r\nd\r");
     writeFile(localPath("unix.txt"), "a\nb\r\nc\n");
+    writeFile(localPath("crs.txt"), "x\ry\r\r\nz\r");
     const HINTERNET c = connect();
     ASSERT_TRUE(m_api->FtpGetFileA(c, "dos.txt", localPath("dos.txt").c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_ASCII, 0));
     EXPECT_EQ(readFile(localPath("dos.txt")), "one\ntwo\n\nthree");
+    // Only CR LF pairs become LF; lone CRs (the last one too) and lone LFs stay.
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "mixed.txt", localPath("mixed.txt").c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_ASCII, 0));
+    EXPECT_EQ(readFile(localPath("mixed.txt")), "a\rb\nc\r\nd\r");
+    // Every line end goes out as exactly one CR LF, whether the file had LF or CR LF.
     ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("unix.txt").c_str(), "unix.txt", FTP_TRANSFER_TYPE_ASCII, 0));
     EXPECT_EQ(readFile(remotePath("unix.txt")), "a\r\nb\r\nc\r\n");
-    EXPECT_GE(m_server->count("TYPE A"), 1);
+    ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("crs.txt").c_str(), "crs.txt", FTP_TRANSFER_TYPE_ASCII, 0));
+    EXPECT_EQ(readFile(remotePath("crs.txt")), "x\ry\r\r\nz\r");
+    EXPECT_EQ(m_server->count("TYPE A"), 4) << m_server->commandLog();
 }
 
 TEST_F(CurlInternetTransfer, AsciiUploadOfManyLines)
 {
-    startServer();
+    testsupport::FtpServerOptions raw;
+    raw.rawAscii = true;
+    startServer(raw);
     std::string text, expected;
     for (int i = 0; i < 200000; ++i) {
         text += "line " + std::to_string(i) + "\n";
         expected += "line " + std::to_string(i) + "\r\n";
     }
     writeFile(localPath("big.txt"), text);
+    writeFile(localPath("big-dos.txt"), expected);
     const HINTERNET c = connect();
     ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("big.txt").c_str(), "big.txt", FTP_TRANSFER_TYPE_ASCII, 0));
     EXPECT_TRUE(readFile(remotePath("big.txt")) == expected);
+    // CR LF pairs split between two buffers stay one CR LF both ways.
+    ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("big-dos.txt").c_str(), "big-dos.txt", FTP_TRANSFER_TYPE_ASCII, 0));
+    EXPECT_TRUE(readFile(remotePath("big-dos.txt")) == expected);
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "big-dos.txt", localPath("back.txt").c_str(), FALSE_, 0,
+                                   FTP_TRANSFER_TYPE_ASCII, 0));
+    EXPECT_TRUE(readFile(localPath("back.txt")) == text);
+}
+
+// On a server that converts in TYPE A, a binary transfer after an ASCII one is still binary.
+TEST_F(CurlInternetTransfer, BinaryAfterAsciiIsByteExactOnAConvertingServer)
+{
+    startServer();
+    const std::string bytes = "bin\nary\r\n" + randomBytes(64 * 1024, 3);
+    writeFile(remotePath("text.txt"), "t\n");
+    writeFile(remotePath("r.bin"), bytes);
+    writeFile(localPath("l.txt"), "u\n");
+    writeFile(localPath("l.bin"), bytes);
+    const HINTERNET c = connect();
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "text.txt", localPath("text.txt").c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_ASCII, 0));
+    EXPECT_EQ(readFile(localPath("text.txt")), "t\n");
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "r.bin", localPath("r.bin").c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_TRUE(readFile(localPath("r.bin")) == bytes);
+    ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("l.txt").c_str(), "l.txt", FTP_TRANSFER_TYPE_ASCII, 0));
+    EXPECT_EQ(readFile(remotePath("l.txt")), "u\n");  // the server stores its own line ends
+    ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("l.bin").c_str(), "l.bin", FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_TRUE(readFile(remotePath("l.bin")) == bytes);
+    EXPECT_EQ(m_server->count("USER"), 1);  // all on one control connection
+}
+
+TEST_F(CurlInternetListing, CurrentDirectoryStartsAtTheLoginFolder)
+{
+    testsupport::FtpServerOptions home;
+    home.loginFolder = "/home/user";
+    startServer(home);
+    ASSERT_TRUE(QDir(m_remote.path()).mkpath("home/user/pub"));
+    const HINTERNET c = connect();
+    char buffer[MAX_PATH];
+    DWORD length = sizeof buffer;
+    ASSERT_TRUE(m_api->FtpGetCurrentDirectoryA(c, buffer, &length)) << m_api->GetLastError();
+    EXPECT_STREQ(buffer, "/home/user");
+    EXPECT_EQ(length, 10u);
+    const std::size_t sent = m_server->commands().size();
+    // Too small, or no buffer: 122 and the size needed, NUL included.
+    length = 10;
+    EXPECT_FALSE(m_api->FtpGetCurrentDirectoryA(c, buffer, &length));
+    EXPECT_EQ(m_api->GetLastError(), 122u);
+    EXPECT_EQ(length, 11u);
+    length = 0;
+    EXPECT_FALSE(m_api->FtpGetCurrentDirectoryA(c, nullptr, &length));
+    EXPECT_EQ(length, 11u);
+    EXPECT_FALSE(m_api->FtpGetCurrentDirectoryA(c, buffer, nullptr));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(m_api->FtpGetCurrentDirectoryA(c + 1000, buffer, &length));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(m_server->commands().size(), sent);  // the layer knows it: nothing is asked
+
+    ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "pub"));
+    length = sizeof buffer;
+    ASSERT_TRUE(m_api->FtpGetCurrentDirectoryA(c, buffer, &length));
+    EXPECT_STREQ(buffer, "/home/user/pub");
+    EXPECT_EQ(m_api->GetLastError(), ERROR_SUCCESS);
 }
 
 TEST_F(CurlInternetTransfer, NamesWithSpacesAndNewFileMode)

@@ -137,3 +137,28 @@ TEST(FtpPath, CrlfEncoderAcrossChunkBoundary)
     e.encode("x\n", out);
     EXPECT_EQ(out, "line\r\nnext\r\n\rx\r\n");
 }
+
+TEST(FtpPath, CrlfDecoderTurnsOnlyCrLfIntoLf)
+{
+    CrlfDecoder d;
+    std::string out;
+    d.decode("a\r\nb\rc\nd\r\r\n\n", out);
+    d.finish(out);
+    EXPECT_EQ(out, "a\nb\rc\nd\r\n\n");
+}
+
+TEST(FtpPath, CrlfDecoderAcrossChunkBoundaryAndAtTheEnd)
+{
+    CrlfDecoder d;
+    std::string out;
+    d.decode("line\r", out);
+    EXPECT_EQ(out, "line");  // held until the next byte tells
+    d.decode("\nnext\r", out);
+    d.decode("x\r", out);
+    d.decode("\r", out);
+    d.finish(out);
+    EXPECT_EQ(out, "line\nnext\rx\r\r");
+    std::string again;
+    d.decode("\n", again);  // finish forgot the held CR
+    EXPECT_EQ(again, "\n");
+}

@@ -4,7 +4,6 @@
 
 using remote::serverPathFor;
 using remote::splitAtLastSlash;
-using remote::uploadFolderFor;
 
 TEST(RemotePathsServerPath, RootNodeMapsToSlash)
 {
@@ -30,18 +29,21 @@ TEST(RemotePathsServerPath, MatchIsCaseSensitive)
     EXPECT_EQ(serverPathFor("Srv/pub", "Srv"), "/pub");
 }
 
-TEST(RemotePathsServerPath, CharactersAreDroppedByCountWhereverTheServerWasFound)
+TEST(RemotePathsServerPath, ServerIsRemovedOnlyAsTheLeadingPartAndOnlyOnce)
 {
-    // "srv" only occurs deep inside: still three leading characters go.
-    EXPECT_EQ(serverPathFor("/pub/srv", "srv"), "b/srv");
-    // Found twice: dropped once.
+    // A folder named like the server keeps its name, wherever it is.
+    EXPECT_EQ(serverPathFor("srv/pub/srv", "srv"), "/pub/srv");
     EXPECT_EQ(serverPathFor("srv/srv/x", "srv"), "/srv/x");
-    // A folder named like the server inside an already mapped path loses
-    // three characters again, not the folder name.
-    EXPECT_EQ(serverPathFor("/srv/x", "srv"), "v/x");
+    EXPECT_EQ(serverPathFor("/pub/srv", "srv"), "/pub/srv");
+    EXPECT_EQ(serverPathFor("/srv/x", "srv"), "/srv/x");
+    // Mapping a mapped path again changes nothing.
+    EXPECT_EQ(serverPathFor(serverPathFor("127.0.0.1:2402/pub/127.0.0.1:2402", "127.0.0.1:2402"), "127.0.0.1:2402"),
+              "/pub/127.0.0.1:2402");
+    // The key must end where a name ends: "srv2" is not below the root "srv".
+    EXPECT_EQ(serverPathFor("srv2/pub", "srv"), "srv2/pub");
 }
 
-TEST(RemotePathsServerPath, EmptyServerOccursEverywhere)
+TEST(RemotePathsServerPath, EmptyKeyMapsNothing)
 {
     EXPECT_EQ(serverPathFor("/pub", ""), "/pub");
     EXPECT_EQ(serverPathFor("pub", QString()), "pub");
@@ -52,6 +54,28 @@ TEST(RemotePathsServerPath, EmptyResultBecomesSlash)
 {
     EXPECT_EQ(serverPathFor("", "srv"), "/");
     EXPECT_EQ(serverPathFor("ftp.example.org", "ftp.example.org"), "/");
+}
+
+TEST(RemotePathsServerPath, RootStandsForTheLoginFolder)
+{
+    const QString home = QStringLiteral("/home/user");
+    EXPECT_EQ(serverPathFor("srv", "srv", home), "/home/user");
+    EXPECT_EQ(serverPathFor("srv/", "srv", home), "/home/user");
+    EXPECT_EQ(serverPathFor("srv/pub", "srv", home), "/home/user/pub");
+    EXPECT_EQ(serverPathFor("srv/pub/docs/", "srv", home), "/home/user/pub/docs/");
+    EXPECT_EQ(serverPathFor("srv/pub", "srv", "/home/user/"), "/home/user/pub");
+    // A server path typed without the server name is sent as it is.
+    EXPECT_EQ(serverPathFor("/pub", "srv", home), "/pub");
+    // An unknown login folder counts as "/".
+    EXPECT_EQ(serverPathFor("srv/pub", "srv", ""), "/pub");
+    EXPECT_EQ(serverPathFor("srv", "srv", ""), "/");
+}
+
+TEST(RemotePathsServerPath, KeysWrittenAsUrlsMapToo)
+{
+    // "ftp://host/" is a valid server name; its children hold "//" after the scheme's host.
+    EXPECT_EQ(serverPathFor("ftp://h/", "ftp://h/"), "/");
+    EXPECT_EQ(serverPathFor("ftp://h//pub", "ftp://h/"), "/pub");
 }
 
 TEST(RemotePathsSplit, SplitsAtTheLastSlashOnly)
@@ -96,29 +120,4 @@ TEST(RemotePathsSplit, DotEntriesAreNamesLikeAnyOther)
     const auto split = splitAtLastSlash("srv/..");
     EXPECT_EQ(split.directory, "srv/");
     EXPECT_EQ(split.name, "..");
-}
-
-TEST(RemotePathsUploadFolder, FolderNodeLosesServerText)
-{
-    EXPECT_EQ(uploadFolderFor("srv/pub/incoming", "srv"), QString("/pub/incoming"));
-}
-
-TEST(RemotePathsUploadFolder, RootGivesEmptyFolder)
-{
-    const auto folder = uploadFolderFor("srv", "srv");
-    ASSERT_TRUE(folder.has_value());
-    EXPECT_TRUE(folder->isEmpty());
-}
-
-TEST(RemotePathsUploadFolder, DropsByCountWithoutCheckingThePrefix)
-{
-    EXPECT_EQ(uploadFolderFor("abc/pub", "xyz"), QString("/pub"));
-    EXPECT_EQ(uploadFolderFor("srv/pub", ""), QString("srv/pub"));
-}
-
-TEST(RemotePathsUploadFolder, LongerServerTextIsRefused)
-{
-    EXPECT_FALSE(uploadFolderFor("srv", "srv.example").has_value());
-    EXPECT_FALSE(uploadFolderFor("", "s").has_value());
-    EXPECT_TRUE(uploadFolderFor("", "").has_value());
 }
