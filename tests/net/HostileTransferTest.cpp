@@ -40,6 +40,7 @@ protected:
     }
 };
 class HostileNames : public HostileTest {};
+class HostileAscii : public HostileTest {};
 
 }  // namespace
 
@@ -201,3 +202,30 @@ TEST_F(HostileNames, ParentStepInTheLocalPathIsRefused)
         << m_api->GetLastError();
     EXPECT_EQ(readFile(folder + "/..x"), "payload:..x\n");
 }
+
+// ---- ASCII transfers: the bytes on the wire ---------------------------------
+
+TEST_F(HostileAscii, LineEndsAreExactAndAnUnderstatedSizeIsNoFailure)
+{
+    start("ascii-text");
+    const HINTERNET c = connect();
+    ASSERT_NE(c, 0u);
+    // In TYPE A the server sends "one\r\ntwo\r\n" although SIZE and its 150 reply said 8 bytes.
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "text.txt", localPath("a.txt").c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_ASCII, 0))
+        << m_api->GetLastError() << "\n" << m_server->commandLog();
+    EXPECT_EQ(readFile(localPath("a.txt")), "one\ntwo\n");
+    // The binary transfers after it run in TYPE I again: the stored bytes, exactly.
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "text.txt", localPath("i.txt").c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0))
+        << m_api->GetLastError() << "\n" << m_server->commandLog();
+    EXPECT_EQ(readFile(localPath("i.txt")), "one\ntwo\n");
+
+    writeFile(localPath("up.txt"), "a\nb\r\nc\rd\r\r\n");
+    ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("up.txt").c_str(), "up.txt", FTP_TRANSFER_TYPE_ASCII, 0))
+        << m_api->GetLastError();
+    ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("up.txt").c_str(), "raw.txt", FTP_TRANSFER_TYPE_BINARY, 0))
+        << m_api->GetLastError();
+    const std::string log = m_server->commandLog();
+    EXPECT_NE(log.find("STORED up.txt A a\\x0d\\x0ab\\x0d\\x0ac\\x0dd\\x0d\\x0d\\x0a\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("STORED raw.txt I a\\x0ab\\x0d\\x0ac\\x0dd\\x0d\\x0d\\x0a\n"), std::string::npos) << log;
+}
+

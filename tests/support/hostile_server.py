@@ -24,6 +24,10 @@ Scenarios:
   long-reply      a CWD reply line of 10 MiB without an end
   junk-listing    random bytes, truncated lines, DOS lines, devices, links
   big-listing     a listing of 100000 generated entries
+  ascii-text      keeps TYPE: in TYPE A, RETR text.txt sends its LF line ends as
+                  CR LF while SIZE and the 150 reply count the stored (shorter)
+                  file, as Unix servers do; STOR logs the raw bytes it received
+                  as "STORED <name> <TYPE> <bytes>"; nothing else is converted
 """
 
 import argparse
@@ -42,7 +46,9 @@ LONG_LINE = 10 * 1024 * 1024
 BIG_COUNT = 100000
 
 SCENARIOS = ("pasv-elsewhere", "evil-names", "cut-426", "cut-226", "cut-drop", "slow-greeting",
-             "slow-reply", "slow-list", "long-greeting", "long-reply", "junk-listing", "big-listing")
+             "slow-reply", "slow-list", "long-greeting", "long-reply", "junk-listing", "big-listing",
+             "ascii-text")
+ASCII_TEXT = b"one\ntwo\n"
 
 
 def unix_line(name, size=5, kind="-", perms="rw-r--r--"):
@@ -114,6 +120,7 @@ class Control:
         self.deadline = deadline
         self.buffer = b""
         self.data_listener = None
+        self.type = b"A"
 
     def remaining(self):
         return max(0.1, self.deadline - time.monotonic())
@@ -199,6 +206,8 @@ class Control:
             return bytes(i % 251 for i in range(BIG_SIZE)) if name == b"big.bin" else None
         if self.scenario == "evil-names":
             return b"payload:" + name + b"\n"
+        if self.scenario == "ascii-text":
+            return ASCII_TEXT if name == b"text.txt" else None
         return b"hello from the data port\n" if name == b"hello.txt" else None
 
     def send_list(self):
@@ -243,6 +252,8 @@ class Control:
             else:
                 return False                            # cut-drop: the control connection goes too
             return True
+        if self.scenario == "ascii-text" and self.type == b"A":
+            content = content.replace(b"\n", b"\r\n")   # more bytes than announced
         try:
             data.sendall(content)
         except OSError:
@@ -250,6 +261,24 @@ class Control:
         data.close()
         self.reply("226 Transfer complete.")
         return True
+
+    def receive_file(self, name):
+        data = self.accept_data()
+        if not data:
+            return
+        self.reply("150 Ok to send data.")
+        received = b""
+        try:
+            while len(received) < BIG_SIZE:
+                chunk = data.recv(65536)
+                if not chunk:
+                    break
+                received += chunk
+        except OSError:
+            pass
+        data.close()
+        self.log.command(b"STORED " + name + b" " + self.type + b" " + received)
+        self.reply("226 Transfer complete.")
 
     def serve(self):
         if self.scenario == "slow-greeting":
@@ -284,6 +313,9 @@ class Control:
                     self.reply("250 Directory changed.")
             elif verb == b"FEAT":
                 self.send("211-Features:\r\n SIZE\r\n REST STREAM\r\n211 End\r\n")
+            elif verb == b"TYPE" and self.scenario == "ascii-text":
+                self.type = arg.upper()[:1]
+                self.reply("200 OK.")
             elif verb in (b"TYPE", b"MODE", b"STRU", b"NOOP"):
                 self.reply("200 OK.")
             elif verb in (b"EPSV", b"PORT", b"EPRT", b"LPRT", b"LPSV"):
@@ -300,6 +332,8 @@ class Control:
             elif verb == b"RETR":
                 if not self.send_file(arg):
                     return
+            elif verb == b"STOR" and self.scenario == "ascii-text":
+                self.receive_file(arg)
             elif verb == b"QUIT":
                 self.reply("221 Bye.")
                 return
