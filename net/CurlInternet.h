@@ -6,6 +6,9 @@
 // - InternetConnectA returns only after the server accepted the login; the
 //   layer keeps the server's current directory (PWD's canonical path) and
 //   sends absolute paths, so relative names follow FtpSetCurrentDirectoryA.
+// - ASCII transfers (FTP_TRANSFER_TYPE_ASCII) run in TYPE A with the layer's
+//   own conversion: an upload sends each line end (LF or CR LF) as one CR LF,
+//   a download turns CR LF into LF; lone CRs pass unchanged both ways.
 // - A successful call sets the last error to 0. The last error and the last
 //   server reply (InternetGetLastResponseInfoA) are per thread.
 // - Handles are never reused within a run. Closing a session closes its
