@@ -270,13 +270,9 @@ TEST_F(MainWindowTest, RootStandsForTheLoginFolderReadOnceAtConnect)
     tree.setCurrentItem(tree.find("srv/pub"));
     window->TreeView1_DblClick();
     EXPECT_EQ(childTexts(tree, "srv/pub"), QStringList{"srv/pub/x"});
-    window->ChangeRemoteDir("srv");
-    window->ChangeRemoteDir("srv/");
     window->ChangeRemoteDir("/pub");  // a server path typed without the server name
     EXPECT_EQ(internet.callsNamed("FtpSetCurrentDirectoryA"),
               (std::vector<std::string>{"FtpSetCurrentDirectoryA(" + h + ",/home/me/pub)",
-                                        "FtpSetCurrentDirectoryA(" + h + ",/home/me)",
-                                        "FtpSetCurrentDirectoryA(" + h + ",/home/me)",
                                         "FtpSetCurrentDirectoryA(" + h + ",/pub)"}));
     EXPECT_EQ(internet.callsNamed("FtpGetCurrentDirectoryA").size(), 1u);
     EXPECT_TRUE(ui.shown.empty()) << ui.texts().join("|").toStdString();
@@ -332,20 +328,3 @@ TEST_F(MainWindowTest, ConnectNeverReusesANodeLeftFromBefore)
     EXPECT_EQ(childTexts(tree, "srv"), (QStringList{"srv/pub", "srv/readme"}));
     EXPECT_EQ(tree.nodeCount(), 3);
 }
-
-TEST_F(MainWindowTest, DisconnectAndYesRemoveTheRootByItsKeyAfterTheBoxWasEdited)
-{
-    connectToSrv();
-    window->txtServer->setText("elsewhere");
-    window->cmdDisconnect_Click();
-    EXPECT_EQ(window->TreeView1->nodeCount(), 0);
-    window->txtServer->setText("srv");
-    window->cmdConnect_Click();
-    window->txtServer->setText("srv2");
-    window->AddNodes("srv2");  // not the root's key: no second root
-    EXPECT_EQ(window->TreeView1->nodeCount(), 3);
-    ui.answers = {app::MsgAnswer::Yes};
-    window->ErrorOut(12030, "FtpGetFile");
-    EXPECT_EQ(window->TreeView1->nodeCount(), 0);
-}
-

@@ -134,46 +134,6 @@ TEST_F(MainWindowTest, FailedUploadLeavesTheTreeAndReports)
     EXPECT_TRUE(internet.callsNamed("FtpFindFirstFileA").empty());
 }
 
-TEST_F(MainWindowTest, TransfersMapByTheConnectedServerWhateverTheBoxHolds)
-{
-    QTemporaryDir local;
-    connectToSrv();
-    selectLocalFile(local, "n.bin");
-    auto& tree = *window->TreeView1;
-    window->txtServer->setText("srv.example.invalid");  // edited while connected
-    tree.setCurrentItem(tree.find("srv"));
-    window->cmdPut_Click();
-    tree.setCurrentItem(tree.find("srv/readme"));
-    window->cmdGet_Click();
-    const std::string h = std::to_string(window->hConnection);
-    EXPECT_EQ(internet.callsNamed("FtpSetCurrentDirectoryA"),
-              (std::vector<std::string>{"FtpSetCurrentDirectoryA(" + h + ",/)", "FtpSetCurrentDirectoryA(" + h + ",/)",
-                                        "FtpSetCurrentDirectoryA(" + h + ",/)"}));  // upload, its relisting, download
-    EXPECT_EQ(internet.callsNamed("FtpPutFileA").size(), 1u);
-    EXPECT_EQ(internet.callsNamed("FtpGetFileA").size(), 1u);
-    EXPECT_NE(tree.find("srv/n.bin"), nullptr);
-    EXPECT_TRUE(ui.shown.empty()) << ui.texts().join("|").toStdString();
-}
-
-TEST_F(MainWindowTest, FailedChangeOfFolderStopsDownloadAndUpload)
-{
-    QTemporaryDir local;
-    connectToSrv();
-    selectLocalFile(local, "n.bin");
-    auto& tree = *window->TreeView1;
-    internet.failures["FtpSetCurrentDirectoryA"] = {net::ERROR_INTERNET_EXTENDED_ERROR,
-                                                    net::ERROR_INTERNET_EXTENDED_ERROR};
-    tree.setCurrentItem(tree.find("srv/readme"));
-    window->cmdGet_Click();
-    tree.setCurrentItem(tree.find("srv/pub"));
-    window->cmdPut_Click();
-    EXPECT_TRUE(internet.callsNamed("FtpGetFileA").empty());
-    EXPECT_TRUE(internet.callsNamed("FtpPutFileA").empty());
-    EXPECT_TRUE(internet.callsNamed("FtpFindFirstFileA").empty());
-    EXPECT_EQ(ui.texts().filter("rcd Err: 12003").size(), 2) << ui.texts().join("|").toStdString();
-    EXPECT_EQ(tree.image(tree.find("srv/pub")), "closed");
-}
-
 TEST_F(MainWindowTest, YesAfterAFailedChangeOfFolderCallsNothingMore)
 {
     QTemporaryDir local;
