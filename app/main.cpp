@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include "app/CallProgressPresenter.h"
+#include "app/CommandLine.h"
 #include "app/QtProgressView.h"
 #include "app/QtUi.h"
 #include "app/fmKESTRIX.h"
@@ -9,6 +10,9 @@
 
 int main(int argc, char** argv)
 {
+    // --help, --version and mistakes are answered before anything needs a display.
+    if (const std::optional<int> status = app::answerCommandLine(argc, argv))
+        return *status;
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillon FTP"));
     QApplication::setDesktopFileName(QStringLiteral("quillon-ftp"));
