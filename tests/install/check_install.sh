@@ -1,21 +1,38 @@
 #!/usr/bin/env bash
-# Installs the build into a scratch prefix, checks the launcher, icons and tree
-# pictures are where desktops look for them, then starts the installed program
-# the way its launcher does, from a folder holding no pictures.
+# Installs the build, stripped, into a scratch prefix; checks that exactly the
+# program, its launcher and its icons are installed
+# (nothing the program never reads), that the program is stripped, then starts
+# the installed program the way its launcher does, from a folder holding no pictures.
 set -euo pipefail
 build="$1"
 prefix="$(mktemp -d)"
-trap 'kill "${pid:-0}" 2>/dev/null || true; rm -rf "$prefix"' EXIT
+trap '[ -z "${pid:-}" ] || kill "$pid" 2>/dev/null || true; rm -rf "$prefix"' EXIT
 
-cmake --install "$build" --prefix "$prefix" >/dev/null
-share="$prefix/share"
-for f in applications/quillon-ftp.desktop icons/hicolor/scalable/apps/quillon-ftp.svg \
-         icons/hicolor/16x16/apps/quillon-ftp.png icons/hicolor/32x32/apps/quillon-ftp.png \
-         icons/hicolor/48x48/apps/quillon-ftp.png icons/hicolor/256x256/apps/quillon-ftp.png \
-         quillon-ftp/open.bmp quillon-ftp/closed.bmp quillon-ftp/leaf.bmp quillon-ftp/root.bmp; do
-  [ -s "$share/$f" ] || { echo "missing after install: share/$f"; exit 1; }
+cmake --install "$build" --strip --prefix "$prefix" >/dev/null
+expected="bin/quillon-ftp
+share/applications/quillon-ftp.desktop
+share/icons/hicolor/128x128/apps/quillon-ftp.png
+share/icons/hicolor/16x16/apps/quillon-ftp.png
+share/icons/hicolor/256x256/apps/quillon-ftp.png
+share/icons/hicolor/32x32/apps/quillon-ftp.png
+share/icons/hicolor/48x48/apps/quillon-ftp.png
+share/icons/hicolor/64x64/apps/quillon-ftp.png
+share/icons/hicolor/scalable/apps/quillon-ftp.svg"
+installed="$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)"
+if [ "$installed" != "$expected" ]; then
+  echo "installed files differ from the expected list (< expected, > installed):"
+  diff <(echo "$expected") <(echo "$installed") || true
+  exit 1
+fi
+for f in $installed; do
+  [ -s "$prefix/$f" ] || { echo "empty after install: $f"; exit 1; }
 done
+if readelf -S --wide "$prefix/bin/quillon-ftp" | grep -qE '\.symtab|\.debug_'; then
+  echo "the installed program is not stripped"
+  exit 1
+fi
 
+share="$prefix/share"
 desktop="$share/applications/quillon-ftp.desktop"
 exec_line="$(sed -n 's/^Exec=//p' "$desktop")"
 grep -q '^Icon=quillon-ftp$' "$desktop" || { echo "launcher names another icon"; exit 1; }
@@ -32,4 +49,4 @@ if ! kill -0 "$pid" 2>/dev/null; then
   echo "the installed program did not stay up when started from its launcher"
   exit 1
 fi
-echo "installed program started from its launcher and stayed up"
+echo "installed program (stripped, $(echo "$installed" | wc -l) files) started from its launcher and stayed up"
