@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the build, stripped, into a scratch prefix; checks that exactly the
-# program, its launcher and its icons are installed
+# program, its launcher, its icons and its description are installed
 # (nothing the program never reads), that the program is stripped, then starts
 # the installed program the way its launcher does, from a folder holding no pictures.
 set -euo pipefail
@@ -17,7 +17,8 @@ share/icons/hicolor/256x256/apps/quillon-ftp.png
 share/icons/hicolor/32x32/apps/quillon-ftp.png
 share/icons/hicolor/48x48/apps/quillon-ftp.png
 share/icons/hicolor/64x64/apps/quillon-ftp.png
-share/icons/hicolor/scalable/apps/quillon-ftp.svg"
+share/icons/hicolor/scalable/apps/quillon-ftp.svg
+share/metainfo/com.orrinvale.quillonftp.metainfo.xml"
 installed="$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)"
 if [ "$installed" != "$expected" ]; then
   echo "installed files differ from the expected list (< expected, > installed):"
