@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the build, stripped, into a scratch prefix; checks that exactly the
-# program, its launcher, its icons and its description are installed
+# program, its launcher, icons, description and manual page are installed
 # (nothing the program never reads), that the program is stripped, then starts
 # the installed program the way its launcher does, from a folder holding no pictures.
 set -euo pipefail
@@ -18,6 +18,7 @@ share/icons/hicolor/32x32/apps/quillon-ftp.png
 share/icons/hicolor/48x48/apps/quillon-ftp.png
 share/icons/hicolor/64x64/apps/quillon-ftp.png
 share/icons/hicolor/scalable/apps/quillon-ftp.svg
+share/man/man1/quillon-ftp.1
 share/metainfo/com.orrinvale.quillonftp.metainfo.xml"
 installed="$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)"
 if [ "$installed" != "$expected" ]; then
