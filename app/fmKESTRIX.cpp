@@ -13,6 +13,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyleOption>
+#include <QStylePainter>
 #include <QToolButton>
 #include <cstring>
 
@@ -26,6 +28,7 @@
 #include "transfer/FileList.h"
 #include "transfer/LocalLists.h"
 #include "windows/AuxWindows.h"
+#include "windows/WindowStyle.h"
 
 namespace app {
 
@@ -44,11 +47,58 @@ W* place(W* widget, const char* name, int left, int top, int width, int height)
 
 QFont sansSerif(qreal points, bool bold)
 {
-    QFont font(QStringLiteral("Sans Serif"), -1, bold ? QFont::Bold : QFont::Normal);
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(points);
-    return font;
+    return windows::standardFont(points, bold);
 }
+
+// A check box whose caption wraps onto the lines its height allows.
+class WrappingCheckBox : public QCheckBox {
+public:
+    WrappingCheckBox(const QString& caption, QWidget* parent) : QCheckBox(caption, parent)
+    {
+        setProperty("wordWrap", true);
+    }
+
+    // The largest size up to the given one at which the caption fits.
+    void fitCaption(qreal maxPoints)
+    {
+        QFont f = font();
+        for (qreal points = maxPoints; points >= 6.0; points -= 0.25) {
+            f.setPointSizeF(points);
+            if (captionFits(QFontMetrics(f)))
+                break;
+        }
+        setFont(f);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QStylePainter painter(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        const QString caption = option.text;
+        option.text.clear();
+        painter.drawControl(QStyle::CE_CheckBox, option);
+        painter.drawItemText(captionArea(option), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap,
+                             option.palette, isEnabled(), caption, QPalette::WindowText);
+    }
+
+private:
+    QRect captionArea(const QStyleOptionButton& option) const
+    {
+        return style()->subElementRect(QStyle::SE_CheckBoxContents, &option, this);
+    }
+
+    bool captionFits(const QFontMetrics& metrics) const
+    {
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        const QRect area = captionArea(option);
+        const QRect needed = metrics.boundingRect(area, Qt::AlignLeft | Qt::TextWordWrap, text());
+        return needed.width() <= area.width() && needed.height() <= area.height();
+    }
+};
+
 
 QToolButton* pictureButton(QWidget* parent, const QString& caption, const QString& iconPath)
 {
@@ -99,6 +149,7 @@ void fmKESTRIX::buildControls()
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
     client->setFixedSize(px(9210), px(5340));
+    setFont(sansSerif(8.25, false));  // the menu bar too, whatever a platform theme says
     client->setFont(sansSerif(8.25, false));
     setCentralWidget(client);
 
@@ -135,7 +186,10 @@ void fmKESTRIX::buildControls()
         box->setMaxLength(std::numeric_limits<int>::max());  // nothing limits their length
 
     Frame1 = place(new QGroupBox(QStringLiteral("Transfer Type"), client), "Frame1", 4200, 2280, 1335, 1455);
-    chkPassive = place(new QCheckBox(QStringLiteral("Passive FTP syntax"), Frame1), "chkPassive", 120, 960, 1095, 375);
+    auto* passive = place(new WrappingCheckBox(QStringLiteral("Passive FTP syntax"), Frame1), "chkPassive",
+                          120, 960, 1095, 375);
+    passive->fitCaption(8.25);
+    chkPassive = passive;
     optBin = place(new QRadioButton(QStringLiteral("Binary"), Frame1), "optBin", 120, 240, 855, 375);
     optAscii = place(new QRadioButton(QStringLiteral("Ascii"), Frame1), "optAscii", 120, 600, 975, 195);
     // Neither option is selected until the load step picks "Binary".
@@ -168,6 +222,7 @@ void fmKESTRIX::buildMenus()
     auto topMenu = [this](QMenu*& menu, const char* name, const QString& caption) {
         menu = menuBar()->addMenu(caption);
         menu->setObjectName(QString::fromLatin1(name));
+        menu->setFont(font());  // a menu is a window of its own and does not inherit it
     };
     topMenu(file, "file", QStringLiteral("File"));
     item(file, opconn, "opconn", QStringLiteral("Open Connection"));

@@ -1,4 +1,7 @@
 #include <QCheckBox>
+#include <QGroupBox>
+#include <QStyleOption>
+#include <QTest>
 #include <QDir>
 #include <QImage>
 #include <QLabel>
@@ -14,6 +17,7 @@
 #include "app/TreePictures.h"
 #include "remote/RemoteTree.h"
 #include "transfer/DriveList.h"
+#include "windows/AuxWindows.h"
 
 using testsupport::MainWindowTest;
 
@@ -191,4 +195,134 @@ TEST(TreePictures, UnreadableFileInWorkingFolderStopsStartUp)
     QDir::setCurrent(before);
     ASSERT_EQ(ui.shown.size(), 1u);
     EXPECT_TRUE(ui.shown[0].text.contains("open.bmp"));
+}
+
+// ---- Whole captions ----
+
+namespace {
+
+// The rectangle a control's caption is drawn in, as its style lays it out, in
+// logical pixels; and the flags it is drawn with.
+struct CaptionBox {
+    QRect area;
+    int flags = 0;
+};
+
+QString captionOf(const QWidget* w)
+{
+    if (auto* l = qobject_cast<const QLabel*>(w))
+        return l->text();
+    if (auto* b = qobject_cast<const QAbstractButton*>(w))
+        return b->text();
+    if (auto* g = qobject_cast<const QGroupBox*>(w))
+        return g->title();
+    return {};
+}
+
+CaptionBox captionBox(QWidget* w)
+{
+    const int wrap = w->property("wordWrap").toBool() ? int(Qt::TextWordWrap) : 0;
+    if (auto* l = qobject_cast<QLabel*>(w)) {
+        const int m = l->margin();
+        return {l->contentsRect().adjusted(m, m, -m, -m), int(l->alignment()) | wrap};
+    }
+    if (auto* c = qobject_cast<QCheckBox*>(w)) {
+        QStyleOptionButton opt;
+        opt.initFrom(c);
+        opt.text = c->text();
+        return {c->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, c), wrap};
+    }
+    if (auto* r = qobject_cast<QRadioButton*>(w)) {
+        QStyleOptionButton opt;
+        opt.initFrom(r);
+        opt.text = r->text();
+        return {r->style()->subElementRect(QStyle::SE_RadioButtonContents, &opt, r), wrap};
+    }
+    if (auto* p = qobject_cast<QPushButton*>(w)) {
+        QStyleOptionButton opt;
+        opt.initFrom(p);
+        opt.text = p->text();
+        return {p->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, p), int(Qt::AlignCenter)};
+    }
+    if (auto* t = qobject_cast<QToolButton*>(w)) {
+        // Text under the icon: what the frame and the icon leave free.
+        const int frame = t->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, t);
+        QRect area = t->rect().adjusted(frame, frame, -frame, -frame);
+        if (t->toolButtonStyle() == Qt::ToolButtonTextUnderIcon)
+            area.setTop(area.top() + t->iconSize().height() + 3);
+        return {area.adjusted(0, 0, 0, -1), int(Qt::AlignCenter)};
+    }
+    if (auto* g = qobject_cast<QGroupBox*>(w)) {
+        QStyleOptionGroupBox opt;
+        opt.initFrom(g);
+        opt.text = g->title();
+        opt.subControls = QStyle::SC_GroupBoxLabel;
+        const QRect label = g->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, g);
+        return {label.intersected(g->rect()), int(Qt::AlignLeft | Qt::AlignTop)};
+    }
+    return {};
+}
+
+// Every captioned control of the window whose caption does not fit its box,
+// one per line.
+std::string clippedCaptions(QWidget* window)
+{
+    QStringList clipped;
+    QList<QWidget*> controls = window->findChildren<QWidget*>();
+    controls.prepend(window);
+    for (QWidget* w : controls) {
+        const QString text = captionOf(w);
+        if (text.isEmpty() || qobject_cast<QLabel*>(w) && !qobject_cast<QLabel*>(w)->pixmap().isNull())
+            continue;
+        const CaptionBox box = captionBox(w);
+        const QRect needed = w->fontMetrics().boundingRect(box.area, box.flags, text);
+        if (box.area.isEmpty() || needed.width() > box.area.width() || needed.height() > box.area.height())
+            clipped << QStringLiteral("%1 \"%2\": needs %3x%4, has %5x%6")
+                           .arg(w->objectName(), text)
+                           .arg(needed.width()).arg(needed.height())
+                           .arg(box.area.width()).arg(box.area.height());
+    }
+    return clipped.join(QLatin1Char('\n')).toStdString();
+}
+
+}  // namespace
+
+TEST_F(MainWindowTest, EveryCaptionShowsWhole)
+{
+    // Run once as is and once with QT_SCALE_FACTOR=2 (a ctest entry of its own).
+    const qreal scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1").toDouble();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    EXPECT_DOUBLE_EQ(window->devicePixelRatio(), scale);
+    EXPECT_EQ(clippedCaptions(window.get()), "");
+
+    windows::AuxWindows aux;
+    EXPECT_EQ(clippedCaptions(aux.showHelp()), "");
+    EXPECT_EQ(clippedCaptions(aux.showLicence()), "");
+    EXPECT_EQ(clippedCaptions(aux.showAbout()), "");
+    EXPECT_EQ(clippedCaptions(aux.showAnimation().window()), "");
+}
+
+TEST(WindowFonts, APlatformThemeCannotChangeTheWindowsFont)
+{
+    // A theme sets fonts per kind of control; every window sets its own.
+    QFont large(QStringLiteral("DejaVu Serif"));
+    large.setPointSizeF(14);
+    const QFont before = QApplication::font();
+    for (const char* kind : {"QMenu", "QMenuBar", "QLabel", "QPlainTextEdit", "QListWidget", "QAbstractButton"})
+        QApplication::setFont(large, kind);
+    testsupport::RecordingInternet internet;
+    testsupport::ScriptedUi ui;
+    app::fmKESTRIX window(internet, ui, nullptr, [] {});
+    windows::AuxWindows aux;
+    QList<QWidget*> widgets{&window, window.menuBar(), window.file, window.sess, window.conn, window.help,
+                            window.Label2, window.cmdConnect, aux.showHelp()->Text1(), aux.showLicence()->List1(),
+                            aux.showAbout()->Label2()};
+    for (QWidget* w : widgets) {
+        EXPECT_DOUBLE_EQ(w->font().pointSizeF(), 8.25) << w->objectName().toStdString();
+        EXPECT_EQ(QFontInfo(w->font()).family(), "DejaVu Sans") << w->objectName().toStdString();
+    }
+    EXPECT_EQ(clippedCaptions(aux.showAbout()), "");
+    EXPECT_EQ(clippedCaptions(&window), "");
+    QApplication::setFont(before);  // also drops the per-kind fonts
 }
