@@ -11,8 +11,10 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyleFactory>
 #include <QStyleOption>
 #include <QStylePainter>
 #include <QToolButton>
@@ -99,6 +101,19 @@ private:
     }
 };
 
+// Shows every character of a password box as "*".
+class PasswordStarStyle : public QProxyStyle {
+public:
+    PasswordStarStyle() : QProxyStyle(QStyleFactory::create(QApplication::style()->name())) {}
+
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
 
 QToolButton* pictureButton(QWidget* parent, const QString& caption, const QString& iconPath)
 {
@@ -175,6 +190,9 @@ void fmKESTRIX::buildControls()
                        "cmdConnect", 7200, 960, 975, 855);
     txtPassword = place(new QLineEdit(client), "txtPassword", 7920, 600, 1215, 285);
     txtPassword->setEchoMode(QLineEdit::Password);
+    auto* stars = new PasswordStarStyle;
+    stars->setParent(txtPassword);
+    txtPassword->setStyle(stars);
     txtUser = place(new QLineEdit(client), "txtUser", 5160, 600, 1695, 285);
     txtServer = place(new QLineEdit(client), "txtServer", 1560, 600, 2415, 285);
     cmdClosehOpen = place(new QPushButton(QStringLiteral("Close Internet Session"), client), "cmdClosehOpen",

@@ -303,6 +303,15 @@ TEST_F(MainWindowTest, EveryCaptionShowsWhole)
     EXPECT_EQ(clippedCaptions(aux.showAnimation().window()), "");
 }
 
+TEST_F(MainWindowTest, PasswordShowsAnAsteriskPerCharacter)
+{
+    window->EnableControls(true);
+    window->txtPassword->setFocus();
+    QTest::keyClicks(window->txtPassword, "s3cr");
+    EXPECT_EQ(window->txtPassword->displayText(), "****");
+    EXPECT_EQ(window->txtPassword->text(), "s3cr");
+}
+
 TEST(WindowFonts, APlatformThemeCannotChangeTheWindowsFont)
 {
     // A theme sets fonts per kind of control; every window sets its own.
