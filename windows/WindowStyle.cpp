@@ -1,6 +1,7 @@
 #include "windows/WindowStyle.h"
 
 #include <QIcon>
+#include <QShortcut>
 #include <QString>
 #include <QWidget>
 
@@ -31,6 +32,9 @@ void applyCommon(QWidget* window, Qt::WindowFlags flags, int w, int h, const QSt
     // Set on the window itself: a platform theme's font for a kind of
     // control would otherwise win over the application's font.
     window->setFont(standardFont());
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+    escape->setContext(Qt::WindowShortcut);
+    QObject::connect(escape, &QShortcut::activated, window, &QWidget::close);
 }
 
 }  // namespace

@@ -14,7 +14,8 @@ namespace windows {
 // (and size) would otherwise differ from desktop to desktop.
 QFont standardFont(qreal points = 8.25, bool bold = false);
 
-// Licence, about and animation windows: fixed size, close box only.
+// Licence, about and animation windows: fixed size, close box only; Escape
+// closes them too.
 void applyFixedToolStyle(QWidget* window, int clientWidthPx, int clientHeightPx, const QString& icon);
 // Help window: fixed size, with a minimise box as well.
 void applyHelpStyle(QWidget* window, int clientWidthPx, int clientHeightPx, const QString& icon);
