@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -210,9 +211,12 @@ void fmKESTRIX::buildControls()
     chkPassive = passive;
     optBin = place(new QRadioButton(QStringLiteral("Binary"), Frame1), "optBin", 120, 240, 855, 375);
     optAscii = place(new QRadioButton(QStringLiteral("Ascii"), Frame1), "optAscii", 120, 600, 975, 195);
-    // Neither option is selected until the load step picks "Binary".
-    optBin->setAutoExclusive(false);
-    optAscii->setAutoExclusive(false);
+    // One exclusive group; neither option is selected until the load step picks "Binary".
+    auto* transferType = new QButtonGroup(Frame1);
+    transferType->setObjectName(QStringLiteral("transferType"));
+    transferType->setExclusive(true);
+    transferType->addButton(optBin);
+    transferType->addButton(optAscii);
 
     Label6 = place(label(client, QStringLiteral("Local")), "Label6", 1560, 1920, 975, 255);
     Label5 = place(label(client, QStringLiteral("Server")), "Label5", 7440, 1920, 1335, 255);
@@ -229,6 +233,26 @@ void fmKESTRIX::buildControls()
     Line1->setFrameShadow(QFrame::Plain);
     Line1->setGeometry(px(120), px(480), px(9120 - 120), 1);
     Label1 = place(label(client, QStringLiteral("TIS Compatible Proxy (No CERN):")), "Label1", 5160, 0, 2535, 255);
+
+    // What a screen reader announces: the caption beside each box and list.
+    const QList<QPair<QWidget*, QString>> names = {
+        {txtServer, QStringLiteral("FTP Server Name")}, {txtUser, QStringLiteral("User Name")},
+        {txtPassword, QStringLiteral("Password")},      {txtProxy, QStringLiteral("TIS Compatible Proxy")},
+        {TreeView1, QStringLiteral("Server")},          {Drive1, QStringLiteral("Local drive")},
+        {Dir1, QStringLiteral("Local folders")},        {File1, QStringLiteral("Local files")}};
+    for (const auto& [control, name] : names)
+        control->setAccessibleName(name);
+    Label2->setBuddy(txtServer);
+    Label3->setBuddy(txtUser);
+    label4->setBuddy(txtPassword);
+    Label1->setBuddy(txtProxy);
+    Label5->setBuddy(TreeView1);
+    // On Linux a drop-down list is announced by its current entry and its
+    // label relation, so the drive list gets a label that is never shown.
+    auto* driveLabel = label(client, QStringLiteral("Local drive"));
+    driveLabel->setObjectName(QStringLiteral("Drive1Label"));
+    driveLabel->setBuddy(Drive1);
+    driveLabel->hide();
 }
 
 void fmKESTRIX::buildMenus()
@@ -285,20 +309,13 @@ void fmKESTRIX::wireHandlers()
     connect(Dir1, &transfer::DirList::Change, this, &fmKESTRIX::Dir1_Change);
     connect(File1, &transfer::FileList::DblClick, this, &fmKESTRIX::File1_DblClick);
     connect(optAscii, &QRadioButton::toggled, this, [this](bool on) {
-        if (on) {
-            optBin->setChecked(false);
+        if (on)
             optAscii_Click();
-        }
     });
     connect(optBin, &QRadioButton::toggled, this, [this](bool on) {
-        if (on) {
-            optAscii->setChecked(false);
+        if (on)
             optBin_Click();
-        }
     });
-    // A checked option stays checked when clicked again.
-    for (QRadioButton* option : {optAscii, optBin})
-        connect(option, &QRadioButton::clicked, option, [option] { option->setChecked(true); });
     connect(TreeView1, &remote::RemoteTree::DblClick, this, &fmKESTRIX::TreeView1_DblClick);
     connect(opconn, &QAction::triggered, this, &fmKESTRIX::opconn_Click);
     connect(sveconn, &QAction::triggered, this, &fmKESTRIX::sveconn_Click);

@@ -1,3 +1,5 @@
+#include <QAccessible>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QStyleOption>
@@ -16,6 +18,7 @@
 #include "MainWindowFixture.h"
 #include "app/TreePictures.h"
 #include "remote/RemoteTree.h"
+#include "transfer/DirList.h"
 #include "transfer/DriveList.h"
 #include "windows/AuxWindows.h"
 
@@ -272,7 +275,7 @@ std::string clippedCaptions(QWidget* window)
     controls.prepend(window);
     for (QWidget* w : controls) {
         const QString text = captionOf(w);
-        if (text.isEmpty() || qobject_cast<QLabel*>(w) && !qobject_cast<QLabel*>(w)->pixmap().isNull())
+        if (text.isEmpty() || !w->isVisible() || qobject_cast<QLabel*>(w) && !qobject_cast<QLabel*>(w)->pixmap().isNull())
             continue;
         const CaptionBox box = captionBox(w);
         const QRect needed = w->fontMetrics().boundingRect(box.area, box.flags, text);
@@ -334,4 +337,79 @@ TEST(WindowFonts, APlatformThemeCannotChangeTheWindowsFont)
     EXPECT_EQ(clippedCaptions(aux.showAbout()), "");
     EXPECT_EQ(clippedCaptions(&window), "");
     QApplication::setFont(before);  // also drops the per-kind fonts
+}
+
+TEST_F(MainWindowTest, ScreenReadersHearEveryControlByNameAndKind)
+{
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    const auto w = window.get();
+    struct Spoken {
+        QWidget* control;
+        QString name;
+        QAccessible::Role role;
+    };
+    const std::vector<Spoken> expected = {
+        {w->cmdInternetOpen, "Start Internet Session", QAccessible::Button},
+        {w->cmdClosehOpen, "Close Internet Session", QAccessible::Button},
+        {w->txtProxy, "TIS Compatible Proxy", QAccessible::EditableText},
+        {w->txtServer, "FTP Server Name", QAccessible::EditableText},
+        {w->txtUser, "User Name", QAccessible::EditableText},
+        {w->txtPassword, "Password", QAccessible::EditableText},
+        {w->cmdConnect, "Connect", QAccessible::Button},
+        {w->cmdDisconnect, "Disconnect", QAccessible::Button},
+        {w->Command2, "Open Connection", QAccessible::Button},
+        {w->Command1, "Save Connection", QAccessible::Button},
+        {w->Drive1, "Local drive", QAccessible::ComboBox},
+        {w->Dir1, "Local folders", QAccessible::List},
+        {w->File1, "Local files", QAccessible::List},
+        {w->cmdGet, "<--- Download", QAccessible::Button},
+        {w->cmdPut, "Upload ------>", QAccessible::Button},
+        {w->Frame1, "Transfer Type", QAccessible::Grouping},
+        {w->optBin, "Binary", QAccessible::RadioButton},
+        {w->optAscii, "Ascii", QAccessible::RadioButton},
+        {w->chkPassive, "Passive FTP syntax", QAccessible::CheckBox},
+        {w->TreeView1, "Server", QAccessible::Tree},
+    };
+    for (const auto& [control, name, role] : expected) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(control);
+        ASSERT_NE(a, nullptr) << control->objectName().toStdString();
+        QString spoken = a->text(QAccessible::Name);
+        if (role == QAccessible::ComboBox) {
+            // Announced by its entry and by the label it is labelled by.
+            const auto labels = a->relations(QAccessible::Label);
+            spoken = labels.isEmpty() ? QString() : labels.first().first->text(QAccessible::Name);
+            EXPECT_EQ(control->accessibleName(), name);
+        }
+        EXPECT_EQ(spoken, name) << control->objectName().toStdString();
+        EXPECT_EQ(a->role(), role) << control->objectName().toStdString();
+    }
+    EXPECT_EQ(w->Label2->buddy(), w->txtServer);
+    EXPECT_EQ(w->label4->buddy(), w->txtPassword);
+}
+
+TEST_F(MainWindowTest, TransferTypeIsOneExclusiveGroupStartingEmpty)
+{
+    QButtonGroup* group = window->optBin->group();
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(window->optAscii->group(), group);
+    EXPECT_TRUE(group->exclusive());
+
+    // Before the load step neither option is chosen.
+    testsupport::RecordingInternet otherInternet;
+    testsupport::ScriptedUi otherUi;
+    app::fmKESTRIX fresh(otherInternet, otherUi, nullptr, [] {});
+    EXPECT_FALSE(fresh.optBin->isChecked());
+    EXPECT_FALSE(fresh.optAscii->isChecked());
+    EXPECT_EQ(fresh.dwType, 0u);
+
+    // The keyboard moves the choice within the group, and the handlers follow.
+    window->EnableControls(true);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    window->optBin->setFocus();
+    QTest::keyClick(window->optBin, Qt::Key_Down);
+    EXPECT_TRUE(window->optAscii->isChecked());
+    EXPECT_FALSE(window->optBin->isChecked());
+    EXPECT_EQ(window->dwType, 0x1u);
 }
