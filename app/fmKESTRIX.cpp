@@ -176,6 +176,7 @@ void fmKESTRIX::buildControls()
     cmdGet = place(new QPushButton(QStringLiteral("<--- Download"), client), "cmdGet", 4200, 4200, 1335, 375);
     cmdGet->setFont(boldButton);
     TreeView1 = place(new remote::RemoteTree(client), "TreeView1", 5640, 2280, 3495, 2895);
+    ImageList1.setUseMaskColor(true);  // the pictures' background shows the tree's own, light or dark
     Command2 = place(pictureButton(client, QStringLiteral("Open Connection"), QStringLiteral(":/icons/open-connection.png")),
                      "Command2", 120, 960, 1455, 855);
     Command1 = place(pictureButton(client, QStringLiteral("Save Connection"), QStringLiteral(":/icons/save-connection.png")),

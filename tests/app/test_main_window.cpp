@@ -62,6 +62,12 @@ TEST_F(MainWindowTest, StartsInNoSessionStateWithPassiveAndBinary)
     EXPECT_TRUE(enabledState(*window) == noSession);
     EXPECT_TRUE(internet.calls.empty());
     EXPECT_EQ(window->ImageList1.keys(), (QStringList{"open", "closed", "leaf", "root"}));
+    // The pictures' background is see-through, so they sit on a dark tree too.
+    for (const QString& key : window->ImageList1.keys()) {
+        const QImage picture = window->ImageList1.pixmap(key).toImage();
+        EXPECT_EQ(picture.pixelColor(0, 0).alpha(), 0) << key.toStdString();
+        EXPECT_EQ(picture.pixelColor(8, 8).alpha(), 255) << key.toStdString();
+    }
 }
 
 TEST_F(MainWindowTest, EnableControlsFollowsSessionAndConnection)
