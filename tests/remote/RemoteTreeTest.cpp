@@ -428,6 +428,31 @@ TEST_F(RemoteTreeTest, RightDoubleClickIsNotADblClick)
     EXPECT_EQ(spy.count(), 1);
 }
 
+TEST_F(RemoteTreeTest, ReturnEnterRightAndLeftActAsADoubleClick)
+{
+    buildSample();
+    showTree();
+    QSignalSpy spy(&m_tree, &RemoteTree::DblClick);
+    m_tree.setFocus();
+    m_tree.setCurrentItem(m_tree.find("srv/readme"));
+    QTest::keyClick(&m_tree, Qt::Key_Return);
+    QTest::keyClick(&m_tree, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(spy.count(), 2);
+    QTest::keyClick(&m_tree, Qt::Key_Right);  // a leaf: no double-click
+    QTest::keyClick(&m_tree, Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(spy.count(), 2);
+    m_tree.setCurrentItem(m_tree.find("srv/pub"));
+    QTest::keyClick(&m_tree, Qt::Key_Left);  // closed: no double-click
+    EXPECT_EQ(spy.count(), 2);
+    m_tree.setCurrentItem(m_tree.find("srv/pub"));
+    QTest::keyClick(&m_tree, Qt::Key_Right);
+    EXPECT_EQ(spy.count(), 3);
+    m_tree.setImage(m_tree.find("srv/pub"), "open");
+    m_tree.setCurrentItem(m_tree.find("srv/pub"));
+    QTest::keyClick(&m_tree, Qt::Key_Left);
+    EXPECT_EQ(spy.count(), 4);
+}
+
 // --- scale -------------------------------------------------------------------
 
 TEST_F(RemoteTreeTest, HundredThousandChildrenAreAddedAndFound)
