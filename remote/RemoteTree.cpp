@@ -1,6 +1,7 @@
 #include "remote/RemoteTree.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -71,6 +72,11 @@ RemoteTree::RemoteTree(QWidget* parent)
     setSortingEnabled(false);
     setAnimated(false);
     setAllColumnsShowFocus(true);
+    // A node's text is its whole path: never cut, scrolled sideways instead.
+    setTextElideMode(Qt::ElideNone);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
 }
 
 RemoteTree::~RemoteTree() = default;
