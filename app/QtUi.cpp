@@ -7,8 +7,15 @@ namespace app {
 
 MsgAnswer QtUi::MsgBox(QWidget* parent, const QString& text, MsgStyle style)
 {
+    return MsgBox(parent, text, style, QString());
+}
+
+MsgAnswer QtUi::MsgBox(QWidget* parent, const QString& text, MsgStyle style, const QString& detail)
+{
     QMessageBox box(QMessageBox::NoIcon, kAppTitle, text, QMessageBox::NoButton, parent);
     box.setTextFormat(Qt::PlainText);
+    if (!detail.isEmpty())
+        box.setDetailedText(detail);
     if (style == MsgStyle::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);

@@ -412,6 +412,8 @@ void fmKESTRIX::Form_Unload()
 
 void fmKESTRIX::ErrorOut(std::int32_t dwError, const QString& szFunction)
 {
+    // Read before any other call replaces it; shown behind the boxes' own texts.
+    const QString reason = QString::fromLocal8Bit(m_internet.lastErrorDetail());
     if (static_cast<net::DWORD>(dwError) == net::ERROR_INTERNET_EXTENDED_ERROR) {
         net::DWORD code = 0;
         net::DWORD length = 0;
@@ -420,12 +422,12 @@ void fmKESTRIX::ErrorOut(std::int32_t dwError, const QString& szFunction)
         (void)m_internet.InternetGetLastResponseInfoA(&code, buffer.data(), &length);
         const QString response = QString::fromLocal8Bit(buffer.constData());  // up to the first NUL
         m_ui.MsgBox(this, szFunction + QStringLiteral(" Extd Err: ") + QString::number(code) + QLatin1Char(' ') + response,
-                    MsgStyle::OkOnly);
+                    MsgStyle::OkOnly, reason);
     }
     const MsgAnswer answer = m_ui.MsgBox(this,
                                          szFunction + QStringLiteral(" Err: ") + QString::number(dwError) +
                                              QStringLiteral("\r\nClose Connection and Session?"),
-                                         MsgStyle::YesNo);
+                                         MsgStyle::YesNo, reason);
     if (answer == MsgAnswer::Yes)
         closeEverything();
 }

@@ -5,6 +5,10 @@
 #include <QStyleOption>
 #include <QTest>
 #include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTimer>
+#include <functional>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +20,7 @@
 #include <QToolButton>
 
 #include "MainWindowFixture.h"
+#include "app/QtUi.h"
 #include "app/TreePictures.h"
 #include "remote/RemoteTree.h"
 #include "transfer/DirList.h"
@@ -418,4 +423,47 @@ TEST_F(MainWindowTest, TransferTypeIsOneExclusiveGroupStartingEmpty)
     EXPECT_TRUE(window->optAscii->isChecked());
     EXPECT_FALSE(window->optBin->isChecked());
     EXPECT_EQ(window->dwType, 0x1u);
+}
+
+// ---- The program's own dialogs ----
+
+namespace {
+
+// Runs `look` on the first visible top-level widget of type W once a modal loop shows it.
+template <typename W>
+void whenShown(std::function<void(W*)> look)
+{
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, look] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* found = qobject_cast<W*>(w); found && found->isVisible()) {
+                poll->stop();
+                poll->deleteLater();
+                look(found);
+                return;
+            }
+        }
+    });
+    poll->start(10);
+}
+
+}  // namespace
+
+TEST(QtUi, ErrorBoxKeepsTextAndButtonsAndOffersTheReason)
+{
+    app::QtUi ui;
+    QString text, detail;
+    QMessageBox::StandardButtons buttons;
+    whenShown<QMessageBox>([&](QMessageBox* box) {
+        text = box->text();
+        detail = box->detailedText();
+        buttons = box->standardButtons();
+        box->button(QMessageBox::No)->click();
+    });
+    EXPECT_EQ(ui.MsgBox(nullptr, "InternetConnect Err: 12029\r\nClose Connection and Session?", app::MsgStyle::YesNo,
+                        "Connection refused"),
+              app::MsgAnswer::No);
+    EXPECT_EQ(text, "InternetConnect Err: 12029\r\nClose Connection and Session?");
+    EXPECT_EQ(detail, "Connection refused");
+    EXPECT_EQ(buttons, QMessageBox::Yes | QMessageBox::No);
 }
