@@ -28,7 +28,9 @@ MsgAnswer QtUi::MsgBox(QWidget* parent, const QString& text, MsgStyle style, con
 
 QString QtUi::ShowSave(QWidget* parent, const FileDialogRequest& request)
 {
-    return QFileDialog::getSaveFileName(parent, request.title, QString(), request.filter);
+    // A settings file is replaced without asking, so the dialog does not ask either.
+    return QFileDialog::getSaveFileName(parent, request.title, QString(), request.filter, nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
 }
 
 QString QtUi::ShowOpen(QWidget* parent, const FileDialogRequest& request)

@@ -467,3 +467,18 @@ TEST(QtUi, ErrorBoxKeepsTextAndButtonsAndOffersTheReason)
     EXPECT_EQ(detail, "Connection refused");
     EXPECT_EQ(buttons, QMessageBox::Yes | QMessageBox::No);
 }
+
+TEST(QtUi, SaveDialogDoesNotAskBeforeReplacing)
+{
+    app::QtUi ui;
+    bool asksFirst = true;
+    QString title;
+    whenShown<QFileDialog>([&](QFileDialog* dialog) {
+        asksFirst = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+        title = dialog->windowTitle();
+        dialog->reject();
+    });
+    EXPECT_EQ(ui.ShowSave(nullptr, {"Save Session", "Korvel FTP Files (*.kvx)"}), "");
+    EXPECT_EQ(title, "Save Session");
+    EXPECT_FALSE(asksFirst);
+}
