@@ -627,6 +627,7 @@ void fmKESTRIX::Drive1_Change()
 void fmKESTRIX::Dir1_Change()
 {
     transfer::followFolder(*Dir1, *File1);
+    transfer::followVolume(*Dir1, *Drive1);  // the drive list shows the volume the folder is on
 }
 
 void fmKESTRIX::optAscii_Click() { dwType = net::FTP_TRANSFER_TYPE_ASCII; }
