@@ -6,9 +6,11 @@ namespace app {
 
 namespace {
 
-QString mebibytes(std::uint64_t bytes)
+// The locale's data size in the unit that fits it (KiB, MiB, ...), so a
+// slow transfer reads "512.0 KiB/s" rather than 0.
+QString dataSize(double bytes)
 {
-    return QString::number(static_cast<double>(bytes) / (1024.0 * 1024.0), 'f', 1);
+    return QLocale().formattedDataSize(static_cast<qint64>(bytes + 0.5), 1);
 }
 
 }  // namespace
@@ -60,13 +62,11 @@ QString CallProgressPresenter::describe(const net::CallProgress& now, double byt
     const QString subject = QString::fromLocal8Bit(now.subject.c_str());
     using Kind = net::CallProgress::Kind;
     auto moving = [&](const QString& verb) {
-        QString text = verb + QLatin1Char(' ') + subject + QStringLiteral(": ") + mebibytes(now.done);
+        QString text = verb + QLatin1Char(' ') + subject + QStringLiteral(": ") + dataSize(double(now.done));
         if (now.total > 0)
-            text += QStringLiteral(" of ") + mebibytes(now.total);
-        text += QStringLiteral(" MiB");
+            text += QStringLiteral(" of ") + dataSize(double(now.total));
         if (bytesPerSecond > 0)
-            text += QStringLiteral(", ") + QString::number(bytesPerSecond / (1024.0 * 1024.0), 'f', 0) +
-                    QStringLiteral(" MiB/s");
+            text += QStringLiteral(", ") + dataSize(bytesPerSecond) + QStringLiteral("/s");
         return text;
     };
     switch (now.kind) {

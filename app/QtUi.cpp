@@ -7,8 +7,15 @@ namespace app {
 
 MsgAnswer QtUi::MsgBox(QWidget* parent, const QString& text, MsgStyle style)
 {
+    return MsgBox(parent, text, style, QString());
+}
+
+MsgAnswer QtUi::MsgBox(QWidget* parent, const QString& text, MsgStyle style, const QString& detail)
+{
     QMessageBox box(QMessageBox::NoIcon, kAppTitle, text, QMessageBox::NoButton, parent);
     box.setTextFormat(Qt::PlainText);
+    if (!detail.isEmpty())
+        box.setDetailedText(detail);
     if (style == MsgStyle::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
@@ -21,7 +28,9 @@ MsgAnswer QtUi::MsgBox(QWidget* parent, const QString& text, MsgStyle style)
 
 QString QtUi::ShowSave(QWidget* parent, const FileDialogRequest& request)
 {
-    return QFileDialog::getSaveFileName(parent, request.title, QString(), request.filter);
+    // A settings file is replaced without asking, so the dialog does not ask either.
+    return QFileDialog::getSaveFileName(parent, request.title, QString(), request.filter, nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
 }
 
 QString QtUi::ShowOpen(QWidget* parent, const FileDialogRequest& request)

@@ -8,6 +8,7 @@ namespace app {
 class QtUi : public UiInterface {
 public:
     MsgAnswer MsgBox(QWidget* parent, const QString& text, MsgStyle style) override;
+    MsgAnswer MsgBox(QWidget* parent, const QString& text, MsgStyle style, const QString& detail) override;
     QString ShowSave(QWidget* parent, const FileDialogRequest& request) override;
     QString ShowOpen(QWidget* parent, const FileDialogRequest& request) override;
 };

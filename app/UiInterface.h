@@ -22,6 +22,14 @@ public:
     virtual ~UiInterface() = default;
     // A modal box captioned with the application's title "Quillon FTP".
     virtual MsgAnswer MsgBox(QWidget* parent, const QString& text, MsgStyle style) = 0;
+    // The same box with a detailed text the user can open: why a call failed,
+    // in plain words. An empty detail, or an implementation that cannot show
+    // one, gives the plain box.
+    virtual MsgAnswer MsgBox(QWidget* parent, const QString& text, MsgStyle style, const QString& detail)
+    {
+        (void)detail;
+        return MsgBox(parent, text, style);
+    }
     // Return the chosen path, or an empty string when the user cancelled.
     virtual QString ShowSave(QWidget* parent, const FileDialogRequest& request) = 0;
     virtual QString ShowOpen(QWidget* parent, const FileDialogRequest& request) = 0;

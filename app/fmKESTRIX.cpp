@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -11,8 +12,12 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyleFactory>
+#include <QStyleOption>
+#include <QStylePainter>
 #include <QToolButton>
 #include <cstring>
 
@@ -26,6 +31,7 @@
 #include "transfer/FileList.h"
 #include "transfer/LocalLists.h"
 #include "windows/AuxWindows.h"
+#include "windows/WindowStyle.h"
 
 namespace app {
 
@@ -44,11 +50,71 @@ W* place(W* widget, const char* name, int left, int top, int width, int height)
 
 QFont sansSerif(qreal points, bool bold)
 {
-    QFont font(QStringLiteral("Sans Serif"), -1, bold ? QFont::Bold : QFont::Normal);
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(points);
-    return font;
+    return windows::standardFont(points, bold);
 }
+
+// A check box whose caption wraps onto the lines its height allows.
+class WrappingCheckBox : public QCheckBox {
+public:
+    WrappingCheckBox(const QString& caption, QWidget* parent) : QCheckBox(caption, parent)
+    {
+        setProperty("wordWrap", true);
+    }
+
+    // The largest size up to the given one at which the caption fits.
+    void fitCaption(qreal maxPoints)
+    {
+        QFont f = font();
+        for (qreal points = maxPoints; points >= 6.0; points -= 0.25) {
+            f.setPointSizeF(points);
+            if (captionFits(QFontMetrics(f)))
+                break;
+        }
+        setFont(f);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QStylePainter painter(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        const QString caption = option.text;
+        option.text.clear();
+        painter.drawControl(QStyle::CE_CheckBox, option);
+        painter.drawItemText(captionArea(option), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap,
+                             option.palette, isEnabled(), caption, QPalette::WindowText);
+    }
+
+private:
+    QRect captionArea(const QStyleOptionButton& option) const
+    {
+        return style()->subElementRect(QStyle::SE_CheckBoxContents, &option, this);
+    }
+
+    bool captionFits(const QFontMetrics& metrics) const
+    {
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        const QRect area = captionArea(option);
+        const QRect needed = metrics.boundingRect(area, Qt::AlignLeft | Qt::TextWordWrap, text());
+        return needed.width() <= area.width() && needed.height() <= area.height();
+    }
+};
+
+// Shows every character of a password box as "*".
+class PasswordStarStyle : public QProxyStyle {
+public:
+    PasswordStarStyle() : QProxyStyle(QStyleFactory::create(QApplication::style()->name())) {}
+
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
 
 QToolButton* pictureButton(QWidget* parent, const QString& caption, const QString& iconPath)
 {
@@ -99,6 +165,7 @@ void fmKESTRIX::buildControls()
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
     client->setFixedSize(px(9210), px(5340));
+    setFont(sansSerif(8.25, false));  // the menu bar too, whatever a platform theme says
     client->setFont(sansSerif(8.25, false));
     setCentralWidget(client);
 
@@ -109,6 +176,7 @@ void fmKESTRIX::buildControls()
     cmdGet = place(new QPushButton(QStringLiteral("<--- Download"), client), "cmdGet", 4200, 4200, 1335, 375);
     cmdGet->setFont(boldButton);
     TreeView1 = place(new remote::RemoteTree(client), "TreeView1", 5640, 2280, 3495, 2895);
+    ImageList1.setUseMaskColor(true);  // the pictures' background shows the tree's own, light or dark
     Command2 = place(pictureButton(client, QStringLiteral("Open Connection"), QStringLiteral(":/icons/open-connection.png")),
                      "Command2", 120, 960, 1455, 855);
     Command1 = place(pictureButton(client, QStringLiteral("Save Connection"), QStringLiteral(":/icons/save-connection.png")),
@@ -124,6 +192,9 @@ void fmKESTRIX::buildControls()
                        "cmdConnect", 7200, 960, 975, 855);
     txtPassword = place(new QLineEdit(client), "txtPassword", 7920, 600, 1215, 285);
     txtPassword->setEchoMode(QLineEdit::Password);
+    auto* stars = new PasswordStarStyle;
+    stars->setParent(txtPassword);
+    txtPassword->setStyle(stars);
     txtUser = place(new QLineEdit(client), "txtUser", 5160, 600, 1695, 285);
     txtServer = place(new QLineEdit(client), "txtServer", 1560, 600, 2415, 285);
     cmdClosehOpen = place(new QPushButton(QStringLiteral("Close Internet Session"), client), "cmdClosehOpen",
@@ -135,12 +206,18 @@ void fmKESTRIX::buildControls()
         box->setMaxLength(std::numeric_limits<int>::max());  // nothing limits their length
 
     Frame1 = place(new QGroupBox(QStringLiteral("Transfer Type"), client), "Frame1", 4200, 2280, 1335, 1455);
-    chkPassive = place(new QCheckBox(QStringLiteral("Passive FTP syntax"), Frame1), "chkPassive", 120, 960, 1095, 375);
+    auto* passive = place(new WrappingCheckBox(QStringLiteral("Passive FTP syntax"), Frame1), "chkPassive",
+                          120, 960, 1095, 375);
+    passive->fitCaption(8.25);
+    chkPassive = passive;
     optBin = place(new QRadioButton(QStringLiteral("Binary"), Frame1), "optBin", 120, 240, 855, 375);
     optAscii = place(new QRadioButton(QStringLiteral("Ascii"), Frame1), "optAscii", 120, 600, 975, 195);
-    // Neither option is selected until the load step picks "Binary".
-    optBin->setAutoExclusive(false);
-    optAscii->setAutoExclusive(false);
+    // One exclusive group; neither option is selected until the load step picks "Binary".
+    auto* transferType = new QButtonGroup(Frame1);
+    transferType->setObjectName(QStringLiteral("transferType"));
+    transferType->setExclusive(true);
+    transferType->addButton(optBin);
+    transferType->addButton(optAscii);
 
     Label6 = place(label(client, QStringLiteral("Local")), "Label6", 1560, 1920, 975, 255);
     Label5 = place(label(client, QStringLiteral("Server")), "Label5", 7440, 1920, 1335, 255);
@@ -157,6 +234,26 @@ void fmKESTRIX::buildControls()
     Line1->setFrameShadow(QFrame::Plain);
     Line1->setGeometry(px(120), px(480), px(9120 - 120), 1);
     Label1 = place(label(client, QStringLiteral("TIS Compatible Proxy (No CERN):")), "Label1", 5160, 0, 2535, 255);
+
+    // What a screen reader announces: the caption beside each box and list.
+    const QList<QPair<QWidget*, QString>> names = {
+        {txtServer, QStringLiteral("FTP Server Name")}, {txtUser, QStringLiteral("User Name")},
+        {txtPassword, QStringLiteral("Password")},      {txtProxy, QStringLiteral("TIS Compatible Proxy")},
+        {TreeView1, QStringLiteral("Server")},          {Drive1, QStringLiteral("Local drive")},
+        {Dir1, QStringLiteral("Local folders")},        {File1, QStringLiteral("Local files")}};
+    for (const auto& [control, name] : names)
+        control->setAccessibleName(name);
+    Label2->setBuddy(txtServer);
+    Label3->setBuddy(txtUser);
+    label4->setBuddy(txtPassword);
+    Label1->setBuddy(txtProxy);
+    Label5->setBuddy(TreeView1);
+    // On Linux a drop-down list is announced by its current entry and its
+    // label relation, so the drive list gets a label that is never shown.
+    auto* driveLabel = label(client, QStringLiteral("Local drive"));
+    driveLabel->setObjectName(QStringLiteral("Drive1Label"));
+    driveLabel->setBuddy(Drive1);
+    driveLabel->hide();
 }
 
 void fmKESTRIX::buildMenus()
@@ -168,6 +265,7 @@ void fmKESTRIX::buildMenus()
     auto topMenu = [this](QMenu*& menu, const char* name, const QString& caption) {
         menu = menuBar()->addMenu(caption);
         menu->setObjectName(QString::fromLatin1(name));
+        menu->setFont(font());  // a menu is a window of its own and does not inherit it
     };
     topMenu(file, "file", QStringLiteral("File"));
     item(file, opconn, "opconn", QStringLiteral("Open Connection"));
@@ -212,20 +310,13 @@ void fmKESTRIX::wireHandlers()
     connect(Dir1, &transfer::DirList::Change, this, &fmKESTRIX::Dir1_Change);
     connect(File1, &transfer::FileList::DblClick, this, &fmKESTRIX::File1_DblClick);
     connect(optAscii, &QRadioButton::toggled, this, [this](bool on) {
-        if (on) {
-            optBin->setChecked(false);
+        if (on)
             optAscii_Click();
-        }
     });
     connect(optBin, &QRadioButton::toggled, this, [this](bool on) {
-        if (on) {
-            optAscii->setChecked(false);
+        if (on)
             optBin_Click();
-        }
     });
-    // A checked option stays checked when clicked again.
-    for (QRadioButton* option : {optAscii, optBin})
-        connect(option, &QRadioButton::clicked, option, [option] { option->setChecked(true); });
     connect(TreeView1, &remote::RemoteTree::DblClick, this, &fmKESTRIX::TreeView1_DblClick);
     connect(opconn, &QAction::triggered, this, &fmKESTRIX::opconn_Click);
     connect(sveconn, &QAction::triggered, this, &fmKESTRIX::sveconn_Click);
@@ -321,6 +412,8 @@ void fmKESTRIX::Form_Unload()
 
 void fmKESTRIX::ErrorOut(std::int32_t dwError, const QString& szFunction)
 {
+    // Read before any other call replaces it; shown behind the boxes' own texts.
+    const QString reason = QString::fromLocal8Bit(m_internet.lastErrorDetail());
     if (static_cast<net::DWORD>(dwError) == net::ERROR_INTERNET_EXTENDED_ERROR) {
         net::DWORD code = 0;
         net::DWORD length = 0;
@@ -329,12 +422,12 @@ void fmKESTRIX::ErrorOut(std::int32_t dwError, const QString& szFunction)
         (void)m_internet.InternetGetLastResponseInfoA(&code, buffer.data(), &length);
         const QString response = QString::fromLocal8Bit(buffer.constData());  // up to the first NUL
         m_ui.MsgBox(this, szFunction + QStringLiteral(" Extd Err: ") + QString::number(code) + QLatin1Char(' ') + response,
-                    MsgStyle::OkOnly);
+                    MsgStyle::OkOnly, reason);
     }
     const MsgAnswer answer = m_ui.MsgBox(this,
                                          szFunction + QStringLiteral(" Err: ") + QString::number(dwError) +
                                              QStringLiteral("\r\nClose Connection and Session?"),
-                                         MsgStyle::YesNo);
+                                         MsgStyle::YesNo, reason);
     if (answer == MsgAnswer::Yes)
         closeEverything();
 }
@@ -573,6 +666,7 @@ void fmKESTRIX::Drive1_Change()
 void fmKESTRIX::Dir1_Change()
 {
     transfer::followFolder(*Dir1, *File1);
+    transfer::followVolume(*Dir1, *Drive1);  // the drive list shows the volume the folder is on
 }
 
 void fmKESTRIX::optAscii_Click() { dwType = net::FTP_TRANSFER_TYPE_ASCII; }

@@ -15,6 +15,7 @@ namespace net {
 namespace {
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
+thread_local std::string t_lastDetail;  // the failed Result's text, beside t_lastError
 std::atomic<HINTERNET> g_nextHandle{1};
 std::once_flag g_curlInit;
 
@@ -23,16 +24,25 @@ HINTERNET newHandle() { return g_nextHandle.fetch_add(1); }
 BOOL fail(DWORD error)
 {
     t_lastError = error;
+    t_lastDetail.clear();
+    return FALSE_;
+}
+
+BOOL fail(const Result& result)
+{
+    t_lastError = result.error;
+    t_lastDetail = result.text;
     return FALSE_;
 }
 
 BOOL succeed()
 {
     t_lastError = ERROR_SUCCESS;
+    t_lastDetail.clear();
     return TRUE_;
 }
 
-BOOL finish(const Result& result) { return result.ok() ? succeed() : fail(result.error); }
+BOOL finish(const Result& result) { return result.ok() ? succeed() : fail(result); }
 void fillRecord(const ListEntry& entry, WIN32_FIND_DATAA* record)
 {
     *record = WIN32_FIND_DATAA{};
@@ -74,6 +84,8 @@ CurlInternet::~CurlInternet()
 }
 
 DWORD CurlInternet::GetLastError() { return t_lastError; }
+
+std::string CurlInternet::lastErrorDetail() { return t_lastDetail; }
 
 void CurlInternet::setCallWatcher(CallWatcher* watcher) { m_watcher = watcher; }
 
@@ -178,7 +190,7 @@ HINTERNET CurlInternet::InternetConnectA(HINTERNET hInternet, const char* lpszSe
         return fail(ERROR_INTERNET_INTERNAL_ERROR);
 
     if (const Result result = connect(*connection); !result.ok())
-        return fail(result.error);
+        return fail(result);
     const HINTERNET handle = newHandle();
     {
         std::lock_guard lock(m_mutex);
@@ -228,7 +240,7 @@ HINTERNET CurlInternet::FtpFindFirstFileA(HINTERNET hConnect, const char* lpszSe
     auto find = std::make_unique<Find>();
     find->connection = hConnect;
     if (const Result result = list(*connection, pattern, *find); !result.ok())
-        return fail(result.error);
+        return fail(result);
     fillRecord(find->entries.front(), lpFindFileData);
     find->next = 1;
     const HINTERNET handle = newHandle();

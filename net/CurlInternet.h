@@ -70,6 +70,10 @@ public:
     DWORD GetLastError() override;
     void setCallWatcher(CallWatcher* watcher) override;
 
+    // The text of the last failed internal call on this thread; cleared by every call that
+    // succeeds or fails without one.
+    std::string lastErrorDetail() override;
+
     // The server's current directory of a connection as the layer keeps it; empty for a bad handle.
     std::string currentDirectory(HINTERNET hConnect) const;
 

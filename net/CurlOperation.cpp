@@ -4,6 +4,8 @@
 #include "net/Result.h"
 #include "net/TlsFailure.h"
 
+#include <cstring>
+
 // Running one operation on a connection's easy handle: the options every
 // operation shares, the reply and progress callbacks, and the outcome.
 
@@ -154,7 +156,15 @@ Result CurlInternet::perform(Connection& connection, Operation& op)
             lastReply() = LastReply{tls->replyCode, std::move(tls->explanation)};
         }
     }
-    return Result::failure(error, std::string(curl_easy_strerror(rc)) + ": " + connection.easy.errorText());
+    if (op.localErrno)  // the local file's own reason ("No space left on device") says more than libcurl's
+        return Result::failure(error, std::strerror(op.localErrno));
+    std::string text = std::string(curl_easy_strerror(rc)) + ": " + connection.easy.errorText();
+    long osErrno = 0;  // the socket's reason, such as "Connection refused"
+    const bool socketFailed = rc == CURLE_COULDNT_CONNECT || rc == CURLE_SEND_ERROR || rc == CURLE_RECV_ERROR;
+    if (socketFailed && curl_easy_getinfo(connection.easy.get(), CURLINFO_OS_ERRNO, &osErrno) == CURLE_OK &&
+        osErrno != 0)
+        text += std::string(" (") + std::strerror(static_cast<int>(osErrno)) + ")";
+    return Result::failure(error, text);
 }
 
 }  // namespace net

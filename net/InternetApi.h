@@ -63,6 +63,12 @@ public:
 
     // Watcher for long calls; null for none. Not owned.
     virtual void setCallWatcher(CallWatcher* watcher) = 0;
+
+    // Our own addition: why the calling thread's last failed call failed, in
+    // plain words ("Connection refused", "No space left on device", a TLS
+    // verification failure); empty when the layer knows no more than the
+    // error number, and after a call that succeeded.
+    virtual std::string lastErrorDetail() = 0;
 };
 
 }  // namespace net

@@ -1,11 +1,31 @@
 #include "remote/ImageList.h"
 
+#include <QBitmap>
+#include <QImage>
+
 namespace remote {
 
-bool ImageList::Add(const QString& key, const QPixmap& picture)
+namespace {
+
+QPixmap masked(const QPixmap& picture, QColor colour)
+{
+    if (picture.isNull())
+        return picture;
+    const QImage image = picture.toImage();
+    if (!colour.isValid())
+        colour = image.pixelColor(0, 0);
+    QPixmap result = picture;
+    result.setMask(QBitmap::fromImage(image.createMaskFromColor(colour.rgb(), Qt::MaskInColor)));
+    return result;
+}
+
+}  // namespace
+
+bool ImageList::Add(const QString& key, const QPixmap& given)
 {
     if (m_byKey.contains(key))
         return false;
+    const QPixmap picture = m_useMask ? masked(given, m_maskColour) : given;
     m_byKey.insert(key, int(m_keys.size()));
     m_keys.append(key);
     m_pixmaps.append(picture);

@@ -1,6 +1,8 @@
 #include "remote/RemoteTree.h"
 
 #include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProxyStyle>
@@ -70,6 +72,11 @@ RemoteTree::RemoteTree(QWidget* parent)
     setSortingEnabled(false);
     setAnimated(false);
     setAllColumnsShowFocus(true);
+    // A node's text is its whole path: never cut, scrolled sideways instead.
+    setTextElideMode(Qt::ElideNone);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
 }
 
 RemoteTree::~RemoteTree() = default;
@@ -212,6 +219,23 @@ QTreeWidgetItem* RemoteTree::selectedNode() const
 int RemoteTree::childCount(const QTreeWidgetItem* item)
 {
     return item ? item->childCount() : 0;
+}
+
+void RemoteTree::keyPressEvent(QKeyEvent* event)
+{
+    // Return and Enter act as a double-click on the selected node; Right
+    // opens a closed folder and Left closes an open one, as a double-click would.
+    const QString kind = image(selectedNode());
+    const int key = event->key();
+    const bool acts = key == Qt::Key_Return || key == Qt::Key_Enter
+                      || (key == Qt::Key_Right && kind == QLatin1String("closed"))
+                      || (key == Qt::Key_Left && kind == QLatin1String("open"));
+    if (acts && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        event->accept();
+        emit DblClick();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 void RemoteTree::mouseDoubleClickEvent(QMouseEvent* event)

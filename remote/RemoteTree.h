@@ -54,10 +54,12 @@ public:
 
 signals:
     // A left double-click anywhere on the tree, on a node or not. The first
-    // click has already selected the node under the mouse.
+    // click has already selected the node under the mouse. Return and Enter
+    // raise it too, and Right on a "closed" or Left on an "open" node.
     void DblClick();
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:

@@ -54,4 +54,11 @@ void DriveList::setDrive(const QString& path)
     emit Change();
 }
 
+void DriveList::showVolumeOf(const QString& path)
+{
+    m_drive = volumeOf(m_mountPoints, normalFolder(path));
+    const QSignalBlocker blocker(this);
+    setCurrentIndex(findData(m_drive));
+}
+
 }  // namespace transfer

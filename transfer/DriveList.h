@@ -25,6 +25,9 @@ public:
     // emits Change() when the selection differs from before. Emitting only on
     // a real change keeps a failing "/" from re-entering its own handler.
     void setDrive(const QString& path);
+    // Selects the volume that holds path without emitting Change(): the list
+    // then tells where the folder list is, and picking any other entry moves it.
+    void showVolumeOf(const QString& path);
 
 signals:
     // The drive changed, by setDrive or by the user picking an entry.

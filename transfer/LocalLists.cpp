@@ -93,4 +93,9 @@ void followFolder(DirList& dir, FileList& files)
     files.setPath(dir.Path());
 }
 
+void followVolume(DirList& dir, DriveList& drive)
+{
+    drive.showVolumeOf(dir.Path());
+}
+
 }  // namespace transfer

@@ -5,6 +5,7 @@
 // The main window owns the handlers and calls:
 //   Drive1_Change(): transfer::followDrive(Drive1, Dir1);
 //   Dir1_Change():   transfer::followFolder(Dir1, File1);
+//                    transfer::followVolume(Dir1, Drive1);
 // with Drive1.Change -> Drive1_Change and Dir1.Change -> Dir1_Change.
 
 #include <QString>
@@ -45,5 +46,10 @@ void followDrive(DriveList& drive, DirList& dir);
 
 // Folder change: show the folder list's folder in the file list.
 void followFolder(DirList& dir, FileList& files);
+
+// Folder change, towards the drive list: it shows the volume that holds the
+// folder list's folder (the folder list may have entered another mounted file
+// system), without moving anything.
+void followVolume(DirList& dir, DriveList& drive);
 
 }  // namespace transfer

@@ -1,10 +1,21 @@
 #include "windows/WindowStyle.h"
 
 #include <QIcon>
+#include <QShortcut>
 #include <QString>
 #include <QWidget>
 
 namespace windows {
+
+QFont standardFont(qreal points, bool bold)
+{
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setStretch(QFont::SemiCondensed);
+    font.setWeight(bold ? QFont::Bold : QFont::Normal);
+    font.setPointSizeF(points);
+    return font;
+}
 
 namespace {
 
@@ -18,6 +29,12 @@ void applyCommon(QWidget* window, Qt::WindowFlags flags, int w, int h, const QSt
     window->setAttribute(Qt::WA_QuitOnClose);
     window->setFixedSize(w, h);
     window->setWindowIcon(QIcon(icon));
+    // Set on the window itself: a platform theme's font for a kind of
+    // control would otherwise win over the application's font.
+    window->setFont(standardFont());
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+    escape->setContext(Qt::WindowShortcut);
+    QObject::connect(escape, &QShortcut::activated, window, &QWidget::close);
 }
 
 }  // namespace

@@ -184,6 +184,10 @@ public:
     net::DWORD GetLastError() override { return m_lastError; }
     void setCallWatcher(net::CallWatcher*) override {}
 
+    // What lastErrorDetail() reports after a failed call.
+    std::string errorDetail;
+    std::string lastErrorDetail() override { return m_lastError ? errorDetail : std::string(); }
+
 private:
     static std::string str(const char* s) { return s ? std::string(s) : std::string("NULL"); }
     static std::string hex(net::DWORD v)

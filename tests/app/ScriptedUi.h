@@ -13,15 +13,20 @@ public:
     struct Shown {
         QString text;
         app::MsgStyle style;
+        QString detail = {};
     };
     std::vector<Shown> shown;
     std::deque<app::MsgAnswer> answers;  // for Yes/No boxes; "No" when empty
     std::deque<QString> fileNames;       // for file dialogs; "" (cancel) when empty
     std::vector<app::FileDialogRequest> dialogs;
 
-    app::MsgAnswer MsgBox(QWidget*, const QString& text, app::MsgStyle style) override
+    app::MsgAnswer MsgBox(QWidget* parent, const QString& text, app::MsgStyle style) override
     {
-        shown.push_back({text, style});
+        return MsgBox(parent, text, style, QString());
+    }
+    app::MsgAnswer MsgBox(QWidget*, const QString& text, app::MsgStyle style, const QString& detail) override
+    {
+        shown.push_back({text, style, detail});
         if (style == app::MsgStyle::OkOnly)
             return app::MsgAnswer::Ok;
         if (answers.empty())

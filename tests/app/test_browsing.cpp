@@ -1,6 +1,8 @@
 #include <QLineEdit>
 #include <QToolButton>
 
+#include <QTest>
+
 #include "MainWindowFixture.h"
 #include "remote/RemoteTree.h"
 
@@ -136,6 +138,36 @@ TEST_F(MainWindowTest, DoubleClickOpensAndClosesFolders)
         window->TreeView1_DblClick();
     }
     EXPECT_TRUE(internet.calls.empty());
+    EXPECT_TRUE(ui.shown.empty());
+}
+
+TEST_F(MainWindowTest, KeysOpenAndCloseFoldersAsADoubleClickDoes)
+{
+    connectToSrv();
+    auto& tree = *window->TreeView1;
+    tree.setFocus();
+    tree.setCurrentItem(tree.find("srv/pub"));
+    QTest::keyClick(&tree, Qt::Key_Return);
+    EXPECT_EQ(tree.image(tree.find("srv/pub")), "open");
+    EXPECT_EQ(childTexts(tree, "srv/pub"), (QStringList{"srv/pub/docs", "srv/pub/x"}));
+    tree.setCurrentItem(tree.find("srv/pub"));
+    QTest::keyClick(&tree, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(tree.image(tree.find("srv/pub")), "closed");
+    EXPECT_EQ(tree.find("srv/pub/docs"), nullptr);
+
+    // Right opens only a closed folder, Left closes only an open one.
+    QTest::keyClick(&tree, Qt::Key_Left);
+    EXPECT_EQ(tree.image(tree.find("srv/pub")), "closed");
+    tree.setCurrentItem(tree.find("srv/pub"));
+    QTest::keyClick(&tree, Qt::Key_Right);
+    EXPECT_EQ(tree.image(tree.find("srv/pub")), "open");
+    tree.setCurrentItem(tree.find("srv/pub"));
+    QTest::keyClick(&tree, Qt::Key_Right);
+    EXPECT_EQ(tree.image(tree.find("srv/pub")), "open");
+    EXPECT_EQ(childTexts(tree, "srv/pub"), (QStringList{"srv/pub/docs", "srv/pub/x"}));
+    tree.setCurrentItem(tree.find("srv/pub"));
+    QTest::keyClick(&tree, Qt::Key_Left);
+    EXPECT_EQ(tree.image(tree.find("srv/pub")), "closed");
     EXPECT_TRUE(ui.shown.empty());
 }
 

@@ -1,5 +1,14 @@
+#include <QAccessible>
+#include <QButtonGroup>
 #include <QCheckBox>
+#include <QGroupBox>
+#include <QStyleOption>
+#include <QTest>
 #include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTimer>
+#include <functional>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,9 +20,12 @@
 #include <QToolButton>
 
 #include "MainWindowFixture.h"
+#include "app/QtUi.h"
 #include "app/TreePictures.h"
 #include "remote/RemoteTree.h"
+#include "transfer/DirList.h"
 #include "transfer/DriveList.h"
+#include "windows/AuxWindows.h"
 
 using testsupport::MainWindowTest;
 
@@ -55,6 +67,12 @@ TEST_F(MainWindowTest, StartsInNoSessionStateWithPassiveAndBinary)
     EXPECT_TRUE(enabledState(*window) == noSession);
     EXPECT_TRUE(internet.calls.empty());
     EXPECT_EQ(window->ImageList1.keys(), (QStringList{"open", "closed", "leaf", "root"}));
+    // The pictures' background is see-through, so they sit on a dark tree too.
+    for (const QString& key : window->ImageList1.keys()) {
+        const QImage picture = window->ImageList1.pixmap(key).toImage();
+        EXPECT_EQ(picture.pixelColor(0, 0).alpha(), 0) << key.toStdString();
+        EXPECT_EQ(picture.pixelColor(8, 8).alpha(), 255) << key.toStdString();
+    }
 }
 
 TEST_F(MainWindowTest, EnableControlsFollowsSessionAndConnection)
@@ -191,4 +209,276 @@ TEST(TreePictures, UnreadableFileInWorkingFolderStopsStartUp)
     QDir::setCurrent(before);
     ASSERT_EQ(ui.shown.size(), 1u);
     EXPECT_TRUE(ui.shown[0].text.contains("open.bmp"));
+}
+
+// ---- Whole captions ----
+
+namespace {
+
+// The rectangle a control's caption is drawn in, as its style lays it out, in
+// logical pixels; and the flags it is drawn with.
+struct CaptionBox {
+    QRect area;
+    int flags = 0;
+};
+
+QString captionOf(const QWidget* w)
+{
+    if (auto* l = qobject_cast<const QLabel*>(w))
+        return l->text();
+    if (auto* b = qobject_cast<const QAbstractButton*>(w))
+        return b->text();
+    if (auto* g = qobject_cast<const QGroupBox*>(w))
+        return g->title();
+    return {};
+}
+
+CaptionBox captionBox(QWidget* w)
+{
+    const int wrap = w->property("wordWrap").toBool() ? int(Qt::TextWordWrap) : 0;
+    if (auto* l = qobject_cast<QLabel*>(w)) {
+        const int m = l->margin();
+        return {l->contentsRect().adjusted(m, m, -m, -m), int(l->alignment()) | wrap};
+    }
+    if (auto* c = qobject_cast<QCheckBox*>(w)) {
+        QStyleOptionButton opt;
+        opt.initFrom(c);
+        opt.text = c->text();
+        return {c->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, c), wrap};
+    }
+    if (auto* r = qobject_cast<QRadioButton*>(w)) {
+        QStyleOptionButton opt;
+        opt.initFrom(r);
+        opt.text = r->text();
+        return {r->style()->subElementRect(QStyle::SE_RadioButtonContents, &opt, r), wrap};
+    }
+    if (auto* p = qobject_cast<QPushButton*>(w)) {
+        QStyleOptionButton opt;
+        opt.initFrom(p);
+        opt.text = p->text();
+        return {p->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, p), int(Qt::AlignCenter)};
+    }
+    if (auto* t = qobject_cast<QToolButton*>(w)) {
+        // Text under the icon: what the frame and the icon leave free.
+        const int frame = t->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, t);
+        QRect area = t->rect().adjusted(frame, frame, -frame, -frame);
+        if (t->toolButtonStyle() == Qt::ToolButtonTextUnderIcon)
+            area.setTop(area.top() + t->iconSize().height() + 3);
+        return {area.adjusted(0, 0, 0, -1), int(Qt::AlignCenter)};
+    }
+    if (auto* g = qobject_cast<QGroupBox*>(w)) {
+        QStyleOptionGroupBox opt;
+        opt.initFrom(g);
+        opt.text = g->title();
+        opt.subControls = QStyle::SC_GroupBoxLabel;
+        const QRect label = g->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, g);
+        return {label.intersected(g->rect()), int(Qt::AlignLeft | Qt::AlignTop)};
+    }
+    return {};
+}
+
+// Every captioned control of the window whose caption does not fit its box,
+// one per line.
+std::string clippedCaptions(QWidget* window)
+{
+    QStringList clipped;
+    QList<QWidget*> controls = window->findChildren<QWidget*>();
+    controls.prepend(window);
+    for (QWidget* w : controls) {
+        const QString text = captionOf(w);
+        if (text.isEmpty() || !w->isVisible() || qobject_cast<QLabel*>(w) && !qobject_cast<QLabel*>(w)->pixmap().isNull())
+            continue;
+        const CaptionBox box = captionBox(w);
+        const QRect needed = w->fontMetrics().boundingRect(box.area, box.flags, text);
+        if (box.area.isEmpty() || needed.width() > box.area.width() || needed.height() > box.area.height())
+            clipped << QStringLiteral("%1 \"%2\": needs %3x%4, has %5x%6")
+                           .arg(w->objectName(), text)
+                           .arg(needed.width()).arg(needed.height())
+                           .arg(box.area.width()).arg(box.area.height());
+    }
+    return clipped.join(QLatin1Char('\n')).toStdString();
+}
+
+}  // namespace
+
+TEST_F(MainWindowTest, EveryCaptionShowsWhole)
+{
+    // Run once as is and once with QT_SCALE_FACTOR=2 (a ctest entry of its own).
+    const qreal scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1").toDouble();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    EXPECT_DOUBLE_EQ(window->devicePixelRatio(), scale);
+    EXPECT_EQ(clippedCaptions(window.get()), "");
+
+    windows::AuxWindows aux;
+    EXPECT_EQ(clippedCaptions(aux.showHelp()), "");
+    EXPECT_EQ(clippedCaptions(aux.showLicence()), "");
+    EXPECT_EQ(clippedCaptions(aux.showAbout()), "");
+    EXPECT_EQ(clippedCaptions(aux.showAnimation().window()), "");
+}
+
+TEST_F(MainWindowTest, PasswordShowsAnAsteriskPerCharacter)
+{
+    window->EnableControls(true);
+    window->txtPassword->setFocus();
+    QTest::keyClicks(window->txtPassword, "s3cr");
+    EXPECT_EQ(window->txtPassword->displayText(), "****");
+    EXPECT_EQ(window->txtPassword->text(), "s3cr");
+}
+
+TEST(WindowFonts, APlatformThemeCannotChangeTheWindowsFont)
+{
+    // A theme sets fonts per kind of control; every window sets its own.
+    QFont large(QStringLiteral("DejaVu Serif"));
+    large.setPointSizeF(14);
+    const QFont before = QApplication::font();
+    for (const char* kind : {"QMenu", "QMenuBar", "QLabel", "QPlainTextEdit", "QListWidget", "QAbstractButton"})
+        QApplication::setFont(large, kind);
+    testsupport::RecordingInternet internet;
+    testsupport::ScriptedUi ui;
+    app::fmKESTRIX window(internet, ui, nullptr, [] {});
+    windows::AuxWindows aux;
+    QList<QWidget*> widgets{&window, window.menuBar(), window.file, window.sess, window.conn, window.help,
+                            window.Label2, window.cmdConnect, aux.showHelp()->Text1(), aux.showLicence()->List1(),
+                            aux.showAbout()->Label2()};
+    for (QWidget* w : widgets) {
+        EXPECT_DOUBLE_EQ(w->font().pointSizeF(), 8.25) << w->objectName().toStdString();
+        EXPECT_EQ(QFontInfo(w->font()).family(), "DejaVu Sans") << w->objectName().toStdString();
+    }
+    EXPECT_EQ(clippedCaptions(aux.showAbout()), "");
+    EXPECT_EQ(clippedCaptions(&window), "");
+    QApplication::setFont(before);  // also drops the per-kind fonts
+}
+
+TEST_F(MainWindowTest, ScreenReadersHearEveryControlByNameAndKind)
+{
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    const auto w = window.get();
+    struct Spoken {
+        QWidget* control;
+        QString name;
+        QAccessible::Role role;
+    };
+    const std::vector<Spoken> expected = {
+        {w->cmdInternetOpen, "Start Internet Session", QAccessible::Button},
+        {w->cmdClosehOpen, "Close Internet Session", QAccessible::Button},
+        {w->txtProxy, "TIS Compatible Proxy", QAccessible::EditableText},
+        {w->txtServer, "FTP Server Name", QAccessible::EditableText},
+        {w->txtUser, "User Name", QAccessible::EditableText},
+        {w->txtPassword, "Password", QAccessible::EditableText},
+        {w->cmdConnect, "Connect", QAccessible::Button},
+        {w->cmdDisconnect, "Disconnect", QAccessible::Button},
+        {w->Command2, "Open Connection", QAccessible::Button},
+        {w->Command1, "Save Connection", QAccessible::Button},
+        {w->Drive1, "Local drive", QAccessible::ComboBox},
+        {w->Dir1, "Local folders", QAccessible::List},
+        {w->File1, "Local files", QAccessible::List},
+        {w->cmdGet, "<--- Download", QAccessible::Button},
+        {w->cmdPut, "Upload ------>", QAccessible::Button},
+        {w->Frame1, "Transfer Type", QAccessible::Grouping},
+        {w->optBin, "Binary", QAccessible::RadioButton},
+        {w->optAscii, "Ascii", QAccessible::RadioButton},
+        {w->chkPassive, "Passive FTP syntax", QAccessible::CheckBox},
+        {w->TreeView1, "Server", QAccessible::Tree},
+    };
+    for (const auto& [control, name, role] : expected) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(control);
+        ASSERT_NE(a, nullptr) << control->objectName().toStdString();
+        QString spoken = a->text(QAccessible::Name);
+        if (role == QAccessible::ComboBox) {
+            // Announced by its entry and by the label it is labelled by.
+            const auto labels = a->relations(QAccessible::Label);
+            spoken = labels.isEmpty() ? QString() : labels.first().first->text(QAccessible::Name);
+            EXPECT_EQ(control->accessibleName(), name);
+        }
+        EXPECT_EQ(spoken, name) << control->objectName().toStdString();
+        EXPECT_EQ(a->role(), role) << control->objectName().toStdString();
+    }
+    EXPECT_EQ(w->Label2->buddy(), w->txtServer);
+    EXPECT_EQ(w->label4->buddy(), w->txtPassword);
+}
+
+TEST_F(MainWindowTest, TransferTypeIsOneExclusiveGroupStartingEmpty)
+{
+    QButtonGroup* group = window->optBin->group();
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(window->optAscii->group(), group);
+    EXPECT_TRUE(group->exclusive());
+
+    // Before the load step neither option is chosen.
+    testsupport::RecordingInternet otherInternet;
+    testsupport::ScriptedUi otherUi;
+    app::fmKESTRIX fresh(otherInternet, otherUi, nullptr, [] {});
+    EXPECT_FALSE(fresh.optBin->isChecked());
+    EXPECT_FALSE(fresh.optAscii->isChecked());
+    EXPECT_EQ(fresh.dwType, 0u);
+
+    // The keyboard moves the choice within the group, and the handlers follow.
+    window->EnableControls(true);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    window->optBin->setFocus();
+    QTest::keyClick(window->optBin, Qt::Key_Down);
+    EXPECT_TRUE(window->optAscii->isChecked());
+    EXPECT_FALSE(window->optBin->isChecked());
+    EXPECT_EQ(window->dwType, 0x1u);
+}
+
+// ---- The program's own dialogs ----
+
+namespace {
+
+// Runs `look` on the first visible top-level widget of type W once a modal loop shows it.
+template <typename W>
+void whenShown(std::function<void(W*)> look)
+{
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, look] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* found = qobject_cast<W*>(w); found && found->isVisible()) {
+                poll->stop();
+                poll->deleteLater();
+                look(found);
+                return;
+            }
+        }
+    });
+    poll->start(10);
+}
+
+}  // namespace
+
+TEST(QtUi, ErrorBoxKeepsTextAndButtonsAndOffersTheReason)
+{
+    app::QtUi ui;
+    QString text, detail;
+    QMessageBox::StandardButtons buttons;
+    whenShown<QMessageBox>([&](QMessageBox* box) {
+        text = box->text();
+        detail = box->detailedText();
+        buttons = box->standardButtons();
+        box->button(QMessageBox::No)->click();
+    });
+    EXPECT_EQ(ui.MsgBox(nullptr, "InternetConnect Err: 12029\r\nClose Connection and Session?", app::MsgStyle::YesNo,
+                        "Connection refused"),
+              app::MsgAnswer::No);
+    EXPECT_EQ(text, "InternetConnect Err: 12029\r\nClose Connection and Session?");
+    EXPECT_EQ(detail, "Connection refused");
+    EXPECT_EQ(buttons, QMessageBox::Yes | QMessageBox::No);
+}
+
+TEST(QtUi, SaveDialogDoesNotAskBeforeReplacing)
+{
+    app::QtUi ui;
+    bool asksFirst = true;
+    QString title;
+    whenShown<QFileDialog>([&](QFileDialog* dialog) {
+        asksFirst = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+        title = dialog->windowTitle();
+        dialog->reject();
+    });
+    EXPECT_EQ(ui.ShowSave(nullptr, {"Save Session", "Korvel FTP Files (*.kvx)"}), "");
+    EXPECT_EQ(title, "Save Session");
+    EXPECT_FALSE(asksFirst);
 }

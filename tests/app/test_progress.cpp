@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QLocale>
+
 #include "app/CallProgressPresenter.h"
 
 namespace {
@@ -28,6 +30,13 @@ struct FakeClock {
     app::CallProgressPresenter::Clock fn() { return [this] { return now; }; }
 };
 
+// Sizes are written the locale's way; these cases read them in English.
+struct EnglishLocale {
+    QLocale before;
+    EnglishLocale() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+    ~EnglishLocale() { QLocale::setDefault(before); }
+};
+
 net::CallProgress download(std::uint64_t done, std::uint64_t total)
 {
     return {net::CallProgress::Kind::Downloading, "a.bin", done, total};
@@ -52,6 +61,7 @@ TEST(CallProgress, StaysHiddenForHalfASecondButKeepsWindowsPainting)
 
 TEST(CallProgress, ShowsTextAndBarThenCancelStopsTheCall)
 {
+    const EnglishLocale english;
     RecordingView view;
     FakeClock clock;
     app::CallProgressPresenter presenter(view, clock.fn());
@@ -60,7 +70,7 @@ TEST(CallProgress, ShowsTextAndBarThenCancelStopsTheCall)
     const std::uint64_t mib = 1024 * 1024;
     EXPECT_TRUE(presenter.callProgress(download(45 * mib, 120 * mib)));
     ASSERT_EQ(view.texts.size(), 1u);
-    EXPECT_EQ(view.texts[0], "Downloading a.bin: 45.0 of 120.0 MiB, 15 MiB/s");
+    EXPECT_EQ(view.texts[0], "Downloading a.bin: 45.0 MiB of 120.0 MiB, 15.0 MiB/s");
     EXPECT_EQ(view.bars[0], std::make_pair(375, 1000));
     EXPECT_TRUE(presenter.running());
 
@@ -73,8 +83,23 @@ TEST(CallProgress, ShowsTextAndBarThenCancelStopsTheCall)
 
 TEST(CallProgress, DescribesEveryKindOfCall)
 {
+    const EnglishLocale english;
     using K = net::CallProgress::Kind;
     EXPECT_EQ(app::CallProgressPresenter::describe({K::Connecting, "host", 0, 0}, 0), "Connecting to host...");
     EXPECT_EQ(app::CallProgressPresenter::describe({K::Listing, "/pub", 12345, 0}, 0), "Listing /pub: 12,345 entries");
     EXPECT_EQ(app::CallProgressPresenter::describe({K::Uploading, "b", 1024 * 1024, 0}, 0), "Uploading b: 1.0 MiB");
+}
+
+TEST(CallProgress, SlowTransferShowsItsRateInTheUnitThatFits)
+{
+    const EnglishLocale english;
+    const std::uint64_t mib = 1024 * 1024;
+    const net::CallProgress huge{net::CallProgress::Kind::Downloading, "huge.bin", 2726298, 20027802};
+    EXPECT_EQ(app::CallProgressPresenter::describe(huge, 0.5 * mib),
+              "Downloading huge.bin: 2.6 MiB of 19.1 MiB, 512.0 KiB/s");
+    EXPECT_EQ(app::CallProgressPresenter::describe({net::CallProgress::Kind::Uploading, "s", 700, 0}, 35),
+              "Uploading s: 700 bytes, 35 bytes/s");
+    EXPECT_EQ(app::CallProgressPresenter::describe({net::CallProgress::Kind::Uploading, "t", 3 * mib * 1024, 0},
+                                                   1.25 * mib * 1024),
+              "Uploading t: 3.0 GiB, 1.3 GiB/s");
 }

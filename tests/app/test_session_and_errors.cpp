@@ -94,6 +94,36 @@ TEST_F(MainWindowTest, ExtendedErrorShowsTheServerResponseThenAsks)
     EXPECT_NE(window->hOpen, 0u);  // "No" leaves everything
 }
 
+TEST_F(MainWindowTest, ErrorBoxesKeepTheirTextsAndCarryTheReasonAsDetails)
+{
+    window->cmdInternetOpen_Click();
+    window->txtServer->setText("srv");
+    internet.errorDetail = "Failed to connect to 127.0.0.1 port 21: Connection refused";
+    internet.failures["InternetConnectA"].push_back(12029);
+    window->cmdConnect_Click();
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, "InternetConnect Err: 12029\r\nClose Connection and Session?");
+    EXPECT_EQ(ui.shown[0].style, app::MsgStyle::YesNo);
+    EXPECT_EQ(ui.shown[0].detail, "Failed to connect to 127.0.0.1 port 21: Connection refused");
+
+    // The extended error's two boxes both carry it; the server's response stays in the text.
+    ui.shown.clear();
+    internet.errorDetail = "Access denied to remote resource";
+    internet.failures["InternetConnectA"].push_back(12003);
+    window->cmdConnect_Click();
+    ASSERT_EQ(ui.shown.size(), 2u);
+    EXPECT_EQ(ui.shown[0].text, "InternetConnect Extd Err: 550 550 No such file.\r\n");
+    EXPECT_EQ(ui.shown[0].detail, "Access denied to remote resource");
+    EXPECT_EQ(ui.shown[1].detail, "Access denied to remote resource");
+
+    // Other messages have no details.
+    ui.shown.clear();
+    window->txtServer->setText("");
+    window->cmdConnect_Click();
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].detail, "");
+}
+
 TEST_F(MainWindowTest, OtherErrorsAskOnlyAndShowNegativeNumbers)
 {
     window->ErrorOut(-5, "rcd");

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <csignal>
+#include <cstring>
 
 #include <QDir>
 #include <chrono>
@@ -65,6 +66,11 @@ TEST_F(CurlInternetErrors, ClosedPortGives12029)
     const std::string name = "127.0.0.1:" + std::to_string(closedPort());
     EXPECT_EQ(m_api->InternetConnectA(m_session, name.c_str(), 0, "u", "p", 1, 0, 0), 0u);
     EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_CANNOT_CONNECT);
+    // The reason in plain words, for the error box's details.
+    EXPECT_NE(m_api->lastErrorDetail().find("Connection refused"), std::string::npos) << m_api->lastErrorDetail();
+    // A call that succeeds, or fails without a reason of its own, leaves none behind.
+    EXPECT_EQ(m_api->InternetCloseHandle(0), 0);
+    EXPECT_EQ(m_api->lastErrorDetail(), "");
 }
 
 TEST_F(CurlInternetErrors, SilentServerTimesOutWith12002)
@@ -205,6 +211,7 @@ TEST_F(CurlInternetErrors, FileSizeLimitGives112AndKeepsTheOldFile)
     ::setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_FALSE(ok);
     EXPECT_EQ(error, ERROR_DISK_FULL);
+    EXPECT_EQ(m_api->lastErrorDetail(), std::strerror(EFBIG));
     EXPECT_EQ(readFile(localPath("f")), "old");
     EXPECT_EQ(folderEntries(m_local.path().toStdString()), std::vector<std::string>{"f"});
 }

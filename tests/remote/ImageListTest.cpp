@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QPainter>
 #include <QPixmap>
 
 #include "remote/ImageList.h"
@@ -61,4 +62,39 @@ TEST(RemoteImageList, DuplicateKeyIsRefused)
     EXPECT_FALSE(images.Add("leaf", filled(Qt::red)));
     EXPECT_EQ(images.count(), 1);
     EXPECT_EQ(images.pixmap("leaf").toImage().pixelColor(0, 0), QColor(Qt::white));
+}
+
+TEST(RemoteImageList, MaskColourMakesThePictureBackgroundTransparent)
+{
+    QImage picture(16, 16, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    for (int y = 4; y < 12; ++y)
+        for (int x = 4; x < 12; ++x)
+            picture.setPixelColor(x, y, Qt::darkYellow);
+    QImage magenta = picture;
+    magenta.fill(Qt::magenta);
+    magenta.setPixelColor(0, 0, Qt::white);
+
+    remote::ImageList images;
+    images.setUseMaskColor(true);
+    images.Add("closed", QPixmap::fromImage(picture));  // background: its top-left pixel
+    images.setMaskColor(Qt::magenta);
+    images.Add("open", QPixmap::fromImage(magenta));  // background: the colour set
+
+    // Drawn on a dark background, the background shows through and the picture stays.
+    for (const char* key : {"closed", "open"}) {
+        QImage onDark(16, 16, QImage::Format_ARGB32);
+        onDark.fill(Qt::black);
+        QPainter painter(&onDark);
+        images.icon(key).paint(&painter, QRect(0, 0, 16, 16));
+        painter.end();
+        EXPECT_EQ(onDark.pixelColor(1, 14), QColor(Qt::black)) << key;
+    }
+    QImage onDark(16, 16, QImage::Format_ARGB32);
+    onDark.fill(Qt::black);
+    QPainter painter(&onDark);
+    images.icon("closed").paint(&painter, QRect(0, 0, 16, 16));
+    painter.end();
+    EXPECT_EQ(onDark.pixelColor(0, 0), QColor(Qt::black));
+    EXPECT_EQ(onDark.pixelColor(8, 8), QColor(Qt::darkYellow));
 }

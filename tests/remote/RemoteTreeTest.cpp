@@ -428,6 +428,48 @@ TEST_F(RemoteTreeTest, RightDoubleClickIsNotADblClick)
     EXPECT_EQ(spy.count(), 1);
 }
 
+TEST_F(RemoteTreeTest, LongPathsShowWholeAndScrollSideways)
+{
+    const QString deep = "srv/" + QString("a-rather-long-folder-name/").repeated(4) + "end";
+    m_tree.addRoot("srv", "root");
+    m_tree.addChild("srv", deep + "1", "leaf");
+    m_tree.addChild("srv", deep + "2", "leaf");
+    showTree(240, 160);
+    QTreeWidgetItem* first = m_tree.find(deep + "1");
+    m_tree.makeVisible(first);
+    const QRect row = m_tree.visualItemRect(first);
+    // The row is as wide as its whole text, wider than the tree, and the tree scrolls to it.
+    EXPECT_GT(row.width(), m_tree.fontMetrics().horizontalAdvance(deep + "1"));
+    WAIT_FOR(m_tree.horizontalScrollBar()->isVisible());
+    EXPECT_GT(m_tree.horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(m_tree.textElideMode(), Qt::ElideNone);
+}
+
+TEST_F(RemoteTreeTest, ReturnEnterRightAndLeftActAsADoubleClick)
+{
+    buildSample();
+    showTree();
+    QSignalSpy spy(&m_tree, &RemoteTree::DblClick);
+    m_tree.setFocus();
+    m_tree.setCurrentItem(m_tree.find("srv/readme"));
+    QTest::keyClick(&m_tree, Qt::Key_Return);
+    QTest::keyClick(&m_tree, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(spy.count(), 2);
+    QTest::keyClick(&m_tree, Qt::Key_Right);  // a leaf: no double-click
+    QTest::keyClick(&m_tree, Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(spy.count(), 2);
+    m_tree.setCurrentItem(m_tree.find("srv/pub"));
+    QTest::keyClick(&m_tree, Qt::Key_Left);  // closed: no double-click
+    EXPECT_EQ(spy.count(), 2);
+    m_tree.setCurrentItem(m_tree.find("srv/pub"));
+    QTest::keyClick(&m_tree, Qt::Key_Right);
+    EXPECT_EQ(spy.count(), 3);
+    m_tree.setImage(m_tree.find("srv/pub"), "open");
+    m_tree.setCurrentItem(m_tree.find("srv/pub"));
+    QTest::keyClick(&m_tree, Qt::Key_Left);
+    EXPECT_EQ(spy.count(), 4);
+}
+
 // --- scale -------------------------------------------------------------------
 
 TEST_F(RemoteTreeTest, HundredThousandChildrenAreAddedAndFound)

@@ -42,6 +42,7 @@ public:
     {
         m_foldersSeen << Dir1.Path();
         followFolder(Dir1, File1);
+        followVolume(Dir1, Drive1);
     }
 
     DriveList Drive1;
@@ -162,4 +163,36 @@ TEST(LocalListsChain, OpeningAFolderMovesTheFileListAndClearsItsSelection)
     EXPECT_EQ(pane.File1.count(), 1);
     EXPECT_EQ(pane.File1.item(0)->text(), "inner.txt");
     EXPECT_EQ(pane.m_driveChanges, 0);
+}
+
+TEST(LocalListsChain, DriveListFollowsTheFolderListOntoAnotherVolume)
+{
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    ASSERT_TRUE(testtree::makeFolders(tmp.path(), {"home/me", "plain"}));
+    ASSERT_TRUE(testtree::makeFiles(tmp.path(), {"home/me/notes.txt"}));
+    const QString home = tmp.path() + "/home";  // mounted on its own volume
+    testtree::CurrentFolder here(tmp.path() + "/plain");
+
+    LocalPane pane({home});
+    ASSERT_EQ(pane.Drive1.Drive(), "/");
+    ASSERT_TRUE(pane.Dir1.setPath(home + "/me"));  // as opening it in the folder list does
+    EXPECT_EQ(pane.Drive1.Drive(), home);
+    EXPECT_EQ(pane.Drive1.currentText(), home);
+    EXPECT_EQ(pane.m_driveChanges, 0) << "showing the volume moves nothing";
+    EXPECT_EQ(pane.Dir1.Path(), home + "/me");
+    EXPECT_EQ(pane.File1.count(), 1);
+
+    // Choosing "/" now moves the folder and file lists there.
+    pane.Drive1.setDrive("/");
+    EXPECT_EQ(pane.m_driveChanges, 1);
+    EXPECT_EQ(pane.Dir1.Path(), "/");
+    EXPECT_EQ(pane.File1.Path(), "/");
+
+    // And back out of it: leaving the volume shows "/" again.
+    ASSERT_TRUE(pane.Dir1.setPath(home));
+    EXPECT_EQ(pane.Drive1.Drive(), home);
+    ASSERT_TRUE(pane.Dir1.setPath(tmp.path()));
+    EXPECT_EQ(pane.Drive1.Drive(), "/");
+    EXPECT_EQ(pane.Drive1.currentIndex(), 0);
 }

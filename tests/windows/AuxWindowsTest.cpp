@@ -247,3 +247,27 @@ TEST(AuxWindows, RegistryTakesItsWindowsWithIt)
     EXPECT_TRUE(help.isNull());
     EXPECT_TRUE(anim.isNull());
 }
+
+TEST(AuxWindows, EscapeClosesEachWindow)
+{
+    FakeTimerFactory timers;
+    AuxWindows aux(timers.services());
+    const auto escapeCloses = [](QWidget* window, QWidget* focus) {
+        window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window))
+            return false;
+        focus->setFocus();
+        QPointer<QWidget> guard(window);
+        QTest::keyClick(focus, Qt::Key_Escape);
+        return QTest::qWaitFor([&] { return guard.isNull() || !guard->isVisible(); }, 5000);
+    };
+    fmhelp* help = aux.showHelp();
+    EXPECT_TRUE(escapeCloses(help, help->Text1()));
+    frmlicence* licence = aux.showLicence();
+    EXPECT_TRUE(escapeCloses(licence, licence->List1()));
+    Form4* about = aux.showAbout();
+    EXPECT_TRUE(escapeCloses(about, about->Picture1()));
+    frmanim& anim = aux.showAnimation();
+    EXPECT_TRUE(escapeCloses(anim.window(), anim.window()));
+    EXPECT_FALSE(anim.isOpen());
+}
