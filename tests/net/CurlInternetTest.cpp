@@ -1,4 +1,7 @@
 // CurlInternet against a loopback server: sessions, listings, directories, transfers.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,7 +10,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <cstdlib>
 #include <map>
+#include <optional>
 
 #include "LayerTestHelpers.h"
 
@@ -169,6 +174,94 @@ TEST_F(CurlInternetSession, ThroughTisGateway)
     EXPECT_EQ(readFile(localPath("via.txt")), "through the gateway");
     EXPECT_NE(gateway.log().find("USER user@" + m_server->address()), std::string::npos) << gateway.log();
     EXPECT_EQ(m_server->count("USER"), 1);
+}
+
+namespace {
+
+// Sets (or, with nullptr, removes) environment variables until it goes.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> values)
+    {
+        for (const auto& [name, value] : values) {
+            const char* old = std::getenv(name);
+            m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+            if (value)
+                ::setenv(name, value, 1);
+            else
+                ::unsetenv(name);
+        }
+    }
+    ~ScopedEnvironment()
+    {
+        for (const auto& [name, value] : m_saved) {
+            if (value)
+                ::setenv(name.c_str(), value->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
+        }
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+};
+
+}  // namespace
+
+TEST_F(CurlInternetSession, ProxiesFromTheEnvironmentAreNeverUsed)
+{
+    startServer();
+    writeFile(remotePath("f.txt"), "direct");
+    // A listener that only counts: the kernel completes connections, nobody answers.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 8), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    const std::string proxy = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    {
+        const ScopedEnvironment env{{"all_proxy", proxy.c_str()}, {"ALL_PROXY", proxy.c_str()},
+                                    {"ftp_proxy", proxy.c_str()}, {"FTP_PROXY", proxy.c_str()},
+                                    {"http_proxy", proxy.c_str()}, {"no_proxy", nullptr},
+                                    {"NO_PROXY", nullptr}};
+        const HINTERNET c = connect();
+        ASSERT_NE(c, 0u);
+        EXPECT_EQ(names(listAll(c)), std::vector<std::string>{"f.txt"});
+        ASSERT_TRUE(m_api->FtpGetFileA(c, "f.txt", localPath("f.txt").c_str(), FALSE_, 0, 2, 0));
+        EXPECT_EQ(readFile(localPath("f.txt")), "direct");
+        EXPECT_TRUE(m_api->InternetCloseHandle(c));
+    }
+    const int peer = ::accept(listener, nullptr, nullptr);
+    EXPECT_LT(peer, 0) << "something connected to the proxy from the environment";
+    if (peer >= 0)
+        ::close(peer);
+    ::close(listener);
+    EXPECT_EQ(m_server->count("USER"), 1);
+}
+
+TEST(CurlInternetEnvironment, NoKeyLogFileFromTheEnvironment)
+{
+    // libcurl reads SSLKEYLOGFILE once, when it starts: run in a fresh process.
+    // The child runs this test again from the start: it takes the parent's path.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const char* inherited = std::getenv("QUILLON_TEST_KEYLOG");
+    const std::string keys = inherited ? inherited : dir.path().toStdString() + "/keys.log";
+    ::setenv("QUILLON_TEST_KEYLOG", keys.c_str(), 1);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ::setenv("SSLKEYLOGFILE", keys.c_str(), 1);
+            CurlInternet api;
+            std::exit(api.InternetOpenA("a", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0) != 0 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_FALSE(exists(keys));
+    ::unsetenv("QUILLON_TEST_KEYLOG");
 }
 
 TEST_F(CurlInternetSession, UnreachableGatewayFailsTheConnect)
