@@ -133,6 +133,22 @@ TEST_F(WindowWithServer, EmptyFolderShowsTheMessageThenClosesAndRelists)
     EXPECT_EQ(m_ui.texts().size(), 2);
 }
 
+TEST_F(WindowWithServer, MlsdFolderAndParentLinesAreNoNodesSoAnEmptyFolderSaysSo)
+{
+    testsupport::FtpServerOptions options;
+    options.dots = true;  // MLSD lists type=cdir "." and type=pdir ".." in every folder
+    m_server = std::make_unique<testsupport::FtpServer>(m_remote.path().toStdString(), options);
+    ASSERT_TRUE(m_server->running());
+    connect();
+    QStringList got = children("");
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, (QStringList{"/empty", "/incoming", "/pub", "/readme.txt"}));
+    doubleClick("/empty");
+    EXPECT_EQ(m_ui.texts(), QStringList{"This directory is empty!"});
+    EXPECT_EQ(node("/empty")->childCount(), 0);
+    EXPECT_GE(m_server->count("MLSD"), 2);
+}
+
 TEST_F(WindowWithServer, WrongPasswordIsReportedWithTheServerWordsAndConnectStaysEnabled)
 {
     connect("wrong");

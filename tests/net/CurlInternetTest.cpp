@@ -324,6 +324,48 @@ TEST_F(CurlInternetListing, EmptyFolderGives18)
     EXPECT_EQ(m_api->GetLastError(), ERROR_NO_MORE_FILES);
 }
 
+TEST_F(CurlInternetListing, MlsdLeavesOutTheFolderAndItsParentListKeepsThem)
+{
+    testsupport::FtpServerOptions o;
+    o.dots = true;  // MLSD sends type=cdir and type=pdir lines, LIST "." and ".."
+    startServer(o);
+    makeTree();
+    const HINTERNET c = connect();
+    EXPECT_EQ(names(listAll(c)), (std::vector<std::string>{" leading", "empty", "link", "plain.txt", "sub",
+                                                           "with spaces.txt"}));
+    ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "empty"));
+    WIN32_FIND_DATAA record;
+    EXPECT_EQ(m_api->FtpFindFirstFileA(c, "*.*", &record, 0, 0), 0u);
+    EXPECT_EQ(m_api->GetLastError(), ERROR_NO_MORE_FILES);
+    EXPECT_GE(m_server->count("MLSD"), 2);
+
+    o.mlsd = false;
+    startServer(o);
+    const HINTERNET l = connect();
+    EXPECT_EQ(names(listAll(l)), (std::vector<std::string>{" leading", ".", "..", "empty", "link", "plain.txt",
+                                                           "sub", "with spaces.txt"}));
+    ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(l, "empty"));
+    EXPECT_EQ(names(listAll(l)), (std::vector<std::string>{".", ".."}));
+}
+
+TEST_F(CurlInternetListing, NamesWithLineBreaksAreLeftOutWhole)
+{
+    for (const bool mlsd : {true, false}) {
+        SCOPED_TRACE(mlsd ? "MLSD" : "LIST");
+        testsupport::FtpServerOptions o;
+        o.mlsd = mlsd;
+        startServer(o);
+        writeFile(remotePath("crlf\r\nDELE ok.txt"), "x");
+        writeFile(remotePath("lf\nname"), "x");
+        writeFile(remotePath("cr\rname"), "x");
+        writeFile(remotePath("ok.txt"), "ok");
+        const HINTERNET c = connect();
+        EXPECT_EQ(names(listAll(c)), std::vector<std::string>{"ok.txt"});
+        EXPECT_EQ(m_server->count("DELE"), 0);
+        EXPECT_TRUE(m_api->InternetCloseHandle(c));
+    }
+}
+
 TEST_F(CurlInternetListing, RelativeNamesFollowTheLastChange)
 {
     startServer();

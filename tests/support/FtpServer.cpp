@@ -75,6 +75,8 @@ FtpServer::FtpServer(std::string root, FtpServerOptions options)
         args << "--anonymous";
     if (!m_options.mlsd)
         args << "--no-mlsd";
+    if (m_options.dots)
+        args << "--dots";
     if (!m_options.tlsCertificate.empty())
         args << "--tls-cert" << QString::fromStdString(m_options.tlsCertificate);
     if (!m_options.tlsCertificate.empty())

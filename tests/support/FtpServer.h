@@ -24,6 +24,7 @@ struct FtpServerOptions {
     std::string password = "secret";
     bool anonymous = false;         // also accept "anonymous" (read-only: list and download)
     bool mlsd = true;               // false: no MLSD/MLST, FEAT does not offer them (clients use LIST)
+    bool dots = false;              // listings show "." and ".." (MLSD: type=cdir, type=pdir)
     // PEM files: set, the server speaks explicit TLS (AUTH TLS) and requires it on the
     // control and the data connections (USER/PASS and PASV are refused before it).
     std::string tlsCertificate;     // the certificate chain (may hold the key too)

@@ -21,6 +21,7 @@ def main():
     ap.add_argument("--password", default="secret")
     ap.add_argument("--anonymous", action="store_true")
     ap.add_argument("--no-mlsd", action="store_true")
+    ap.add_argument("--dots", action="store_true")
     ap.add_argument("--log", required=True)
     ap.add_argument("--host", default="127.0.0.1")
     ap.add_argument("--tls-cert", default="")
@@ -83,6 +84,16 @@ def main():
         Handler.keyfile = args.tls_key or None
         Handler.tls_control_required = True
         Handler.tls_data_required = True
+    if args.dots:
+        from pyftpdlib.filesystems import AbstractedFS
+
+        class DotsFS(AbstractedFS):
+            # Listings show the folder itself and its parent: LIST as "." and "..",
+            # MLSD as type=cdir and type=pdir.
+            def listdir(self, path):
+                return [".", ".."] + super().listdir(path)
+
+        Handler.abstracted_fs = DotsFS
     if args.no_mlsd:
         Handler.proto_cmds = {k: v for k, v in base.proto_cmds.items()
                               if k not in ("MLSD", "MLST")}
