@@ -142,12 +142,16 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
                               bool failIfExists, bool writeThrough, bool ascii)
 {
     struct stat st {};
-    if (::stat(local.c_str(), &st) == 0) {
+    const bool replacing = ::stat(local.c_str(), &st) == 0;
+    if (replacing) {
         // Only an ordinary file is ever replaced (never a folder, device or pipe).
         if (!S_ISREG(st.st_mode))
             return Result::failure(ERROR_ACCESS_DENIED, "target is not a file");
         if (failIfExists)
             return Result::failure(ERROR_FILE_EXISTS, "target exists");
+        // A file nobody may write is read-only: it is kept, whoever runs the program.
+        if ((st.st_mode & 0222) == 0)
+            return Result::failure(ERROR_ACCESS_DENIED, "target is read-only");
     }
     const auto [folder, base] = splitLocalPath(local);
     if (base.empty())
@@ -167,7 +171,8 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
     const std::string stem = "." + base.substr(0, 180) + ".quillon-" + std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < 100 && temp.fd.get() < 0; ++attempt) {
         std::string path = folder + "/" + stem + std::to_string(g_tempCounter.fetch_add(1));
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Over an existing file: private until it takes that file's mode at the end.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0666);
         if (fd >= 0) {
             temp.fd.adopt(fd);
             temp.path = std::move(path);
@@ -194,6 +199,16 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
     if (Result r = perform(connection, op); !r.ok())
         return r;
 
+    if (replacing) {
+        // The replacement keeps the old file's owner, group and permissions (no set-id bits).
+        // Where the group cannot be kept, its rights do not pass to another group.
+        mode_t mode = st.st_mode & 0777;
+        if (::fchown(temp.fd.get(), st.st_uid, st.st_gid) != 0 &&
+            ::fchown(temp.fd.get(), static_cast<uid_t>(-1), st.st_gid) != 0)
+            mode &= ~static_cast<mode_t>(0070);
+        if (::fchmod(temp.fd.get(), mode) != 0)
+            return Result::failure(errorFromErrno(errno), std::strerror(errno));
+    }
     if (writeThrough && ::fsync(temp.fd.get()) != 0)
         return Result::failure(errorFromErrno(errno), std::strerror(errno));
     if (const int err = temp.fd.reset(); err != 0)

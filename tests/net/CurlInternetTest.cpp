@@ -489,14 +489,64 @@ TEST_F(CurlInternetTransfer, NamesWithSpacesAndNewFileMode)
     EXPECT_EQ(folderEntries(m_local.path().toStdString()), std::vector<std::string>{"a b.txt"});
 }
 
-TEST_F(CurlInternetTransfer, DownloadReplacesAnExistingFile)
+namespace {
+
+mode_t modeOf(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+}  // namespace
+
+TEST_F(CurlInternetTransfer, DownloadReplacesAnExistingFileAndKeepsItsMode)
 {
     startServer();
     writeFile(remotePath("f"), "new");
-    writeFile(localPath("f"), "old contents");
+    for (const char* name : {"f", "private", "tool", "owned"})
+        writeFile(localPath(name), "old contents");
+    ASSERT_EQ(::chmod(localPath("private").c_str(), 0600), 0);
+    ASSERT_EQ(::chmod(localPath("tool").c_str(), 04751), 0);
+    const bool root = ::geteuid() == 0;
+    if (root)
+        ASSERT_EQ(::chown(localPath("owned").c_str(), 65534, 65534), 0);
     const HINTERNET c = connect();
-    ASSERT_TRUE(m_api->FtpGetFileA(c, "f", localPath("f").c_str(), FALSE_, 0, 2, 0));
-    EXPECT_EQ(readFile(localPath("f")), "new");
+    const mode_t old = ::umask(077);
+    for (const char* name : {"f", "private", "tool", "owned"})
+        EXPECT_TRUE(m_api->FtpGetFileA(c, "f", localPath(name).c_str(), FALSE_, 0, 2, 0)) << name;
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "f", localPath("fresh").c_str(), FALSE_, 0, 2, 0));
+    ::umask(old);
+    for (const char* name : {"f", "private", "tool", "owned", "fresh"})
+        EXPECT_EQ(readFile(localPath(name)), "new") << name;
+    EXPECT_EQ(modeOf(localPath("f")), 0644u);
+    EXPECT_EQ(modeOf(localPath("private")), 0600u);  // never readable by others, not even for a moment
+    EXPECT_EQ(modeOf(localPath("tool")), 0751u);     // no set-id bit on downloaded contents
+    EXPECT_EQ(modeOf(localPath("fresh")), 0600u);    // a new file: the umask's mode
+    if (root) {
+        struct stat st {};
+        ASSERT_EQ(::stat(localPath("owned").c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 65534u);
+        EXPECT_EQ(st.st_gid, 65534u);
+    }
+    EXPECT_EQ(folderEntries(m_local.path().toStdString()).size(), 5u);
+}
+
+TEST_F(CurlInternetTransfer, ReadOnlyLocalFileIsRefusedWith5AndKept)
+{
+    startServer();
+    writeFile(remotePath("f"), "new");
+    writeFile(localPath("ro"), "keep me");
+    ASSERT_EQ(::chmod(localPath("ro").c_str(), 0444), 0);  // root too: the bits decide, not access()
+    const HINTERNET c = connect();
+    EXPECT_FALSE(m_api->FtpGetFileA(c, "f", localPath("ro").c_str(), FALSE_, 0, 2, 0));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(readFile(localPath("ro")), "keep me");
+    EXPECT_EQ(modeOf(localPath("ro")), 0444u);
+    EXPECT_EQ(m_server->count("RETR"), 0);
+    EXPECT_EQ(folderEntries(m_local.path().toStdString()), std::vector<std::string>{"ro"});
+    ASSERT_EQ(::chmod(localPath("ro").c_str(), 0644), 0);  // writable again: replaced
+    EXPECT_TRUE(m_api->FtpGetFileA(c, "f", localPath("ro").c_str(), FALSE_, 0, 2, 0));
+    EXPECT_EQ(readFile(localPath("ro")), "new");
 }
 
 namespace {
