@@ -246,23 +246,91 @@ Result CurlInternet::upload(Connection& connection, const std::string& local, st
     if (::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode))
         return Result::failure(ERROR_ACCESS_DENIED, "not a file");
 
-    const std::string remotePath = resolvePath(connection.cwd, remote);
-    Operation op;
-    op.progress = {CallProgress::Kind::Uploading, std::string(remote), 0, static_cast<std::uint64_t>(st.st_size)};
-    op.url = "ftp://" + connection.authority + urlPath(remotePath, false);
-    op.inFd = file.get();
-    op.ascii = ascii;
-    if (Result r = prepare(connection, op); !r.ok())
+    const std::string target = resolvePath(connection.cwd, remote);
+    const auto slash = target.rfind('/');
+    const std::string folder = slash == 0 ? "/" : target.substr(0, slash);
+    const std::string base = target.substr(slash + 1);
+    if (base.empty())
+        return Result::failure(ERROR_INVALID_PARAMETER, "no file name");
+
+    // Sends the local file to `path`; `refused` tells whether the server turned the STOR
+    // down before taking any data (its reply to STOR was 4xx or 5xx, nothing came before).
+    auto store = [&](const std::string& path, bool* refused) -> Result {
+        if (::lseek(file.get(), 0, SEEK_SET) != 0)
+            return Result::failure(errorFromErrno(errno), std::strerror(errno));
+        Operation op;
+        op.progress = {CallProgress::Kind::Uploading, std::string(remote), 0, static_cast<std::uint64_t>(st.st_size)};
+        op.url = "ftp://" + connection.authority + urlPath(path, false);
+        op.inFd = file.get();
+        op.ascii = ascii;
+        if (Result r = prepare(connection, op); !r.ok())
+            return r;
+        CURL* h = connection.easy.get();
+        curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(h, CURLOPT_READFUNCTION, &onFileRead);
+        curl_easy_setopt(h, CURLOPT_READDATA, static_cast<void*>(&op));
+        if (ascii)
+            curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, 1L);  // TYPE A; the read callback adds the CRs
+        else
+            curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(st.st_size));
+        Result r = perform(connection, op);
+        if (refused) {
+            const FtpReply* last = op.replies.last();
+            const bool began = std::any_of(op.replies.replies().begin(), op.replies.replies().end(),
+                                           [](const FtpReply& reply) { return reply.code == 125 || reply.code == 150; });
+            *refused = !r.ok() && !op.cancelled && op.localErrno == 0 && last && last->code >= 400 && !began;
+        }
         return r;
-    CURL* h = connection.easy.get();
-    curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(h, CURLOPT_READFUNCTION, &onFileRead);
-    curl_easy_setopt(h, CURLOPT_READDATA, static_cast<void*>(&op));
-    if (ascii)
-        curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, 1L);  // TYPE A; the read callback adds the CRs
-    else
-        curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(st.st_size));
-    return perform(connection, op);
+    };
+    // Sends commands in turn in the target's folder, stopping at the first refusal; no
+    // progress is shown for them. `fromTaken`: an RNFR among them was answered 350.
+    auto commands = [&](std::initializer_list<std::string> lines, bool* fromTaken) -> Result {
+        Operation op;
+        op.url = "ftp://" + connection.authority + urlPath(folder, true);
+        if (Result r = prepare(connection, op); !r.ok())
+            return r;
+        op.watcher = nullptr;
+        for (const std::string& line : lines)
+            if (!op.quote.append(line))
+                return Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
+        CURL* h = connection.easy.get();
+        curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(h, CURLOPT_QUOTE, op.quote.get());
+        Result r = perform(connection, op);
+        if (fromTaken)
+            *fromTaken = op.replies.lastWithCode(350) != nullptr;
+        return r;
+    };
+    // Removes the temporary file where the server lets us; the report stays the upload's.
+    auto removeTemporary = [&](const std::string& path) {
+        const LastReply kept = lastReply();
+        (void)commands({"DELE " + path}, nullptr);
+        lastReply() = kept;
+    };
+
+    // The old file is replaced only by a complete one: upload beside it, then rename.
+    const std::string temp = (folder == "/" ? "/" : folder + "/") + "." + base.substr(0, 100) + ".quillon-" +
+                             std::to_string(::getpid()) + "-" + std::to_string(g_tempCounter.fetch_add(1));
+    bool refused = false;
+    if (Result r = store(temp, &refused); !r.ok()) {
+        if (!refused) {
+            removeTemporary(temp);  // cancelled or broken off: the part goes, the old file stays
+            return r;
+        }
+        // The server takes no such name (some refuse names with a leading dot): in place.
+        return store(target, nullptr);
+    }
+    bool fromTaken = false;
+    if (commands({"RNFR " + temp, "RNTO " + target}, &fromTaken).ok())
+        return Result::success();
+    // RNFR was taken and RNTO refused: some servers rename only onto a free name.
+    if (fromTaken && commands({"DELE " + target}, nullptr).ok() &&
+        commands({"RNFR " + temp, "RNTO " + target}, nullptr).ok())
+        return Result::success();
+    // No renaming on this server: replace the file in place, as it allows.
+    const Result direct = store(target, nullptr);
+    removeTemporary(temp);
+    return direct;
 }
 
 }  // namespace net

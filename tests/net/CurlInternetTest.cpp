@@ -551,6 +551,81 @@ TEST_F(CurlInternetTransfer, ReadOnlyLocalFileIsRefusedWith5AndKept)
 
 namespace {
 
+// The file commands of a log, a temporary upload name shown as "<temp>".
+std::vector<std::string> fileCommands(const std::vector<std::string>& log)
+{
+    std::vector<std::string> out;
+    for (const std::string& line : log) {
+        const std::string verb = line.substr(0, line.find(' '));
+        if (verb != "STOR" && verb != "RNFR" && verb != "RNTO" && verb != "DELE")
+            continue;
+        const std::string arg = line.substr(verb.size() + 1);
+        const bool temp = arg.rfind(".up.bin.quillon-", 0) == 0 || arg.rfind("/.up.bin.quillon-", 0) == 0;
+        out.push_back(verb + " " + (temp ? std::string("<temp>") : arg));
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(CurlInternetTransfer, UploadReplacesTheServerFileOnlyWhenCompleteOnEveryKindOfServer)
+{
+    struct Kind {
+        const char* name;
+        testsupport::FtpServerOptions options;
+        std::vector<std::string> commands;
+    };
+    std::vector<Kind> kinds(4);
+    kinds[0] = {"renames", {}, {"STOR <temp>", "RNFR <temp>", "RNTO /up.bin"}};
+    kinds[1] = {"no rename right", {}, {"STOR <temp>", "RNFR <temp>", "STOR up.bin", "DELE <temp>"}};
+    kinds[1].options.permissions = "elradmwMT";
+    kinds[2] = {"renames onto free names only",
+                {},
+                {"STOR <temp>", "RNFR <temp>", "RNTO /up.bin", "DELE /up.bin", "RNFR <temp>", "RNTO /up.bin"}};
+    kinds[2].options.renameOntoExisting = false;
+    kinds[3] = {"no dot files", {}, {"STOR <temp>", "STOR up.bin"}};
+    kinds[3].options.dotFiles = false;
+    const std::string bytes = randomBytes(300 * 1024, 11);
+    writeFile(localPath("up.bin"), bytes);
+    for (const Kind& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        startServer(kind.options);
+        writeFile(remotePath("up.bin"), "the old file");
+        const HINTERNET c = connect();
+        ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("up.bin").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0))
+            << m_api->GetLastError() << "\n" << m_server->commandLog();
+        EXPECT_TRUE(readFile(remotePath("up.bin")) == bytes);
+        EXPECT_EQ(folderEntries(m_remote.path().toStdString()), std::vector<std::string>{"up.bin"});
+        EXPECT_EQ(fileCommands(m_server->commands()), kind.commands) << m_server->commandLog();
+        EXPECT_TRUE(m_api->InternetCloseHandle(c));
+    }
+    // A new file: nothing to replace, the same steps.
+    startServer();
+    const HINTERNET c = connect();
+    ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("up.bin").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_TRUE(readFile(remotePath("up.bin")) == bytes);
+    EXPECT_EQ(folderEntries(m_remote.path().toStdString()), std::vector<std::string>{"up.bin"});
+}
+
+TEST_F(CurlInternetTransfer, RefusedUploadGives12003WithTheServerReply)
+{
+    testsupport::FtpServerOptions o;
+    o.permissions = "elr";  // read-only account
+    startServer(o);
+    writeFile(localPath("up.bin"), "new");
+    writeFile(remotePath("up.bin"), "the old file");
+    const HINTERNET c = connect();
+    EXPECT_FALSE(m_api->FtpPutFileA(c, localPath("up.bin").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
+    const auto [code, text] = lastResponse();
+    EXPECT_EQ(code, 550u);
+    EXPECT_EQ(text.rfind("550 ", 0), 0u) << text;
+    EXPECT_EQ(readFile(remotePath("up.bin")), "the old file");
+    EXPECT_EQ(folderEntries(m_remote.path().toStdString()), std::vector<std::string>{"up.bin"});
+}
+
+namespace {
+
 struct RecordingWatcher : CallWatcher {
     int started = 0, progress = 0, finished = 0;
     int cancelAfter = -1;  // cancel at this progress report
@@ -611,4 +686,50 @@ TEST_F(CurlInternetTransfer, CancelledDownloadLeavesNoFileAndTheConnectionRecove
     m_api->setCallWatcher(nullptr);
     ASSERT_TRUE(m_api->FtpGetFileA(c, "small", localPath("small").c_str(), FALSE_, 0, 2, 0));
     EXPECT_EQ(readFile(localPath("small")), "small");
+}
+
+namespace {
+
+struct DataCancel : CallWatcher {
+    std::uint64_t sent = 0;
+    void callStarted(const CallProgress&) override {}
+    bool callProgress(const CallProgress& now) override
+    {
+        sent = now.done;
+        return now.done == 0;
+    }
+    void callFinished() override {}
+};
+
+}  // namespace
+
+TEST_F(CurlInternetTransfer, CancelledUploadKeepsTheServerFileAndLeavesNoPart)
+{
+    const std::string bytes = randomBytes(8 * 1024 * 1024, 9);
+    writeFile(localPath("up.bin"), bytes);
+    for (const bool rename : {true, false}) {
+        SCOPED_TRACE(rename ? "renames" : "no rename right");
+        testsupport::FtpServerOptions o;
+        if (!rename)
+            o.permissions = "elradmwMT";
+        o.uploadRate = 2 * 1024 * 1024;  // the cancel comes while data flows
+        startServer(o);
+        writeFile(remotePath("up.bin"), "the old file");
+        const HINTERNET c = connect();
+        DataCancel w;  // cancels once data has gone out
+        m_api->setCallWatcher(&w);
+        EXPECT_FALSE(m_api->FtpPutFileA(c, localPath("up.bin").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0));
+        EXPECT_GT(w.sent, 0u);
+        EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_OPERATION_CANCELLED);
+        m_api->setCallWatcher(nullptr);
+        EXPECT_EQ(readFile(remotePath("up.bin")), "the old file");
+        EXPECT_EQ(folderEntries(m_remote.path().toStdString()), std::vector<std::string>{"up.bin"});
+        EXPECT_EQ(fileCommands(m_server->commands()), (std::vector<std::string>{"STOR <temp>", "DELE <temp>"}))
+            << m_server->commandLog();
+        // The connection goes on working.
+        writeFile(localPath("small"), "small");
+        ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("small").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0));
+        EXPECT_EQ(readFile(remotePath("up.bin")), "small");
+        EXPECT_TRUE(m_api->InternetCloseHandle(c));
+    }
 }

@@ -7,6 +7,7 @@ With --tls-cert (and --tls-key) it serves explicit TLS (AUTH TLS) and requires
 it on the control and the data connections.
 """
 import argparse
+import os
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -22,6 +23,10 @@ def main():
     ap.add_argument("--anonymous", action="store_true")
     ap.add_argument("--no-mlsd", action="store_true")
     ap.add_argument("--dots", action="store_true")
+    ap.add_argument("--perm", default="elradfmwMT")
+    ap.add_argument("--no-rename-onto-existing", action="store_true")
+    ap.add_argument("--no-dot-files", action="store_true")
+    ap.add_argument("--upload-rate", type=int, default=0)
     ap.add_argument("--log", required=True)
     ap.add_argument("--host", default="127.0.0.1")
     ap.add_argument("--tls-cert", default="")
@@ -33,7 +38,7 @@ def main():
 
     authorizer = DummyAuthorizer()
     if args.user:
-        authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+        authorizer.add_user(args.user, args.password, args.root, perm=args.perm)
     if args.anonymous:
         authorizer.add_anonymous(args.root, perm="elr")
 
@@ -61,6 +66,28 @@ def main():
             log.write(("PASS ******" if cmd == "PASS" else line) + "\n")
             return super().pre_process_command(line, cmd, arg)
 
+    if args.no_rename_onto_existing:
+        def ftp_RNTO(self, path, _base=Handler.ftp_RNTO):
+            if self.fs.lexists(path):
+                self._rnfr = None
+                self.respond("550 File exists.")
+                return None
+            return _base(self, path)
+        Handler.ftp_RNTO = ftp_RNTO
+    if args.no_dot_files:
+        def ftp_STOR(self, file, mode="w", _base=Handler.ftp_STOR):
+            if os.path.basename(file).startswith("."):
+                self.respond("550 Prohibited file name.")
+                return None
+            return _base(self, file, mode)
+        Handler.ftp_STOR = ftp_STOR
+    if args.upload_rate:
+        from pyftpdlib.handlers import ThrottledDTPHandler
+
+        class SlowUploads(ThrottledDTPHandler):
+            read_limit = args.upload_rate  # bytes a second
+
+        Handler.dtp_handler = SlowUploads
     Handler.authorizer = authorizer
     Handler.banner = "Quillon test server ready."
     if args.tls_cert:
