@@ -398,10 +398,13 @@ std::optional<ListEntry> parseDosLine(std::string_view line)
     return e;
 }
 
-// Whether a LIST line that did not parse still starts like one (a cut or odd listing
-// line, a "total" line) rather than like the rest of a name split by a line break.
+}  // namespace
+
 bool looksLikeListLine(std::string_view line)
 {
+    line = stripCr(line);
+    if (line.empty())
+        return false;
     if (isDigit(line[0]) || istartsWith(line, "total "))
         return true;
     if (line.size() < 10 || std::memchr("-dlcbps", line[0], 7) == nullptr)
@@ -411,6 +414,8 @@ bool looksLikeListLine(std::string_view line)
             return false;
     return true;
 }
+
+namespace {
 
 std::optional<ListEntry> parseListLineNow(std::string_view line, std::int64_t now)
 {
@@ -500,7 +505,7 @@ std::vector<ListEntry> parseListing(std::string_view body, bool mlsd)
                 out.push_back(std::move(*e));
             continue;
         }
-        if (!mlsd && (stripCr(line).empty() || looksLikeListLine(stripCr(line))))
+        if (!mlsd && (stripCr(line).empty() || looksLikeListLine(line)))
             continue;
         // The rest of a name cut by a line break: its entry named another file.
         if (afterEntry)

@@ -37,6 +37,10 @@ std::optional<ListEntry> parseListLineAt(std::string_view line, std::int64_t now
 // for another file). Any other bytes, invalid UTF-8 included, are kept as sent.
 bool isUsableName(std::string_view name);
 
+// Whether a LIST line starts like a listing line (a cut or odd one, a "total"
+// line) rather than like the rest of a name split by a line break.
+bool looksLikeListLine(std::string_view line);
+
 // A whole listing body, split at CR LF or LF; lines that do not parse are skipped.
 // MLSD's "type=cdir" and "type=pdir" lines are left out; a LIST listing keeps
 // "." and ".." as listed. A name holding a line break splits its line: the
