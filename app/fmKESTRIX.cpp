@@ -18,6 +18,7 @@
 
 #include "app/TreePictures.h"
 #include "app/UiInterface.h"
+#include "net/NameCodec.h"
 #include "remote/RemotePaths.h"
 #include "remote/RemoteTree.h"
 #include "settings/ConnectionFileCommands.h"
@@ -440,7 +441,7 @@ void fmKESTRIX::ChangeRemoteDir(const QString& sPath)
         m_ui.MsgBox(this, QStringLiteral("Please enter the directory to CD"), MsgStyle::OkOnly);
         return;
     }
-    const QByteArray path = remote::serverPathFor(sPath, txtServer->text()).toLocal8Bit();
+    const QByteArray path = net::bytesFromText(remote::serverPathFor(sPath, txtServer->text()));
     if (!m_internet.FtpSetCurrentDirectoryA(hConnection, path.constData())) {
         const auto error = static_cast<std::int32_t>(m_internet.GetLastError());
         ErrorOut(error, QStringLiteral("rcd"));
@@ -451,7 +452,7 @@ void fmKESTRIX::appendEntry(const net::WIN32_FIND_DATAA& record)
 {
     const auto length = ::strnlen(record.cFileName, sizeof record.cFileName);
     colAttributes.append(record.dwFileAttributes);
-    colNames.append(QString::fromLocal8Bit(record.cFileName, static_cast<qsizetype>(length)));
+    colNames.append(net::textFromBytes(std::string_view(record.cFileName, length)));
 }
 
 void fmKESTRIX::ListRemoteDirectory(const QString& sPath)
@@ -555,8 +556,8 @@ void fmKESTRIX::cmdGet_Click()
     const remote::SplitPath split = remote::splitAtLastSlash(TreeView1->text(node));
     const QString folder = File1->Path();
     ChangeRemoteDir(split.directory);
-    const QByteArray remoteName = split.name.toLocal8Bit();
-    const QByteArray localPath = (folder + QLatin1Char('/') + split.name).toLocal8Bit();
+    const QByteArray remoteName = net::bytesFromText(split.name);
+    const QByteArray localPath = net::bytesFromText(folder + QLatin1Char('/') + split.name);
     const net::BOOL copied = m_internet.FtpGetFileA(hConnection, remoteName.constData(), localPath.constData(), 0,
                                                     net::FILE_FLAG_WRITE_THROUGH, dwType, 0);
     const net::DWORD error = copied ? 0 : m_internet.GetLastError();
@@ -598,8 +599,8 @@ void fmKESTRIX::cmdPut_Click()
         *folder = QStringLiteral("/");  // the server's root; Unix servers refuse "\"
     ChangeRemoteDir(*folder);
 
-    const QByteArray local = localPath.toLocal8Bit();
-    const QByteArray remoteName = fileName.toLocal8Bit();
+    const QByteArray local = net::bytesFromText(localPath);
+    const QByteArray remoteName = net::bytesFromText(fileName);
     if (!m_internet.FtpPutFileA(hConnection, local.constData(), remoteName.constData(), dwType, 0)) {
         const auto error = static_cast<std::int32_t>(m_internet.GetLastError());
         ErrorOut(error, QStringLiteral("FtpPutFile"));

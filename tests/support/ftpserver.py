@@ -34,7 +34,7 @@ def main():
     ap.add_argument("--tls-log", default="")
     args = ap.parse_args()
 
-    log = open(args.log, "a", buffering=1, encoding="utf-8", errors="replace")
+    log = open(args.log, "a", buffering=1, encoding="utf-8", errors="surrogateescape")
 
     authorizer = DummyAuthorizer()
     if args.user:
@@ -55,6 +55,8 @@ def main():
 
     class Handler(base):
         auth_failed_timeout = 0
+        # Names are bytes: whatever a client sends or the disk holds passes unchanged.
+        unicode_errors = "surrogateescape"
 
         def handle_ssl_established(self):
             log_tls("control", self.socket)
