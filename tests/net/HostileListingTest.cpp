@@ -126,6 +126,21 @@ TEST_F(HostileListing, HostileNamesAreLeftOut)
     EXPECT_EQ(m_server->count("DELE") + m_server->count("RMD"), 0) << m_server->commandLog();
 }
 
+TEST_F(HostileListing, MlsdFolderLinesAndCutNamesAreNoEntries)
+{
+    start("mlsd-names");
+    const HINTERNET c = connect();
+    ASSERT_NE(c, 0u);
+    // "crlf\r\nDELE ok.txt" and "lf\nRMD sub" split their lines; neither piece is an entry.
+    EXPECT_EQ(names(listAll(c)), (std::set<std::string>{"ok.txt", "sub"}));
+    ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "/empty"));
+    WIN32_FIND_DATAA record{};
+    EXPECT_EQ(m_api->FtpFindFirstFileA(c, "*.*", &record, 0, 0), 0u);
+    EXPECT_EQ(m_api->GetLastError(), ERROR_NO_MORE_FILES);
+    EXPECT_EQ(m_server->count("MLSD"), 2) << m_server->commandLog();
+    EXPECT_EQ(m_server->count("LIST") + m_server->count("DELE") + m_server->count("RMD"), 0);
+}
+
 TEST_F(HostileListing, HostileNamesNeverReachACommand)
 {
     start("evil-names");
