@@ -309,7 +309,11 @@ Result CurlInternet::upload(Connection& connection, const std::string& local, st
     };
 
     // The old file is replaced only by a complete one: upload beside it, then rename.
-    const std::string temp = (folder == "/" ? "/" : folder + "/") + "." + base.substr(0, 100) + ".quillon-" +
+    // A long name is cut before a whole UTF-8 character, for servers that want UTF-8 names.
+    std::size_t keep = std::min<std::size_t>(base.size(), 100);
+    while (keep > 0 && keep < base.size() && (static_cast<unsigned char>(base[keep]) & 0xC0) == 0x80)
+        --keep;
+    const std::string temp = (folder == "/" ? "/" : folder + "/") + "." + base.substr(0, keep) + ".quillon-" +
                              std::to_string(::getpid()) + "-" + std::to_string(g_tempCounter.fetch_add(1));
     bool refused = false;
     if (Result r = store(temp, &refused); !r.ok()) {

@@ -605,6 +605,17 @@ TEST_F(CurlInternetTransfer, UploadReplacesTheServerFileOnlyWhenCompleteOnEveryK
     ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("up.bin").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0));
     EXPECT_TRUE(readFile(remotePath("up.bin")) == bytes);
     EXPECT_EQ(folderEntries(m_remote.path().toStdString()), std::vector<std::string>{"up.bin"});
+    // A long name: the temporary one is cut before a whole UTF-8 character.
+    std::string name = "a";
+    for (int i = 0; i < 60; ++i)
+        name += "\xc3\xa9";
+    m_server->clearLog();
+    ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("up.bin").c_str(), name.c_str(), FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_TRUE(readFile(remotePath(name)) == bytes);
+    const auto log = m_server->commands();
+    const auto stor = std::find_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("STOR ", 0) == 0; });
+    ASSERT_NE(stor, log.end());
+    EXPECT_EQ(stor->rfind("STOR ." + name.substr(0, 99) + ".quillon-", 0), 0u) << *stor;
 }
 
 TEST_F(CurlInternetTransfer, RefusedUploadGives12003WithTheServerReply)
