@@ -284,7 +284,7 @@ Result CurlInternet::upload(Connection& connection, const std::string& local, st
     };
     // Sends commands in turn in the target's folder, stopping at the first refusal; no
     // progress is shown for them. `fromTaken`: an RNFR among them was answered 350.
-    auto commands = [&](std::initializer_list<std::string> lines, bool* fromTaken) -> Result {
+    auto commands = [&](std::initializer_list<std::string> lines, bool* fromTaken, bool quick = false) -> Result {
         Operation op;
         op.url = "ftp://" + connection.authority + urlPath(folder, true);
         if (Result r = prepare(connection, op); !r.ok())
@@ -296,15 +296,18 @@ Result CurlInternet::upload(Connection& connection, const std::string& local, st
         CURL* h = connection.easy.get();
         curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
         curl_easy_setopt(h, CURLOPT_QUOTE, op.quote.get());
+        if (quick)
+            curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 5000L);
         Result r = perform(connection, op);
         if (fromTaken)
             *fromTaken = op.replies.lastWithCode(350) != nullptr;
         return r;
     };
     // Removes the temporary file where the server lets us; the report stays the upload's.
+    // Quick: after a cancel or a failure the user is not kept waiting long.
     auto removeTemporary = [&](const std::string& path) {
         const LastReply kept = lastReply();
-        (void)commands({"DELE " + path}, nullptr);
+        (void)commands({"DELE " + path}, nullptr, true);
         lastReply() = kept;
     };
 
