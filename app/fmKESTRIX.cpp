@@ -23,6 +23,7 @@
 
 #include "app/TreePictures.h"
 #include "app/UiInterface.h"
+#include "net/NameCodec.h"
 #include "remote/RemotePaths.h"
 #include "remote/RemoteTree.h"
 #include "settings/ConnectionFileCommands.h"
@@ -538,7 +539,7 @@ bool fmKESTRIX::readLoginFolder()
         ErrorOut(error, QStringLiteral("FtpGetCurrentDirectory"));
         return bConnected;  // on "No" the root stands for "/"
     }
-    m_loginFolder = QString::fromLocal8Bit(buffer.constData(), static_cast<qsizetype>(length));
+    m_loginFolder = net::textFromBytes(std::string_view(buffer.constData(), length));
     return true;
 }
 
@@ -563,7 +564,7 @@ bool fmKESTRIX::ChangeRemoteDir(const QString& sPath)
         m_ui.MsgBox(this, QStringLiteral("Please enter the directory to CD"), MsgStyle::OkOnly);
         return false;
     }
-    const QByteArray path = remote::serverPathFor(sPath, m_rootKey, m_loginFolder).toLocal8Bit();
+    const QByteArray path = net::bytesFromText(remote::serverPathFor(sPath, m_rootKey, m_loginFolder));
     if (!m_internet.FtpSetCurrentDirectoryA(hConnection, path.constData())) {
         const auto error = static_cast<std::int32_t>(m_internet.GetLastError());
         ErrorOut(error, QStringLiteral("rcd"));
@@ -576,7 +577,7 @@ void fmKESTRIX::appendEntry(const net::WIN32_FIND_DATAA& record)
 {
     const auto length = ::strnlen(record.cFileName, sizeof record.cFileName);
     colAttributes.append(record.dwFileAttributes);
-    colNames.append(QString::fromLocal8Bit(record.cFileName, static_cast<qsizetype>(length)));
+    colNames.append(net::textFromBytes(std::string_view(record.cFileName, length)));
 }
 
 bool fmKESTRIX::ListRemoteDirectory(const QString& sPath)
@@ -689,8 +690,8 @@ void fmKESTRIX::cmdGet_Click()
     const QString folder = File1->Path();
     if (!ChangeRemoteDir(split.directory))
         return;  // a same-named file in the folder that stayed current is not this one
-    const QByteArray remoteName = split.name.toLocal8Bit();
-    const QByteArray localPath = (folder + QLatin1Char('/') + split.name).toLocal8Bit();
+    const QByteArray remoteName = net::bytesFromText(split.name);
+    const QByteArray localPath = net::bytesFromText(folder + QLatin1Char('/') + split.name);
     const net::BOOL copied = m_internet.FtpGetFileA(hConnection, remoteName.constData(), localPath.constData(), 0,
                                                     net::FILE_FLAG_WRITE_THROUGH, dwType, 0);
     const net::DWORD error = copied ? 0 : m_internet.GetLastError();
@@ -724,8 +725,8 @@ void fmKESTRIX::cmdPut_Click()
     if (!ChangeRemoteDir(nodeText))
         return;  // the file must not land in the folder that stayed current
 
-    const QByteArray local = localPath.toLocal8Bit();
-    const QByteArray remoteName = fileName.toLocal8Bit();
+    const QByteArray local = net::bytesFromText(localPath);
+    const QByteArray remoteName = net::bytesFromText(fileName);
     if (!m_internet.FtpPutFileA(hConnection, local.constData(), remoteName.constData(), dwType, 0)) {
         const auto error = static_cast<std::int32_t>(m_internet.GetLastError());
         ErrorOut(error, QStringLiteral("FtpPutFile"));

@@ -60,11 +60,24 @@ std::vector<std::string_view> splitLines(std::string_view body)
 void wholeListing(std::string_view body, bool mlsd)
 {
     const std::vector<net::ListEntry> all = net::parseListing(body, mlsd);
+    // Line by line: MLSD's lines for the folder itself and its parent are no entries, and a
+    // line that is no listing line after an entry is the rest of that entry's cut name.
     std::vector<net::ListEntry> one;
+    bool afterEntry = false;
     for (std::string_view line : splitLines(body)) {
         auto e = mlsd ? net::parseMlsdLine(line) : net::parseListLine(line);
-        if (e)
-            one.push_back(std::move(*e));
+        if (e) {
+            afterEntry = !e->listedFolder;
+            if (afterEntry)
+                one.push_back(std::move(*e));
+            continue;
+        }
+        const bool blank = line.empty() || line == "\r";
+        if (!mlsd && (blank || net::looksLikeListLine(line)))
+            continue;
+        if (afterEntry)
+            one.pop_back();
+        afterEntry = false;
     }
     require(all.size() == one.size(), "parseListing and the single-line parser disagree on the count");
     for (std::size_t i = 0; i < all.size(); ++i) {

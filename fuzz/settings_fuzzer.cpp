@@ -1,8 +1,14 @@
 // libFuzzer target for the settings-file reader (settings/ConnectionFile.h):
-// the input is the bytes of a settings file, given to parseSettings.
-// Besides the sanitizers, it checks that a failure carries the "ends early"
-// message, and that values without a double quote survive being written
-// back with formatSettings and read again.
+// the input is the bytes of a settings file. The bounded reader reads it from
+// an in-memory file, as the program reads a file the user picks; parseSettings
+// takes the bytes directly. Besides the sanitizers, it checks that the reader
+// refuses exactly what is too large or not UTF-8 text and otherwise agrees with
+// parseSettings, that a parse failure carries the "ends early" message, and
+// that values without a double quote survive being written back with
+// formatSettings and read again.
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +16,7 @@
 #include <cstdlib>
 
 #include <QByteArray>
+#include <QStringDecoder>
 
 #include "settings/ConnectionFile.h"
 
@@ -30,6 +37,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data),
                                                      static_cast<qsizetype>(size));
     const settings::ParseResult result = settings::parseSettings(bytes);
+
+    const int fd = ::memfd_create("settings", MFD_CLOEXEC);
+    require(fd >= 0, "no in-memory file");
+    require(::write(fd, data, size) == static_cast<ssize_t>(size) && ::lseek(fd, 0, SEEK_SET) == 0,
+            "in-memory file not written");
+    const settings::FileResult read = settings::readSettingsFile(fd, QStringLiteral("fuzz.kvx"));
+    ::close(fd);
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    (void)QString(utf8.decode(bytes));
+    const bool text = !utf8.hasError() && !bytes.contains('\0');
+    if (static_cast<qsizetype>(size) > settings::kMaxSettingsBytes)
+        require(read.error == settings::FileError::TooLarge, "a too large file read");
+    else if (!text)
+        require(read.error == settings::FileError::NotText, "bytes that are no text read");
+    else if (result.ok())
+        require(read.ok() && read.fields == result.fields, "the file reader disagrees with the parser");
+    else
+        require(read.error == settings::FileError::EndsEarly, "a short file read");
+
     if (!result.ok()) {
         require(result.error == settings::kEndsEarly, "failure without the ends-early message");
         return 0;

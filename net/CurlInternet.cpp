@@ -72,7 +72,12 @@ CurlInternet::CurlInternet() : CurlInternet(Options{}) {}
 
 CurlInternet::CurlInternet(Options options) : m_options(std::move(options))
 {
-    std::call_once(g_curlInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::call_once(g_curlInit, [] {
+        // libcurl would append every secure session's keys to the file this names, from its
+        // start-up on; the program takes no settings from the environment.
+        ::unsetenv("SSLKEYLOGFILE");
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+    });
 }
 
 CurlInternet::~CurlInternet()

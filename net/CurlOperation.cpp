@@ -93,6 +93,11 @@ Result CurlInternet::prepare(Connection& connection, Operation& op)
     set(CURLOPT_FTP_SKIP_PASV_IP, 1L);
     set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
     set(CURLOPT_PATH_AS_IS, 1L);
+    // Nothing from the environment: no proxy but the one typed in (all_proxy, ftp_proxy and
+    // no_proxy would otherwise apply), and no login from a .netrc.
+    set(CURLOPT_PROXY, "");
+    set(CURLOPT_NOPROXY, "*");
+    set(CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
     if (!connection.passive)
         set(CURLOPT_FTPPORT, "-");
     set(CURLOPT_BUFFERSIZE, kBufferSize);

@@ -193,12 +193,16 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
                               bool failIfExists, bool writeThrough, bool ascii)
 {
     struct stat st {};
-    if (::stat(local.c_str(), &st) == 0) {
+    const bool replacing = ::stat(local.c_str(), &st) == 0;
+    if (replacing) {
         // Only an ordinary file is ever replaced (never a folder, device or pipe).
         if (!S_ISREG(st.st_mode))
             return Result::failure(ERROR_ACCESS_DENIED, "target is not a file");
         if (failIfExists)
             return Result::failure(ERROR_FILE_EXISTS, "target exists");
+        // A file nobody may write is read-only: it is kept, whoever runs the program.
+        if ((st.st_mode & 0222) == 0)
+            return Result::failure(ERROR_ACCESS_DENIED, "target is read-only");
     }
     const auto [folder, base] = splitLocalPath(local);
     if (base.empty())
@@ -218,7 +222,8 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
     const std::string stem = "." + base.substr(0, 180) + ".quillon-" + std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < 100 && temp.fd.get() < 0; ++attempt) {
         std::string path = folder + "/" + stem + std::to_string(g_tempCounter.fetch_add(1));
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Over an existing file: private until it takes that file's mode at the end.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0666);
         if (fd >= 0) {
             temp.fd.adopt(fd);
             temp.path = std::move(path);
@@ -247,6 +252,16 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
     if (Result r = finishText(op); !r.ok())
         return r;
 
+    if (replacing) {
+        // The replacement keeps the old file's owner, group and permissions (no set-id bits).
+        // Where the group cannot be kept, its rights do not pass to another group.
+        mode_t mode = st.st_mode & 0777;
+        if (::fchown(temp.fd.get(), st.st_uid, st.st_gid) != 0 &&
+            ::fchown(temp.fd.get(), static_cast<uid_t>(-1), st.st_gid) != 0)
+            mode &= ~static_cast<mode_t>(0070);
+        if (::fchmod(temp.fd.get(), mode) != 0)
+            return Result::failure(errorFromErrno(errno), std::strerror(errno));
+    }
     if (writeThrough && ::fsync(temp.fd.get()) != 0)
         return Result::failure(errorFromErrno(errno), std::strerror(errno));
     if (const int err = temp.fd.reset(); err != 0)
@@ -284,22 +299,97 @@ Result CurlInternet::upload(Connection& connection, const std::string& local, st
     if (::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode))
         return Result::failure(ERROR_ACCESS_DENIED, "not a file");
 
-    const std::string remotePath = resolvePath(connection.cwd, remote);
-    Operation op;
-    op.progress = {CallProgress::Kind::Uploading, std::string(remote), 0, static_cast<std::uint64_t>(st.st_size)};
-    op.url = "ftp://" + connection.authority + urlPath(remotePath, false);
-    op.inFd = file.get();
-    if (Result r = prepare(connection, op); !r.ok())
+    const std::string target = resolvePath(connection.cwd, remote);
+    const auto slash = target.rfind('/');
+    const std::string folder = slash == 0 ? "/" : target.substr(0, slash);
+    const std::string base = target.substr(slash + 1);
+    if (base.empty())
+        return Result::failure(ERROR_INVALID_PARAMETER, "no file name");
+
+    // Sends the local file to `path`; `refused` tells whether the server turned the STOR
+    // down before taking any data (its reply to STOR was 4xx or 5xx, nothing came before).
+    auto store = [&](const std::string& path, bool* refused) -> Result {
+        if (::lseek(file.get(), 0, SEEK_SET) != 0)
+            return Result::failure(errorFromErrno(errno), std::strerror(errno));
+        Operation op;
+        op.progress = {CallProgress::Kind::Uploading, std::string(remote), 0, static_cast<std::uint64_t>(st.st_size)};
+        op.url = "ftp://" + connection.authority + urlPath(path, false);
+        op.inFd = file.get();
+        if (Result r = prepare(connection, op); !r.ok())
+            return r;
+        CURL* h = connection.easy.get();
+        curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(h, CURLOPT_READFUNCTION, &onFileRead);
+        curl_easy_setopt(h, CURLOPT_READDATA, static_cast<void*>(&op));
+        if (Result r = chooseType(connection, op, ascii); !r.ok())
+            return r;
+        if (!ascii)  // the read callback adds CRs to a text
+            curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(st.st_size));
+        Result r = perform(connection, op);
+        if (refused) {
+            const FtpReply* last = op.replies.last();
+            const bool began = std::any_of(op.replies.replies().begin(), op.replies.replies().end(),
+                                           [](const FtpReply& reply) { return reply.code == 125 || reply.code == 150; });
+            *refused = !r.ok() && !op.cancelled && op.localErrno == 0 && last && last->code >= 400 && !began;
+        }
         return r;
-    CURL* h = connection.easy.get();
-    curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(h, CURLOPT_READFUNCTION, &onFileRead);
-    curl_easy_setopt(h, CURLOPT_READDATA, static_cast<void*>(&op));
-    if (Result r = chooseType(connection, op, ascii); !r.ok())
+    };
+    // Sends commands in turn in the target's folder, stopping at the first refusal; no
+    // progress is shown for them. `fromTaken`: an RNFR among them was answered 350.
+    auto commands = [&](std::initializer_list<std::string> lines, bool* fromTaken, bool quick = false) -> Result {
+        Operation op;
+        op.url = "ftp://" + connection.authority + urlPath(folder, true);
+        if (Result r = prepare(connection, op); !r.ok())
+            return r;
+        op.watcher = nullptr;
+        for (const std::string& line : lines)
+            if (!op.quote.append(line))
+                return Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
+        CURL* h = connection.easy.get();
+        curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(h, CURLOPT_QUOTE, op.quote.get());
+        if (quick)
+            curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 5000L);
+        Result r = perform(connection, op);
+        if (fromTaken)
+            *fromTaken = op.replies.lastWithCode(350) != nullptr;
         return r;
-    if (!ascii)  // the read callback adds CRs to a text
-        curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(st.st_size));
-    return perform(connection, op);
+    };
+    // Removes the temporary file where the server lets us; the report stays the upload's.
+    // Quick: after a cancel or a failure the user is not kept waiting long.
+    auto removeTemporary = [&](const std::string& path) {
+        const LastReply kept = lastReply();
+        (void)commands({"DELE " + path}, nullptr, true);
+        lastReply() = kept;
+    };
+
+    // The old file is replaced only by a complete one: upload beside it, then rename.
+    // A long name is cut before a whole UTF-8 character, for servers that want UTF-8 names.
+    std::size_t keep = std::min<std::size_t>(base.size(), 100);
+    while (keep > 0 && keep < base.size() && (static_cast<unsigned char>(base[keep]) & 0xC0) == 0x80)
+        --keep;
+    const std::string temp = (folder == "/" ? "/" : folder + "/") + "." + base.substr(0, keep) + ".quillon-" +
+                             std::to_string(::getpid()) + "-" + std::to_string(g_tempCounter.fetch_add(1));
+    bool refused = false;
+    if (Result r = store(temp, &refused); !r.ok()) {
+        if (!refused) {
+            removeTemporary(temp);  // cancelled or broken off: the part goes, the old file stays
+            return r;
+        }
+        // The server takes no such name (some refuse names with a leading dot): in place.
+        return store(target, nullptr);
+    }
+    bool fromTaken = false;
+    if (commands({"RNFR " + temp, "RNTO " + target}, &fromTaken).ok())
+        return Result::success();
+    // RNFR was taken and RNTO refused: some servers rename only onto a free name.
+    if (fromTaken && commands({"DELE " + target}, nullptr).ok() &&
+        commands({"RNFR " + temp, "RNTO " + target}, nullptr).ok())
+        return Result::success();
+    // No renaming on this server: replace the file in place, as it allows.
+    const Result direct = store(target, nullptr);
+    removeTemporary(temp);
+    return direct;
 }
 
 }  // namespace net

@@ -398,6 +398,25 @@ std::optional<ListEntry> parseDosLine(std::string_view line)
     return e;
 }
 
+}  // namespace
+
+bool looksLikeListLine(std::string_view line)
+{
+    line = stripCr(line);
+    if (line.empty())
+        return false;
+    if (isDigit(line[0]) || istartsWith(line, "total "))
+        return true;
+    if (line.size() < 10 || std::memchr("-dlcbps", line[0], 7) == nullptr)
+        return false;
+    for (std::size_t i = 1; i < 10; ++i)
+        if (!isPermissionChar(line[i]))
+            return false;
+    return true;
+}
+
+namespace {
+
 std::optional<ListEntry> parseListLineNow(std::string_view line, std::int64_t now)
 {
     // Keeps the year arithmetic for "Mon DD HH:MM" dates from overflowing on an
@@ -435,8 +454,10 @@ std::optional<ListEntry> parseMlsdLine(std::string_view line)
             return std::nullopt;
         const std::string_view key = fact.substr(0, eq);
         const std::string_view value = fact.substr(eq + 1);
-        if (iequals(key, "type"))
+        if (iequals(key, "type")) {
             e.attributes = mlsdTypeAttributes(value);
+            e.listedFolder = iequals(value, "cdir") || iequals(value, "pdir");
+        }
         else if (iequals(key, "size"))
             parseUnsigned(value, e.size);
         else if (iequals(key, "modify"))
@@ -469,6 +490,7 @@ std::vector<ListEntry> parseListing(std::string_view body, bool mlsd)
     out.reserve(static_cast<std::size_t>(std::count(body.begin(), body.end(), '\n')) + 1);
     const std::int64_t now = mlsd ? 0 : clockNow();
 
+    bool afterEntry = false;  // the last line that counted was an entry, still in `out`
     std::size_t pos = 0;
     while (pos < body.size()) {
         std::size_t nl = body.find('\n', pos);
@@ -477,8 +499,18 @@ std::vector<ListEntry> parseListing(std::string_view body, bool mlsd)
         const std::string_view line = body.substr(pos, nl - pos);
         pos = nl + 1;
         std::optional<ListEntry> e = mlsd ? parseMlsdLine(line) : parseListLineNow(line, now);
-        if (e)
-            out.push_back(std::move(*e));
+        if (e) {
+            afterEntry = !e->listedFolder;
+            if (!e->listedFolder)
+                out.push_back(std::move(*e));
+            continue;
+        }
+        if (!mlsd && (stripCr(line).empty() || looksLikeListLine(line)))
+            continue;
+        // The rest of a name cut by a line break: its entry named another file.
+        if (afterEntry)
+            out.pop_back();
+        afterEntry = false;
     }
     return out;
 }

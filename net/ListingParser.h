@@ -17,6 +17,8 @@ struct ListEntry {
     DWORD attributes = 0;        // FILE_ATTRIBUTE_DIRECTORY, _NORMAL or _REPARSE_POINT
     std::uint64_t size = 0;
     FILETIME lastWrite;          // 100-ns ticks since 1601-01-01 UTC; zero when unknown
+    // MLSD "type=cdir" or "type=pdir": the listed folder or its parent, not an entry of it.
+    bool listedFolder = false;
 };
 
 // One line of a MLSD reply; nullopt when it does not parse.
@@ -35,7 +37,16 @@ std::optional<ListEntry> parseListLineAt(std::string_view line, std::int64_t now
 // for another file). Any other bytes, invalid UTF-8 included, are kept as sent.
 bool isUsableName(std::string_view name);
 
+// Whether a LIST line starts like a listing line (a cut or odd one, a "total"
+// line) rather than like the rest of a name split by a line break.
+bool looksLikeListLine(std::string_view line);
+
 // A whole listing body, split at CR LF or LF; lines that do not parse are skipped.
+// MLSD's "type=cdir" and "type=pdir" lines are left out; a LIST listing keeps
+// "." and ".." as listed. A name holding a line break splits its line: the
+// piece after the break is no listing line (in MLSD: no "facts name" line, a
+// blank one included), and then the entry before it is left out whole, since
+// its name was cut short.
 std::vector<ListEntry> parseListing(std::string_view body, bool mlsd);
 
 }  // namespace net

@@ -3,6 +3,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStringDecoder>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace settings {
 
@@ -102,6 +110,11 @@ QString FileResult::reason() const
                              : QStringLiteral("the file cannot be read (%1)").arg(sys);
     case FileError::EndsEarly:
         return QStringLiteral("the file ") + kEndsEarly;
+    case FileError::TooLarge:
+        return QStringLiteral("the file is larger than %1 KiB, far too large for connection settings")
+            .arg(kMaxSettingsBytes / 1024);
+    case FileError::NotText:
+        return QStringLiteral("the file is not text (it holds bytes that are not UTF-8 characters)");
     }
     return {};
 }
@@ -138,33 +151,68 @@ FileResult saveSettingsFile(const QString& path, const ConnectionFields& fields)
 
 FileResult loadSettingsFile(const QString& path)
 {
+    // Non-blocking: opening a pipe with no writer must not hang; only ordinary files are read.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        FileResult result;
+        result.path = path;
+        const int err = errno;
+        result.error = err == ENOENT ? FileError::DoesNotExist : FileError::CannotRead;
+        if (err != ENOENT)
+            result.detail = QString::fromLocal8Bit(std::strerror(err));
+        return result;
+    }
+    FileResult result = readSettingsFile(fd, path);
+    ::close(fd);
+    return result;
+}
+
+FileResult readSettingsFile(int fd, const QString& path)
+{
     FileResult result;
     result.path = path;
 
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        result.error = FileError::DoesNotExist;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        result.error = FileError::CannotRead;
+        result.detail = QString::fromLocal8Bit(std::strerror(errno));
         return result;
     }
-    if (info.isDir()) {
+    if (!S_ISREG(st.st_mode)) {
         result.error = FileError::CannotRead;
-        result.detail = QStringLiteral("it is a folder");
+        result.detail = S_ISDIR(st.st_mode) ? QStringLiteral("it is a folder")
+                                            : QStringLiteral("it is not an ordinary file");
         return result;
     }
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.error = FileError::CannotRead;
-        result.detail = file.errorString();
+    // One byte past the bound tells a file that is too large.
+    QByteArray data(kMaxSettingsBytes + 1, Qt::Uninitialized);
+    qsizetype size = 0;
+    while (size < data.size()) {
+        const ssize_t n = ::read(fd, data.data() + size, static_cast<size_t>(data.size() - size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            result.error = FileError::CannotRead;
+            result.detail = QString::fromLocal8Bit(std::strerror(errno));
+            return result;
+        }
+        if (n == 0)
+            break;
+        size += n;
+    }
+    if (size > kMaxSettingsBytes) {
+        result.error = FileError::TooLarge;
         return result;
     }
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        result.error = FileError::CannotRead;
-        result.detail = file.errorString();
+    data.truncate(size);
+
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    (void)QString(utf8.decode(data));
+    if (utf8.hasError() || data.contains('\0')) {
+        result.error = FileError::NotText;
         return result;
     }
-    file.close();
 
     ParseResult parsed = parseSettings(data);
     if (!parsed.ok()) {

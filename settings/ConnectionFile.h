@@ -40,7 +40,12 @@ enum class FileError {
     DoesNotExist,
     CannotRead,
     EndsEarly,      // fewer than three values
+    TooLarge,       // more than kMaxSettingsBytes: no settings file
+    NotText,        // not UTF-8 text (binary junk, NUL bytes)
 };
+
+// A settings line is a few hundred bytes; reading stops past this.
+inline constexpr qsizetype kMaxSettingsBytes = 64 * 1024;
 
 struct FileResult {
     QString path;          // the file concerned
@@ -57,6 +62,12 @@ struct FileResult {
 // so a failed save leaves any old file as it was. The file is made 0600.
 FileResult saveSettingsFile(const QString& path, const ConnectionFields& fields);
 
+// Reads only an ordinary file (never waits on a pipe or reads a device), at most
+// kMaxSettingsBytes of it, and only text.
 FileResult loadSettingsFile(const QString& path);
+
+// The reading part of loadSettingsFile, on a file already open for reading: the
+// same checks and the same result. `path` only names the file in the result.
+FileResult readSettingsFile(int fd, const QString& path);
 
 }  // namespace settings

@@ -8,7 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "net/NameCodec.h"
+
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -24,7 +27,7 @@ bool isReadableFolder(const QString& path)
 {
     // Opening the folder is the only test that agrees with what listing it
     // will do (access() would need both read and search rights checked).
-    DIR* dir = ::opendir(QFile::encodeName(path).constData());
+    DIR* dir = ::opendir(net::bytesFromText(path).constData());
     if (!dir)
         return false;
     ::closedir(dir);
@@ -60,10 +63,27 @@ void sortNames(QStringList& names)
 
 namespace {
 
-QStringList visibleEntries(const QString& path, QDir::Filters kind)
+// The names of the folders (or of the ordinary files) in path, links followed, dot-entries
+// left out. Names are read as bytes: any byte string turns into text and back unchanged.
+QStringList visibleEntries(const QString& path, bool folders)
 {
-    // QDir leaves dot-entries out unless QDir::Hidden is given.
-    QStringList names = QDir(path).entryList(kind | QDir::NoDotAndDotDot, QDir::Unsorted);
+    QStringList names;
+    const QByteArray folder = net::bytesFromText(path);
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name.empty() || name.front() == '.')
+            continue;
+        struct stat st {};
+        const QByteArray full = folder + (folder.endsWith('/') ? "" : "/") + entry->d_name;
+        if (::stat(full.constData(), &st) != 0)
+            continue;
+        if (folders ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode))
+            names.append(net::textFromBytes(name));
+    }
+    ::closedir(dir);
     sortNames(names);
     return names;
 }
@@ -72,12 +92,12 @@ QStringList visibleEntries(const QString& path, QDir::Filters kind)
 
 QStringList subfolderNames(const QString& path)
 {
-    return visibleEntries(path, QDir::Dirs);
+    return visibleEntries(path, true);
 }
 
 QStringList fileNames(const QString& path)
 {
-    return visibleEntries(path, QDir::Files);
+    return visibleEntries(path, false);
 }
 
 void followDrive(DriveList& drive, DirList& dir)

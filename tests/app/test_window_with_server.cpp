@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <random>
 
@@ -15,6 +17,7 @@
 #include "ScriptedUi.h"
 #include "app/fmKESTRIX.h"
 #include "net/CurlInternet.h"
+#include "net/NameCodec.h"
 #include "remote/RemoteTree.h"
 #include "transfer/FileList.h"
 
@@ -150,6 +153,22 @@ TEST_F(WindowWithServer, EmptyFolderShowsTheMessageThenClosesAndRelists)
     EXPECT_EQ(m_ui.texts().size(), 2);
 }
 
+TEST_F(WindowWithServer, MlsdFolderAndParentLinesAreNoNodesSoAnEmptyFolderSaysSo)
+{
+    testsupport::FtpServerOptions options;
+    options.dots = true;  // MLSD lists type=cdir "." and type=pdir ".." in every folder
+    m_server = std::make_unique<testsupport::FtpServer>(m_remote.path().toStdString(), options);
+    ASSERT_TRUE(m_server->running());
+    connect();
+    QStringList got = children("");
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, (QStringList{"/empty", "/incoming", "/pub", "/readme.txt"}));
+    doubleClick("/empty");
+    EXPECT_EQ(m_ui.texts(), QStringList{"This directory is empty!"});
+    EXPECT_EQ(node("/empty")->childCount(), 0);
+    EXPECT_GE(m_server->count("MLSD"), 2);
+}
+
 TEST_F(WindowWithServer, WrongPasswordIsReportedWithTheServerWordsAndConnectStaysEnabled)
 {
     connect("wrong");
@@ -222,6 +241,42 @@ TEST_F(WindowWithServer, FailedDownloadsAreReportedAndKeepTheOldFile)
     EXPECT_EQ(readFile(m_local.filePath("readme.txt")), "keep me too");
     EXPECT_EQ(readFile(m_local.filePath("pub")), "keep me");
     EXPECT_EQ(QDir(m_local.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);  // no temporary left
+}
+
+TEST_F(WindowWithServer, NamesOfAnyBytesGoBothWaysByteExact)
+{
+    // Latin-1 names, not UTF-8: the server and the local disk hold these very bytes.
+    const std::string remoteName = "caf\xe9.txt", localName = "na\xefve.bin";
+    const std::string remoteRoot = QFile::encodeName(m_remote.path()).toStdString();
+    const std::string localRoot = QFile::encodeName(m_local.path()).toStdString();
+    auto write = [](const std::string& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary) << bytes;
+    };
+    auto read = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    write(remoteRoot + "/" + remoteName, "down under its own bytes");
+    write(localRoot + "/" + localName, "up under its own bytes");
+    m_window->File1->Refresh();
+    connect();
+
+    const QString shown = net::textFromBytes(remoteName);
+    ASSERT_NE(node("/" + shown), nullptr) << children("").join("|").toStdString();
+    tree().setCurrentItem(node("/" + shown));
+    m_window->cmdGet_Click();
+    EXPECT_TRUE(m_ui.shown.empty()) << m_ui.texts().join("|").toStdString();
+    EXPECT_EQ(read(localRoot + "/" + remoteName), "down under its own bytes");
+    EXPECT_NE(m_server->commandLog().find("RETR " + remoteName + "\n"), std::string::npos) << m_server->commandLog();
+    EXPECT_EQ(m_window->File1->findItems(shown, Qt::MatchExactly).size(), 1);
+
+    ASSERT_TRUE(m_window->File1->setFileName(net::textFromBytes(localName)));
+    tree().setCurrentItem(tree().find(root()));
+    m_window->cmdPut_Click();
+    EXPECT_TRUE(m_ui.shown.empty()) << m_ui.texts().join("|").toStdString();
+    EXPECT_EQ(read(remoteRoot + "/" + localName), "up under its own bytes");
+    EXPECT_NE(m_server->commandLog().find("RNTO /" + localName + "\n"), std::string::npos) << m_server->commandLog();
+    EXPECT_NE(node("/" + net::textFromBytes(localName)), nullptr);
 }
 
 TEST_F(WindowWithServer, UploadIntoAFolderNodeAndIntoTheRoot)

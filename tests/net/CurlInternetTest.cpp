@@ -1,4 +1,7 @@
 // CurlInternet against a loopback server: sessions, listings, directories, transfers.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,7 +10,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <cstdlib>
 #include <map>
+#include <optional>
 
 #include "LayerTestHelpers.h"
 
@@ -171,6 +176,94 @@ TEST_F(CurlInternetSession, ThroughTisGateway)
     EXPECT_EQ(m_server->count("USER"), 1);
 }
 
+namespace {
+
+// Sets (or, with nullptr, removes) environment variables until it goes.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> values)
+    {
+        for (const auto& [name, value] : values) {
+            const char* old = std::getenv(name);
+            m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+            if (value)
+                ::setenv(name, value, 1);
+            else
+                ::unsetenv(name);
+        }
+    }
+    ~ScopedEnvironment()
+    {
+        for (const auto& [name, value] : m_saved) {
+            if (value)
+                ::setenv(name.c_str(), value->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
+        }
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+};
+
+}  // namespace
+
+TEST_F(CurlInternetSession, ProxiesFromTheEnvironmentAreNeverUsed)
+{
+    startServer();
+    writeFile(remotePath("f.txt"), "direct");
+    // A listener that only counts: the kernel completes connections, nobody answers.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 8), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    const std::string proxy = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    {
+        const ScopedEnvironment env{{"all_proxy", proxy.c_str()}, {"ALL_PROXY", proxy.c_str()},
+                                    {"ftp_proxy", proxy.c_str()}, {"FTP_PROXY", proxy.c_str()},
+                                    {"http_proxy", proxy.c_str()}, {"no_proxy", nullptr},
+                                    {"NO_PROXY", nullptr}};
+        const HINTERNET c = connect();
+        ASSERT_NE(c, 0u);
+        EXPECT_EQ(names(listAll(c)), std::vector<std::string>{"f.txt"});
+        ASSERT_TRUE(m_api->FtpGetFileA(c, "f.txt", localPath("f.txt").c_str(), FALSE_, 0, 2, 0));
+        EXPECT_EQ(readFile(localPath("f.txt")), "direct");
+        EXPECT_TRUE(m_api->InternetCloseHandle(c));
+    }
+    const int peer = ::accept(listener, nullptr, nullptr);
+    EXPECT_LT(peer, 0) << "something connected to the proxy from the environment";
+    if (peer >= 0)
+        ::close(peer);
+    ::close(listener);
+    EXPECT_EQ(m_server->count("USER"), 1);
+}
+
+TEST(CurlInternetEnvironment, NoKeyLogFileFromTheEnvironment)
+{
+    // libcurl reads SSLKEYLOGFILE once, when it starts: run in a fresh process.
+    // The child runs this test again from the start: it takes the parent's path.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const char* inherited = std::getenv("QUILLON_TEST_KEYLOG");
+    const std::string keys = inherited ? inherited : dir.path().toStdString() + "/keys.log";
+    ::setenv("QUILLON_TEST_KEYLOG", keys.c_str(), 1);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ::setenv("SSLKEYLOGFILE", keys.c_str(), 1);
+            CurlInternet api;
+            std::exit(api.InternetOpenA("a", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0) != 0 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_FALSE(exists(keys));
+    ::unsetenv("QUILLON_TEST_KEYLOG");
+}
+
 TEST_F(CurlInternetSession, UnreachableGatewayFailsTheConnect)
 {
     startServer();
@@ -229,6 +322,48 @@ TEST_F(CurlInternetListing, EmptyFolderGives18)
     WIN32_FIND_DATAA record;
     EXPECT_EQ(m_api->FtpFindFirstFileA(c, "*.*", &record, 0, 0), 0u);
     EXPECT_EQ(m_api->GetLastError(), ERROR_NO_MORE_FILES);
+}
+
+TEST_F(CurlInternetListing, MlsdLeavesOutTheFolderAndItsParentListKeepsThem)
+{
+    testsupport::FtpServerOptions o;
+    o.dots = true;  // MLSD sends type=cdir and type=pdir lines, LIST "." and ".."
+    startServer(o);
+    makeTree();
+    const HINTERNET c = connect();
+    EXPECT_EQ(names(listAll(c)), (std::vector<std::string>{" leading", "empty", "link", "plain.txt", "sub",
+                                                           "with spaces.txt"}));
+    ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "empty"));
+    WIN32_FIND_DATAA record;
+    EXPECT_EQ(m_api->FtpFindFirstFileA(c, "*.*", &record, 0, 0), 0u);
+    EXPECT_EQ(m_api->GetLastError(), ERROR_NO_MORE_FILES);
+    EXPECT_GE(m_server->count("MLSD"), 2);
+
+    o.mlsd = false;
+    startServer(o);
+    const HINTERNET l = connect();
+    EXPECT_EQ(names(listAll(l)), (std::vector<std::string>{" leading", ".", "..", "empty", "link", "plain.txt",
+                                                           "sub", "with spaces.txt"}));
+    ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(l, "empty"));
+    EXPECT_EQ(names(listAll(l)), (std::vector<std::string>{".", ".."}));
+}
+
+TEST_F(CurlInternetListing, NamesWithLineBreaksAreLeftOutWhole)
+{
+    for (const bool mlsd : {true, false}) {
+        SCOPED_TRACE(mlsd ? "MLSD" : "LIST");
+        testsupport::FtpServerOptions o;
+        o.mlsd = mlsd;
+        startServer(o);
+        writeFile(remotePath("crlf\r\nDELE ok.txt"), "x");
+        writeFile(remotePath("lf\nname"), "x");
+        writeFile(remotePath("cr\rname"), "x");
+        writeFile(remotePath("ok.txt"), "ok");
+        const HINTERNET c = connect();
+        EXPECT_EQ(names(listAll(c)), std::vector<std::string>{"ok.txt"});
+        EXPECT_EQ(m_server->count("DELE"), 0);
+        EXPECT_TRUE(m_api->InternetCloseHandle(c));
+    }
 }
 
 TEST_F(CurlInternetListing, RelativeNamesFollowTheLastChange)
@@ -429,14 +564,150 @@ TEST_F(CurlInternetTransfer, NamesWithSpacesAndNewFileMode)
     EXPECT_EQ(folderEntries(m_local.path().toStdString()), std::vector<std::string>{"a b.txt"});
 }
 
-TEST_F(CurlInternetTransfer, DownloadReplacesAnExistingFile)
+namespace {
+
+mode_t modeOf(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+}  // namespace
+
+TEST_F(CurlInternetTransfer, DownloadReplacesAnExistingFileAndKeepsItsMode)
 {
     startServer();
     writeFile(remotePath("f"), "new");
-    writeFile(localPath("f"), "old contents");
+    for (const char* name : {"f", "private", "tool", "owned"})
+        writeFile(localPath(name), "old contents");
+    ASSERT_EQ(::chmod(localPath("private").c_str(), 0600), 0);
+    ASSERT_EQ(::chmod(localPath("tool").c_str(), 04751), 0);
+    const bool root = ::geteuid() == 0;
+    if (root)
+        ASSERT_EQ(::chown(localPath("owned").c_str(), 65534, 65534), 0);
     const HINTERNET c = connect();
-    ASSERT_TRUE(m_api->FtpGetFileA(c, "f", localPath("f").c_str(), FALSE_, 0, 2, 0));
-    EXPECT_EQ(readFile(localPath("f")), "new");
+    const mode_t old = ::umask(077);
+    for (const char* name : {"f", "private", "tool", "owned"})
+        EXPECT_TRUE(m_api->FtpGetFileA(c, "f", localPath(name).c_str(), FALSE_, 0, 2, 0)) << name;
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "f", localPath("fresh").c_str(), FALSE_, 0, 2, 0));
+    ::umask(old);
+    for (const char* name : {"f", "private", "tool", "owned", "fresh"})
+        EXPECT_EQ(readFile(localPath(name)), "new") << name;
+    EXPECT_EQ(modeOf(localPath("f")), 0644u);
+    EXPECT_EQ(modeOf(localPath("private")), 0600u);  // never readable by others, not even for a moment
+    EXPECT_EQ(modeOf(localPath("tool")), 0751u);     // no set-id bit on downloaded contents
+    EXPECT_EQ(modeOf(localPath("fresh")), 0600u);    // a new file: the umask's mode
+    if (root) {
+        struct stat st {};
+        ASSERT_EQ(::stat(localPath("owned").c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 65534u);
+        EXPECT_EQ(st.st_gid, 65534u);
+    }
+    EXPECT_EQ(folderEntries(m_local.path().toStdString()).size(), 5u);
+}
+
+TEST_F(CurlInternetTransfer, ReadOnlyLocalFileIsRefusedWith5AndKept)
+{
+    startServer();
+    writeFile(remotePath("f"), "new");
+    writeFile(localPath("ro"), "keep me");
+    ASSERT_EQ(::chmod(localPath("ro").c_str(), 0444), 0);  // root too: the bits decide, not access()
+    const HINTERNET c = connect();
+    EXPECT_FALSE(m_api->FtpGetFileA(c, "f", localPath("ro").c_str(), FALSE_, 0, 2, 0));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(readFile(localPath("ro")), "keep me");
+    EXPECT_EQ(modeOf(localPath("ro")), 0444u);
+    EXPECT_EQ(m_server->count("RETR"), 0);
+    EXPECT_EQ(folderEntries(m_local.path().toStdString()), std::vector<std::string>{"ro"});
+    ASSERT_EQ(::chmod(localPath("ro").c_str(), 0644), 0);  // writable again: replaced
+    EXPECT_TRUE(m_api->FtpGetFileA(c, "f", localPath("ro").c_str(), FALSE_, 0, 2, 0));
+    EXPECT_EQ(readFile(localPath("ro")), "new");
+}
+
+namespace {
+
+// The file commands of a log, a temporary upload name shown as "<temp>".
+std::vector<std::string> fileCommands(const std::vector<std::string>& log)
+{
+    std::vector<std::string> out;
+    for (const std::string& line : log) {
+        const std::string verb = line.substr(0, line.find(' '));
+        if (verb != "STOR" && verb != "RNFR" && verb != "RNTO" && verb != "DELE")
+            continue;
+        const std::string arg = line.substr(verb.size() + 1);
+        const bool temp = arg.rfind(".up.bin.quillon-", 0) == 0 || arg.rfind("/.up.bin.quillon-", 0) == 0;
+        out.push_back(verb + " " + (temp ? std::string("<temp>") : arg));
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(CurlInternetTransfer, UploadReplacesTheServerFileOnlyWhenCompleteOnEveryKindOfServer)
+{
+    struct Kind {
+        const char* name;
+        testsupport::FtpServerOptions options;
+        std::vector<std::string> commands;
+    };
+    std::vector<Kind> kinds(4);
+    kinds[0] = {"renames", {}, {"STOR <temp>", "RNFR <temp>", "RNTO /up.bin"}};
+    kinds[1] = {"no rename right", {}, {"STOR <temp>", "RNFR <temp>", "STOR up.bin", "DELE <temp>"}};
+    kinds[1].options.permissions = "elradmwMT";
+    kinds[2] = {"renames onto free names only",
+                {},
+                {"STOR <temp>", "RNFR <temp>", "RNTO /up.bin", "DELE /up.bin", "RNFR <temp>", "RNTO /up.bin"}};
+    kinds[2].options.renameOntoExisting = false;
+    kinds[3] = {"no dot files", {}, {"STOR <temp>", "STOR up.bin"}};
+    kinds[3].options.dotFiles = false;
+    const std::string bytes = randomBytes(300 * 1024, 11);
+    writeFile(localPath("up.bin"), bytes);
+    for (const Kind& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        startServer(kind.options);
+        writeFile(remotePath("up.bin"), "the old file");
+        const HINTERNET c = connect();
+        ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("up.bin").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0))
+            << m_api->GetLastError() << "\n" << m_server->commandLog();
+        EXPECT_TRUE(readFile(remotePath("up.bin")) == bytes);
+        EXPECT_EQ(folderEntries(m_remote.path().toStdString()), std::vector<std::string>{"up.bin"});
+        EXPECT_EQ(fileCommands(m_server->commands()), kind.commands) << m_server->commandLog();
+        EXPECT_TRUE(m_api->InternetCloseHandle(c));
+    }
+    // A new file: nothing to replace, the same steps.
+    startServer();
+    const HINTERNET c = connect();
+    ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("up.bin").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_TRUE(readFile(remotePath("up.bin")) == bytes);
+    EXPECT_EQ(folderEntries(m_remote.path().toStdString()), std::vector<std::string>{"up.bin"});
+    // A long name: the temporary one is cut before a whole UTF-8 character.
+    std::string name = "a";
+    for (int i = 0; i < 60; ++i)
+        name += "\xc3\xa9";
+    m_server->clearLog();
+    ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("up.bin").c_str(), name.c_str(), FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_TRUE(readFile(remotePath(name)) == bytes);
+    const auto log = m_server->commands();
+    const auto stor = std::find_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("STOR ", 0) == 0; });
+    ASSERT_NE(stor, log.end());
+    EXPECT_EQ(stor->rfind("STOR ." + name.substr(0, 99) + ".quillon-", 0), 0u) << *stor;
+}
+
+TEST_F(CurlInternetTransfer, RefusedUploadGives12003WithTheServerReply)
+{
+    testsupport::FtpServerOptions o;
+    o.permissions = "elr";  // read-only account
+    startServer(o);
+    writeFile(localPath("up.bin"), "new");
+    writeFile(remotePath("up.bin"), "the old file");
+    const HINTERNET c = connect();
+    EXPECT_FALSE(m_api->FtpPutFileA(c, localPath("up.bin").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
+    const auto [code, text] = lastResponse();
+    EXPECT_EQ(code, 550u);
+    EXPECT_EQ(text.rfind("550 ", 0), 0u) << text;
+    EXPECT_EQ(readFile(remotePath("up.bin")), "the old file");
+    EXPECT_EQ(folderEntries(m_remote.path().toStdString()), std::vector<std::string>{"up.bin"});
 }
 
 namespace {
@@ -501,4 +772,50 @@ TEST_F(CurlInternetTransfer, CancelledDownloadLeavesNoFileAndTheConnectionRecove
     m_api->setCallWatcher(nullptr);
     ASSERT_TRUE(m_api->FtpGetFileA(c, "small", localPath("small").c_str(), FALSE_, 0, 2, 0));
     EXPECT_EQ(readFile(localPath("small")), "small");
+}
+
+namespace {
+
+struct DataCancel : CallWatcher {
+    std::uint64_t sent = 0;
+    void callStarted(const CallProgress&) override {}
+    bool callProgress(const CallProgress& now) override
+    {
+        sent = now.done;
+        return now.done == 0;
+    }
+    void callFinished() override {}
+};
+
+}  // namespace
+
+TEST_F(CurlInternetTransfer, CancelledUploadKeepsTheServerFileAndLeavesNoPart)
+{
+    const std::string bytes = randomBytes(8 * 1024 * 1024, 9);
+    writeFile(localPath("up.bin"), bytes);
+    for (const bool rename : {true, false}) {
+        SCOPED_TRACE(rename ? "renames" : "no rename right");
+        testsupport::FtpServerOptions o;
+        if (!rename)
+            o.permissions = "elradmwMT";
+        o.uploadRate = 2 * 1024 * 1024;  // the cancel comes while data flows
+        startServer(o);
+        writeFile(remotePath("up.bin"), "the old file");
+        const HINTERNET c = connect();
+        DataCancel w;  // cancels once data has gone out
+        m_api->setCallWatcher(&w);
+        EXPECT_FALSE(m_api->FtpPutFileA(c, localPath("up.bin").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0));
+        EXPECT_GT(w.sent, 0u);
+        EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_OPERATION_CANCELLED);
+        m_api->setCallWatcher(nullptr);
+        EXPECT_EQ(readFile(remotePath("up.bin")), "the old file");
+        EXPECT_EQ(folderEntries(m_remote.path().toStdString()), std::vector<std::string>{"up.bin"});
+        EXPECT_EQ(fileCommands(m_server->commands()), (std::vector<std::string>{"STOR <temp>", "DELE <temp>"}))
+            << m_server->commandLog();
+        // The connection goes on working.
+        writeFile(localPath("small"), "small");
+        ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("small").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0));
+        EXPECT_EQ(readFile(remotePath("up.bin")), "small");
+        EXPECT_TRUE(m_api->InternetCloseHandle(c));
+    }
 }

@@ -1,5 +1,6 @@
 # Internet-call layer: pure helpers, and CurlInternet against a loopback pyftpdlib server.
-quillon_add_test(net_layer_unit_tests LIBS quillon_net SOURCES
+quillon_add_test(net_layer_unit_tests LIBS quillon_net quillon_names SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/NameCodecTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ReplyReaderTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FtpPathTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FtpsServerNameTest.cpp)

@@ -574,30 +574,31 @@ TEST(Listing, IisServer)
 
 TEST(Listing, MlsdServerTypeFirst)
 {
+    // "type=cdir" and "type=pdir" describe the listed folder and its parent: no entries.
     auto v = parseListing(kMlsdServerA, true);
-    ASSERT_EQ(v.size(), 5u);
-    EXPECT_EQ(names(v), (std::vector<std::string>{".", "..", "file.txt", "sub dir", "link"}));
-    EXPECT_EQ(v[0].attributes, kDir);
+    ASSERT_EQ(v.size(), 3u);
+    EXPECT_EQ(names(v), (std::vector<std::string>{"file.txt", "sub dir", "link"}));
+    EXPECT_EQ(v[0].attributes, kFile);
+    EXPECT_EQ(v[0].size, 1234u);
+    EXPECT_EQ(ticks(v[0].lastWrite), expectTicks(2024, 1, 1, 12) + 1230000);
     EXPECT_EQ(v[1].attributes, kDir);
-    EXPECT_EQ(v[2].attributes, kFile);
-    EXPECT_EQ(v[2].size, 1234u);
-    EXPECT_EQ(ticks(v[2].lastWrite), expectTicks(2024, 1, 1, 12) + 1230000);
-    EXPECT_EQ(v[3].attributes, kDir);
-    EXPECT_EQ(ticks(v[3].lastWrite), expectTicks(2024, 1, 2, 3, 4, 5));
-    EXPECT_EQ(v[4].attributes, kLink);
+    EXPECT_EQ(ticks(v[1].lastWrite), expectTicks(2024, 1, 2, 3, 4, 5));
+    EXPECT_EQ(v[2].attributes, kLink);
 }
 
 TEST(Listing, MlsdServerTypeLast)
 {
     auto v = parseListing(kMlsdServerB, true);
-    ASSERT_EQ(v.size(), 5u);
-    EXPECT_EQ(names(v), (std::vector<std::string>{"/pub", "..", "welcome.msg", "mirrors", "m"}));
-    EXPECT_EQ(v[0].attributes, kDir);
-    EXPECT_EQ(v[2].attributes, kFile);
-    EXPECT_EQ(v[2].size, 731u);
-    EXPECT_EQ(v[3].attributes, kDir);
-    EXPECT_EQ(v[4].attributes, kLink);
-    EXPECT_EQ(ticks(v[2].lastWrite), expectTicks(2023, 6, 15, 8, 9, 10));
+    ASSERT_EQ(v.size(), 3u);
+    EXPECT_EQ(names(v), (std::vector<std::string>{"welcome.msg", "mirrors", "m"}));
+    EXPECT_EQ(v[0].attributes, kFile);
+    EXPECT_EQ(v[0].size, 731u);
+    EXPECT_EQ(v[1].attributes, kDir);
+    EXPECT_EQ(v[2].attributes, kLink);
+    EXPECT_EQ(ticks(v[0].lastWrite), expectTicks(2023, 6, 15, 8, 9, 10));
+    // A folder holding nothing lists as nothing.
+    EXPECT_TRUE(parseListing("type=cdir;perm=el; /empty\r\ntype=pdir;perm=el; /\r\n", true).empty());
+    EXPECT_TRUE(parseListing("Type=CDIR; .\r\nType=PDir; ..\r\n", true).empty());
 }
 
 TEST(Listing, LineEndings)
@@ -607,9 +608,11 @@ TEST(Listing, LineEndings)
         lf.erase(p, 1);
     EXPECT_EQ(names(parseListing(lf, false)), names(parseListing(kIisListing, false)));
 
-    // blank lines, a last line without an end
-    auto v = parseListing("\n\r\ntype=file; a\n\ntype=dir; b\r\ntype=file; c"sv, true);
+    // blank lines before the first entry, a last line without an end
+    auto v = parseListing("\n\r\ntype=file; a\ntype=dir; b\r\ntype=file; c"sv, true);
     EXPECT_EQ(names(v), (std::vector<std::string>{"a", "b", "c"}));
+    // LIST: blank lines anywhere are skipped
+    EXPECT_EQ(names(parseListing("\r\n" + kMinimalListing + "\r\n\n" + kMinimalListing, false)).size(), 6u);
 
     EXPECT_TRUE(parseListing("", true).empty());
     EXPECT_TRUE(parseListing("\r\n\r\n", false).empty());
@@ -623,8 +626,33 @@ TEST(Listing, MixedUnixAndDosLines)
 
 TEST(Listing, LinesThatDoNotParseAreSkipped)
 {
-    auto v = parseListing("type=file; ok\r\ngarbage\r\n=x; bad\r\ntype=dir; fine\r\n", true);
-    EXPECT_EQ(names(v), (std::vector<std::string>{"ok", "fine"}));
+    auto v = parseListing("garbage\r\ntype=file; ok\r\n=x; bad\r\ntype=dir; fine\r\n", true);
+    EXPECT_EQ(names(v), (std::vector<std::string>{"fine"}));  // "ok" was cut short, see below
+    auto l = parseListing("garbage\r\ntotal 3\r\n-rw-r--r-- 1 u g 5 Jan 01  2020 ok\r\n"
+                          "-rw-r--r-- 1 u g 12 Ja\r\n01-02-20  10:00AM  <DIR>\r\n"
+                          "-rw-r--r-- 1 u g 5 Jan 01  2020 fine\r\n", false);
+    EXPECT_EQ(names(l), (std::vector<std::string>{"ok", "fine"}));
+}
+
+TEST(Listing, NamesCutByALineBreakAreLeftOutWhole)
+{
+    // After the transfer library's line-end conversion, CR LF, a lone CR and a lone LF
+    // inside a name all arrive as LF.
+    const std::string prefix = "-rw-r--r-- 1 u g 5 Jan 01  2020 ";
+    auto l = parseListing(prefix + "crlf\nRMD x\n" + prefix + "ok\n" + prefix + "lf\nname\n" + prefix + "a\nb\nc\n" +
+                              prefix + "last\n",
+                          false);
+    EXPECT_EQ(names(l), (std::vector<std::string>{"ok", "last"}));
+    // A piece that reads like a listing line cannot be told from one.
+    EXPECT_EQ(names(parseListing(prefix + "two\n" + prefix + "lines\n", false)),
+              (std::vector<std::string>{"two", "lines"}));
+
+    auto m = parseListing("type=file;size=1; crlf\nDELE x\ntype=file; ok\ntype=file; ends\n\n"
+                          "type=dir; lf\nsub dir\ntype=file; last\r\n",
+                          true);
+    EXPECT_EQ(names(m), (std::vector<std::string>{"ok", "last"}));
+    // After a folder's own line, nothing is lost.
+    EXPECT_EQ(names(parseListing("type=cdir; .\njunk\ntype=file; a\n", true)), std::vector<std::string>{"a"});
 }
 
 TEST(Listing, HundredThousandLines)

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace settings;
 using testsupport::ScriptedUi;
@@ -133,6 +134,29 @@ TEST(ConnectionCommands, OpenOfShortFileShowsReasonAndReturnsNothing)
     EXPECT_EQ(ui.messages[0],
               "Could not open the connection file " + path + ": the file ends before the third value.");
     EXPECT_EQ(ui.styles[0], app::MsgStyle::OkOnly);
+}
+
+TEST(ConnectionCommands, OpenOfJunkOrAPipeNamesTheFileAndReturnsNothing)
+{
+    QTemporaryDir dir;
+    const QString junk = dir.filePath("junk.kvx");
+    {
+        QFile f(junk);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("\"h\xff\xfe\",\"u\",\"p\"\r\n");
+    }
+    const QString pipe = dir.filePath("pipe.kvx");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    ScriptedUi ui;
+    ui.openAnswers << junk << pipe;
+    CommonDialog dlg;
+    EXPECT_FALSE(openConnection(ui, nullptr, dlg).has_value());
+    EXPECT_FALSE(openConnection(ui, nullptr, dlg).has_value());
+    ASSERT_EQ(ui.messages.size(), 2);
+    EXPECT_EQ(ui.messages[0], "Could not open the connection file " + junk +
+                                  ": the file is not text (it holds bytes that are not UTF-8 characters).");
+    EXPECT_EQ(ui.messages[1],
+              "Could not open the connection file " + pipe + ": the file cannot be read (it is not an ordinary file).");
 }
 
 TEST(ConnectionCommands, OpenOfMissingFileSaysSo)

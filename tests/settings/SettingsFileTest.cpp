@@ -7,7 +7,14 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <random>
 
 using namespace settings;
 
@@ -204,4 +211,74 @@ TEST(SettingsFile, LoadReadsTheBareThreeLineForm)
     const auto r = loadSettingsFile(path);
     ASSERT_TRUE(r.ok());
     EXPECT_EQ(r.fields, (ConnectionFields{"ftp.lindenrow.test", "ana", "secret"}));
+}
+
+TEST(SettingsFile, LoadReadsOnlyOrdinaryFilesAndNeverWaits)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("pipe.kvx");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    auto pending = std::async(std::launch::async, [&] { return loadSettingsFile(fifo); });
+    if (pending.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "reading a pipe waits for a writer";
+        const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);  // releases the reader
+        ::close(writer);
+    }
+    const FileResult r = pending.get();
+    EXPECT_EQ(r.error, FileError::CannotRead);
+    EXPECT_EQ(r.path, fifo);
+    EXPECT_EQ(r.reason(), "the file cannot be read (it is not an ordinary file)");
+    EXPECT_EQ(loadSettingsFile(dir.path()).reason(), "the file cannot be read (it is a folder)");
+}
+
+TEST(SettingsFile, LoadOfADeviceEndsAtOnce)
+{
+    // Read to its end, /dev/zero would fill the memory: the child has little of it.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            rlimit limit {};
+            limit.rlim_cur = limit.rlim_max = 512L << 20;
+            ::setrlimit(RLIMIT_AS, &limit);
+            const FileResult r = loadSettingsFile(QStringLiteral("/dev/zero"));
+            std::exit(r.error == FileError::CannotRead && r.detail == "it is not an ordinary file" ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST(SettingsFile, LoadStopsPastSixtyFourKibibytes)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("big.kvx");
+    QByteArray data("\"h\",\"u\",\"p\"\r\n");
+    data += QByteArray(kMaxSettingsBytes - data.size(), ' ');
+    writeAll(path, data);
+    auto r = loadSettingsFile(path);
+    ASSERT_TRUE(r.ok()) << r.reason().toStdString();  // exactly 64 KiB: still read
+    EXPECT_EQ(r.fields, (ConnectionFields{"h", "u", "p"}));
+    writeAll(path, data + ' ');
+    r = loadSettingsFile(path);
+    EXPECT_EQ(r.error, FileError::TooLarge);
+    EXPECT_FALSE(r.fields.has_value());
+    EXPECT_EQ(r.reason(), "the file is larger than 64 KiB, far too large for connection settings");
+}
+
+TEST(SettingsFile, LoadRefusesWhatIsNotText)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("junk.kvx");
+    std::mt19937 gen(4);
+    QByteArray junk(4096, '\0');
+    for (char& c : junk)
+        c = static_cast<char>(gen() & 0xFF);
+    for (const QByteArray& bytes : {junk, QByteArray("\"h\",\"u\",\"p\0w\"\r\n", 14),
+                                    QByteArray("\"caf\xe9\",\"u\",\"p\"\r\n")}) {
+        writeAll(path, bytes);
+        const auto r = loadSettingsFile(path);
+        EXPECT_EQ(r.error, FileError::NotText);
+        EXPECT_FALSE(r.fields.has_value());
+        EXPECT_EQ(r.reason(), "the file is not text (it holds bytes that are not UTF-8 characters)");
+    }
+    writeAll(path, "\"caf\xc3\xa9\",\"u\",\"p\"\r\n");
+    EXPECT_EQ(loadSettingsFile(path).fields, (ConnectionFields{QStringLiteral("caf\u00e9"), "u", "p"}));
 }

@@ -75,6 +75,15 @@ FtpServer::FtpServer(std::string root, FtpServerOptions options)
         args << "--anonymous";
     if (!m_options.mlsd)
         args << "--no-mlsd";
+    if (m_options.dots)
+        args << "--dots";
+    args << "--perm" << QString::fromStdString(m_options.permissions);
+    if (!m_options.renameOntoExisting)
+        args << "--no-rename-onto-existing";
+    if (!m_options.dotFiles)
+        args << "--no-dot-files";
+    if (m_options.uploadRate > 0)
+        args << "--upload-rate" << QString::number(m_options.uploadRate);
     if (!m_options.tlsCertificate.empty())
         args << "--tls-cert" << QString::fromStdString(m_options.tlsCertificate);
     if (!m_options.tlsCertificate.empty())

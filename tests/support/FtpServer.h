@@ -24,6 +24,11 @@ struct FtpServerOptions {
     std::string password = "secret";
     bool anonymous = false;         // also accept "anonymous" (read-only: list and download)
     bool mlsd = true;               // false: no MLSD/MLST, FEAT does not offer them (clients use LIST)
+    bool dots = false;              // listings show "." and ".." (MLSD: type=cdir, type=pdir)
+    std::string permissions = "elradfmwMT";  // the named account's rights ('f': rename, 'd': delete)
+    bool renameOntoExisting = true; // false: RNTO onto an existing name is refused with 550
+    bool dotFiles = true;           // false: STOR of a name starting with '.' is refused with 550
+    int uploadRate = 0;             // bytes a second the server takes on uploads (0: no limit)
     // PEM files: set, the server speaks explicit TLS (AUTH TLS) and requires it on the
     // control and the data connections (USER/PASS and PASV are refused before it).
     std::string tlsCertificate;     // the certificate chain (may hold the key too)

@@ -12,6 +12,7 @@ of an ASCII upload land on disk as they came over the wire, and a file is sent
 as it is on disk.
 """
 import argparse
+import os
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -27,6 +28,11 @@ def main():
     ap.add_argument("--password", default="secret")
     ap.add_argument("--anonymous", action="store_true")
     ap.add_argument("--no-mlsd", action="store_true")
+    ap.add_argument("--dots", action="store_true")
+    ap.add_argument("--perm", default="elradfmwMT")
+    ap.add_argument("--no-rename-onto-existing", action="store_true")
+    ap.add_argument("--no-dot-files", action="store_true")
+    ap.add_argument("--upload-rate", type=int, default=0)
     ap.add_argument("--log", required=True)
     ap.add_argument("--host", default="127.0.0.1")
     ap.add_argument("--tls-cert", default="")
@@ -36,11 +42,11 @@ def main():
     ap.add_argument("--raw-ascii", action="store_true")
     args = ap.parse_args()
 
-    log = open(args.log, "a", buffering=1, encoding="utf-8", errors="replace")
+    log = open(args.log, "a", buffering=1, encoding="utf-8", errors="surrogateescape")
 
     authorizer = DummyAuthorizer()
     if args.user:
-        authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+        authorizer.add_user(args.user, args.password, args.root, perm=args.perm)
     if args.anonymous:
         authorizer.add_anonymous(args.root, perm="elr")
 
@@ -57,6 +63,8 @@ def main():
 
     class Handler(base):
         auth_failed_timeout = 0
+        # Names are bytes: whatever a client sends or the disk holds passes unchanged.
+        unicode_errors = "surrogateescape"
 
         def handle_ssl_established(self):
             log_tls("control", self.socket)
@@ -68,6 +76,28 @@ def main():
             log.write(("PASS ******" if cmd == "PASS" else line) + "\n")
             return super().pre_process_command(line, cmd, arg)
 
+    if args.no_rename_onto_existing:
+        def ftp_RNTO(self, path, _base=Handler.ftp_RNTO):
+            if self.fs.lexists(path):
+                self._rnfr = None
+                self.respond("550 File exists.")
+                return None
+            return _base(self, path)
+        Handler.ftp_RNTO = ftp_RNTO
+    if args.no_dot_files:
+        def ftp_STOR(self, file, mode="w", _base=Handler.ftp_STOR):
+            if os.path.basename(file).startswith("."):
+                self.respond("550 Prohibited file name.")
+                return None
+            return _base(self, file, mode)
+        Handler.ftp_STOR = ftp_STOR
+    if args.upload_rate:
+        from pyftpdlib.handlers import ThrottledDTPHandler
+
+        class SlowUploads(ThrottledDTPHandler):
+            read_limit = args.upload_rate  # bytes a second
+
+        Handler.dtp_handler = SlowUploads
     Handler.authorizer = authorizer
     Handler.banner = "Quillon test server ready."
     if args.tls_cert:
@@ -91,13 +121,23 @@ def main():
         Handler.keyfile = args.tls_key or None
         Handler.tls_control_required = True
         Handler.tls_data_required = True
+    fs = AbstractedFS
     if args.login_folder:
-        class LoginFolderFS(AbstractedFS):
+        class LoginFolderFS(fs):
             def __init__(self, root, cmd_channel):
                 super().__init__(root, cmd_channel)
                 self._cwd = args.login_folder
 
-        Handler.abstracted_fs = LoginFolderFS
+        fs = LoginFolderFS
+    if args.dots:
+        class DotsFS(fs):
+            # Listings show the folder itself and its parent: LIST as "." and "..",
+            # MLSD as type=cdir and type=pdir.
+            def listdir(self, path):
+                return [".", ".."] + super().listdir(path)
+
+        fs = DotsFS
+    Handler.abstracted_fs = fs
     if args.raw_ascii:
         class RawAsciiHandler(Handler):
             # Transfers always move the bytes as they are: the disk shows the wire.

@@ -14,6 +14,8 @@ and every loop in it is bounded.
 Scenarios:
   pasv-elsewhere  a plain listing and file; the 227 reply points elsewhere
   evil-names      a listing of hostile names; any RETR sends "payload:<name>\\n"
+  mlsd-names      FEAT offers MLST; MLSD lists the folder's own and its parent's lines
+                  and names with CR LF, LF and NUL; the folder "empty" lists nothing else
   cut-426         RETR big.bin: the data connection closes after 400000 of
   cut-226         1000000 bytes, then the reply is 426, a (lying) 226, or
   cut-drop        the control connection simply closes
@@ -45,7 +47,7 @@ CUT_AT = 400000
 LONG_LINE = 10 * 1024 * 1024
 BIG_COUNT = 100000
 
-SCENARIOS = ("pasv-elsewhere", "evil-names", "cut-426", "cut-226", "cut-drop", "slow-greeting",
+SCENARIOS = ("pasv-elsewhere", "evil-names", "mlsd-names", "cut-426", "cut-226", "cut-drop", "slow-greeting",
              "slow-reply", "slow-list", "long-greeting", "long-reply", "junk-listing", "big-listing",
              "ascii-text")
 ASCII_TEXT = b"one\ntwo\n"
@@ -67,6 +69,20 @@ def evil_listing():
         unix_line(b"../x"),
         unix_line(b"L" * 300),
         unix_line(b"bad\xff\xfename"),
+    ])
+
+
+def mlsd_listing(folder):
+    own = [b"type=cdir;modify=20240101120000;perm=el; " + folder.encode("latin-1") + b"\r\n",
+           b"type=pdir;modify=20240101120000;perm=el; ..\r\n"]
+    if folder.rstrip("/").endswith("empty"):
+        return b"".join(own)
+    return b"".join(own + [
+        b"type=file;size=5;modify=20240101120000; ok.txt\r\n",
+        b"type=file;size=5; crlf\r\nDELE ok.txt\r\n",   # the line splits: "crlf" and "DELE ok.txt"
+        b"type=file;size=5; lf\nRMD sub\r\n",
+        b"type=file;size=5; nul\x00name\r\n",
+        b"type=dir;modify=20240101120000; sub\r\n",
     ])
 
 
@@ -121,6 +137,7 @@ class Control:
         self.buffer = b""
         self.data_listener = None
         self.type = b"A"
+        self.cwd = "/"
 
     def remaining(self):
         return max(0.1, self.deadline - time.monotonic())
@@ -193,6 +210,8 @@ class Control:
         return data
 
     def listing(self):
+        if self.scenario == "mlsd-names":
+            return mlsd_listing(self.cwd)
         if self.scenario == "evil-names":
             return evil_listing()
         if self.scenario == "junk-listing":
@@ -301,8 +320,10 @@ class Control:
             elif verb == b"PASS":
                 self.reply("230 Logged in.")
             elif verb == b"PWD":
-                self.reply('257 "/" is the current directory.')
+                self.reply('257 "%s" is the current directory.' % self.cwd)
             elif verb == b"CWD":
+                path = arg.decode("latin-1")
+                self.cwd = path if path.startswith("/") else self.cwd.rstrip("/") + "/" + path
                 if self.scenario == "slow-reply":
                     self.trickle(b"250 Directory changed, slowly.\r\n", 1.0)
                 elif self.scenario == "long-reply":
@@ -312,7 +333,8 @@ class Control:
                 else:
                     self.reply("250 Directory changed.")
             elif verb == b"FEAT":
-                self.send("211-Features:\r\n SIZE\r\n REST STREAM\r\n211 End\r\n")
+                mlst = " MLST type*;size*;modify*;\r\n" if self.scenario == "mlsd-names" else ""
+                self.send("211-Features:\r\n SIZE\r\n REST STREAM\r\n" + mlst + "211 End\r\n")
             elif verb == b"TYPE" and self.scenario == "ascii-text":
                 self.type = arg.upper()[:1]
                 self.reply("200 OK.")
@@ -327,7 +349,7 @@ class Control:
                 self.reply("213 %d" % len(content) if content is not None else "550 No such file.")
             elif verb == b"REST":
                 self.reply("350 Restarting.")
-            elif verb in (b"LIST", b"NLST"):
+            elif verb in (b"LIST", b"NLST", b"MLSD"):
                 self.send_list()
             elif verb == b"RETR":
                 if not self.send_file(arg):

@@ -1,5 +1,9 @@
 #include "TestTree.h"
 #include "transfer/LocalLists.h"
+#include "net/NameCodec.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -60,6 +64,25 @@ TEST(FolderHelpers, FilesSortedWithoutHiddenOrFolders)
     ASSERT_TRUE(testtree::makeFolders(tmp.path(), {"sub", ".git"}));
     ASSERT_TRUE(testtree::makeFiles(tmp.path(), {"b.txt", "A.TXT", ".secret", "noext", "sub/inner.txt"}));
     EXPECT_EQ(fileNames(tmp.path()), QStringList({"A.TXT", "b.txt", "noext"}));
+}
+
+TEST(FolderHelpers, NamesOfAnyBytesListAndComeBackExactly)
+{
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QByteArray root = QFile::encodeName(tmp.path());
+    ASSERT_EQ(::mkdir((root + "/dir\xff").constData(), 0755), 0);
+    const int fd = ::open((root + "/dir\xff/caf\xe9.txt").constData(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    ASSERT_TRUE(testtree::makeFiles(tmp.path(), {"caf\u00e9.txt"}));
+    const QString folder = tmp.path() + "/" + net::textFromBytes("dir\xff");
+    EXPECT_EQ(subfolderNames(tmp.path()), QStringList{net::textFromBytes("dir\xff")});
+    EXPECT_TRUE(isReadableFolder(folder));
+    const QStringList files = fileNames(folder);
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_EQ(net::bytesFromText(folder + "/" + files[0]), root + "/dir\xff/caf\xe9.txt");
+    EXPECT_EQ(fileNames(tmp.path()), QStringList{QStringLiteral("caf\u00e9.txt")});  // UTF-8 shows as text
 }
 
 TEST(FolderHelpers, ReadableFolder)
