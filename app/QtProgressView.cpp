@@ -45,7 +45,8 @@ void QtProgressView::pumpEvents(bool progressShown)
 {
     // Until the modal progress window shows, user input must wait: the handler
     // that made the call is still running.
-    QCoreApplication::processEvents(progressShown ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents, 50);
+    // The layer calls back every 20 ms, so this never holds the call up for long.
+    QCoreApplication::processEvents(progressShown ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents, 20);
 }
 
 bool QtProgressView::cancelRequested() const

@@ -1,4 +1,8 @@
+#include <linux/tcp.h>
+#include <netinet/in.h>
 #include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -50,6 +54,36 @@ int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
     return 0;
 }
 
+// Bytes that came in or went out on the connection's sockets, parts of a reply
+// line and TLS records included (libcurl shows replies only as whole lines).
+std::uint64_t socketBytes(const std::vector<curl_socket_t>* sockets)
+{
+    std::uint64_t sum = 0;
+    if (!sockets)
+        return sum;
+    for (const curl_socket_t socket : *sockets) {
+        tcp_info info{};
+        socklen_t size = sizeof info;
+        if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &size) == 0)
+            sum += info.tcpi_bytes_received + info.tcpi_bytes_acked;
+    }
+    return sum;
+}
+
+curl_socket_t onOpenSocket(void* user, curlsocktype, curl_sockaddr* address)
+{
+    const curl_socket_t s = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (s != CURL_SOCKET_BAD)
+        static_cast<std::vector<curl_socket_t>*>(user)->push_back(s);
+    return s;
+}
+
+int onCloseSocket(void* user, curl_socket_t socket)
+{
+    std::erase(*static_cast<std::vector<curl_socket_t>*>(user), socket);
+    return ::close(socket);
+}
+
 // Between steps of a running call: applies the stall rule, notices a closed
 // handle, and tells the watcher. False: stop the call now.
 bool keepGoing(Op& op)
@@ -57,8 +91,9 @@ bool keepGoing(Op& op)
     if (op.replies.failed() || op.overlongReply)
         return false;
     const auto now = std::chrono::steady_clock::now();
-    if (op.bytesSeen != op.bytesAtCheck) {
-        op.bytesAtCheck = op.bytesSeen;
+    const std::uint64_t bytes = op.bytesSeen + socketBytes(op.sockets);
+    if (bytes != op.bytesAtCheck) {
+        op.bytesAtCheck = bytes;
         op.lastByte = now;
     } else if (now - op.lastByte >= op.stallAfter) {
         op.stalled = true;
@@ -163,6 +198,7 @@ Result CurlInternet::prepare(Connection& connection, Operation& op)
     CURL* h = connection.easy.get();
     op.watcher = m_watcher;
     op.closed = &connection.closed;
+    op.sockets = &connection.sockets;
     CURLcode rc = CURLE_OK;
     auto set = [&](CURLoption option, auto value) {
         const CURLcode r = curl_easy_setopt(h, option, value);
@@ -195,6 +231,10 @@ Result CurlInternet::prepare(Connection& connection, Operation& op)
     set(CURLOPT_VERBOSE, 1L);  // the debug callback is how the server's replies are read
     set(CURLOPT_DEBUGFUNCTION, &onDebug);
     set(CURLOPT_DEBUGDATA, static_cast<void*>(&op));
+    set(CURLOPT_OPENSOCKETFUNCTION, &onOpenSocket);
+    set(CURLOPT_OPENSOCKETDATA, static_cast<void*>(&connection.sockets));
+    set(CURLOPT_CLOSESOCKETFUNCTION, &onCloseSocket);
+    set(CURLOPT_CLOSESOCKETDATA, static_cast<void*>(&connection.sockets));
     set(CURLOPT_NOPROGRESS, 0L);
     set(CURLOPT_XFERINFOFUNCTION, &onProgress);
     set(CURLOPT_XFERINFODATA, static_cast<void*>(&op));

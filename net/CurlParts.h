@@ -42,6 +42,7 @@ struct CurlInternet::Connection {
     // when the last call returns).
     int busy = 0;
     std::atomic<bool> closed{false};
+    std::vector<curl_socket_t> sockets;  // open TCP sockets of this connection (the stall rule reads them)
     CurlMulti multi;  // declared before `easy`: it goes last, sending QUIT
     CurlEasy easy;
 
@@ -71,6 +72,7 @@ struct CurlInternet::Operation {
     bool reported = false;
     bool cancelled = false;
     const std::atomic<bool>* closed = nullptr;  // the connection's handle was closed
+    const std::vector<curl_socket_t>* sockets = nullptr;
     // Stall rule: the call fails when no byte arrived or left for this long.
     std::chrono::steady_clock::duration stallAfter{};
     std::chrono::steady_clock::time_point lastByte{};
