@@ -78,3 +78,17 @@ TEST(CallProgress, DescribesEveryKindOfCall)
     EXPECT_EQ(app::CallProgressPresenter::describe({K::Listing, "/pub", 12345, 0}, 0), "Listing /pub: 12,345 entries");
     EXPECT_EQ(app::CallProgressPresenter::describe({K::Uploading, "b", 1024 * 1024, 0}, 0), "Uploading b: 1.0 MiB");
 }
+
+TEST(CallProgress, AClosingWindowCancelsEveryCallAtItsFirstReport)
+{
+    RecordingView view;
+    FakeClock clock;
+    app::CallProgressPresenter presenter(view, clock.fn());
+    presenter.cancelCalls();
+    for (int call = 0; call < 2; ++call) {
+        presenter.callStarted(download(0, 100));
+        EXPECT_FALSE(presenter.callProgress(download(1, 100)));  // long before the window would show
+        presenter.callFinished();
+    }
+    EXPECT_TRUE(view.texts.empty());
+}
