@@ -5,7 +5,27 @@
 
 namespace app {
 
-QtProgressView::QtProgressView(QWidget* owner) : m_owner(owner) {}
+QtProgressView::QtProgressView(QWidget* owner) : m_owner(owner)
+{
+    makeDialog();
+}
+
+// Made and laid out ahead: built at its first show, it would hold the events of
+// the running call up for a tenth of a second.
+void QtProgressView::makeDialog()
+{
+    m_dialog = new QProgressDialog(m_owner);
+    m_dialog->setWindowTitle(QStringLiteral("Quillon FTP"));
+    m_dialog->setCancelButtonText(QStringLiteral("Cancel"));
+    m_dialog->setWindowModality(Qt::WindowModal);
+    m_dialog->setAutoReset(false);
+    m_dialog->setAutoClose(false);
+    m_dialog->setMinimumDuration(0);
+    m_dialog->setMinimumWidth(420);
+    m_dialog->hide();  // QProgressDialog would show itself after its own 4 s otherwise
+    m_dialog->ensurePolished();
+    m_dialog->adjustSize();
+}
 
 QtProgressView::~QtProgressView()
 {
@@ -14,16 +34,8 @@ QtProgressView::~QtProgressView()
 
 void QtProgressView::showProgress(const QString& text, int value, int maximum)
 {
-    if (!m_dialog) {
-        m_dialog = new QProgressDialog(m_owner);
-        m_dialog->setWindowTitle(QStringLiteral("Quillon FTP"));
-        m_dialog->setCancelButtonText(QStringLiteral("Cancel"));
-        m_dialog->setWindowModality(Qt::WindowModal);
-        m_dialog->setAutoReset(false);
-        m_dialog->setAutoClose(false);
-        m_dialog->setMinimumDuration(0);
-        m_dialog->setMinimumWidth(420);
-    }
+    if (!m_dialog)
+        makeDialog();
     if (!m_dialog->isVisible()) {
         m_dialog->reset();
         m_dialog->show();

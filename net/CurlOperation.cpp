@@ -35,6 +35,8 @@ struct CallDepth {
     CallDepth& operator=(const CallDepth&) = delete;
 };
 
+bool keepGoing(Op& op);
+
 int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
 {
     auto* op = static_cast<Op*>(user);
@@ -50,6 +52,10 @@ int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
         if (text.starts_with("Too large response headers") ||
             text.starts_with("Excessive server response line length"))
             op->overlongReply = true;
+    } else if (type == CURLINFO_DATA_IN || type == CURLINFO_DATA_OUT) {
+        // One step of libcurl may move many megabytes: keep the watcher told between
+        // its chunks. A stop asked for here takes effect at the step's end.
+        (void)keepGoing(*op);
     }
     return 0;
 }
@@ -88,7 +94,7 @@ int onCloseSocket(void* user, curl_socket_t socket)
 // handle, and tells the watcher. False: stop the call now.
 bool keepGoing(Op& op)
 {
-    if (op.replies.failed() || op.overlongReply)
+    if (op.replies.failed() || op.overlongReply || op.cancelled || op.stalled)
         return false;
     const auto now = std::chrono::steady_clock::now();
     const std::uint64_t bytes = op.bytesSeen + socketBytes(op.sockets);
