@@ -22,7 +22,8 @@ void QtProgressView::makeDialog()
     m_dialog->setAutoClose(false);
     m_dialog->setMinimumDuration(0);
     m_dialog->setMinimumWidth(420);
-    m_dialog->hide();  // QProgressDialog would show itself after its own 4 s otherwise
+    m_dialog->reset();  // stops the timer that would show the dialog by itself
+    m_dialog->hide();
     m_dialog->ensurePolished();
     m_dialog->adjustSize();
 }

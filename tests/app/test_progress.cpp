@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QProgressDialog>
+#include <QTest>
+
 #include "app/CallProgressPresenter.h"
+#include "app/QtProgressView.h"
 
 namespace {
 
@@ -91,4 +96,23 @@ TEST(CallProgress, AClosingWindowCancelsEveryCallAtItsFirstReport)
         presenter.callFinished();
     }
     EXPECT_TRUE(view.texts.empty());
+}
+
+TEST(CallProgress, TheProgressWindowMadeAheadStaysHiddenUntilACallNeedsIt)
+{
+    QWidget owner;
+    owner.show();
+    app::QtProgressView view(&owner);
+    QTest::qWait(100);  // a progress dialog shows itself once its own timer runs out
+    auto visibleDialogs = [] {
+        int n = 0;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            n += qobject_cast<QProgressDialog*>(top) && top->isVisible();
+        return n;
+    };
+    EXPECT_EQ(visibleDialogs(), 0);
+    view.showProgress(QStringLiteral("Downloading a.bin"), 1, 2);
+    EXPECT_EQ(visibleDialogs(), 1);
+    view.hideProgress();
+    EXPECT_EQ(visibleDialogs(), 0);
 }
