@@ -103,7 +103,7 @@ TEST(CallProgress, TheProgressWindowMadeAheadStaysHiddenUntilACallNeedsIt)
     QWidget owner;
     owner.show();
     app::QtProgressView view(&owner);
-    QTest::qWait(100);  // a progress dialog shows itself once its own timer runs out
+    QTest::qWait(4200);  // a progress dialog shows itself when its own 4 s timer runs out
     auto visibleDialogs = [] {
         int n = 0;
         for (QWidget* top : QApplication::topLevelWidgets())
