@@ -225,21 +225,18 @@ HINTERNET CurlInternet::InternetConnectA(HINTERNET hInternet, const char* lpszSe
             return fail(ERROR_INVALID_HANDLE);
         m_connections.emplace(handle, std::move(connection));
     }
-    DWORD error = ERROR_SUCCESS;
+    Result outcome = Result::success();
     {
         const Lease lease(*this, handle);
-        if (!lease.get()) {
-            error = ERROR_INTERNET_OPERATION_CANCELLED;
-        } else if (const Result result = connect(*lease.get()); !result.ok()) {
-            error = result.error;
-        } else if (lease.get()->closed) {
-            error = ERROR_INTERNET_OPERATION_CANCELLED;
-        }
-        if (error != ERROR_SUCCESS)
+        if (!lease.get())
+            outcome = Result::failure(ERROR_INTERNET_OPERATION_CANCELLED, "the session was closed");
+        else if (outcome = connect(*lease.get()); outcome.ok() && lease.get()->closed)
+            outcome = Result::failure(ERROR_INTERNET_OPERATION_CANCELLED, "the connection was closed");
+        if (!outcome.ok())
             (void)InternetCloseHandle(handle);
     }
-    if (error != ERROR_SUCCESS)
-        return fail(error);
+    if (!outcome.ok())
+        return fail(outcome.error);
     succeed();
     return handle;
 }
