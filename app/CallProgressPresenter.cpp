@@ -30,6 +30,8 @@ bool CallProgressPresenter::callProgress(const net::CallProgress& now)
 {
     if (!m_running)
         return true;
+    if (m_cancelAll)
+        return false;
     const auto elapsed = m_clock() - m_start;
     if (!m_shown && elapsed < kShowAfter) {
         m_view.pumpEvents(false);

@@ -33,6 +33,9 @@ public:
     bool callProgress(const net::CallProgress& now) override;
     void callFinished() override;
 
+    // Every call from now on ends, cancelled, at its first report (the window is closing).
+    void cancelCalls() { m_cancelAll = true; }
+
     bool shown() const { return m_shown; }
     bool running() const { return m_running; }
     static QString describe(const net::CallProgress& now, double bytesPerSecond);
@@ -43,6 +46,7 @@ private:
     std::chrono::steady_clock::time_point m_start;
     bool m_running = false;
     bool m_shown = false;
+    bool m_cancelAll = false;
 };
 
 }  // namespace app

@@ -5,7 +5,28 @@
 
 namespace app {
 
-QtProgressView::QtProgressView(QWidget* owner) : m_owner(owner) {}
+QtProgressView::QtProgressView(QWidget* owner) : m_owner(owner)
+{
+    makeDialog();
+}
+
+// Made and laid out ahead: built at its first show, it would hold the events of
+// the running call up for a tenth of a second.
+void QtProgressView::makeDialog()
+{
+    m_dialog = new QProgressDialog(m_owner);
+    m_dialog->setWindowTitle(QStringLiteral("Quillon FTP"));
+    m_dialog->setCancelButtonText(QStringLiteral("Cancel"));
+    m_dialog->setWindowModality(Qt::WindowModal);
+    m_dialog->setAutoReset(false);
+    m_dialog->setAutoClose(false);
+    m_dialog->setMinimumDuration(0);
+    m_dialog->setMinimumWidth(420);
+    m_dialog->reset();  // stops the timer that would show the dialog by itself
+    m_dialog->hide();
+    m_dialog->ensurePolished();
+    m_dialog->adjustSize();
+}
 
 QtProgressView::~QtProgressView()
 {
@@ -14,16 +35,8 @@ QtProgressView::~QtProgressView()
 
 void QtProgressView::showProgress(const QString& text, int value, int maximum)
 {
-    if (!m_dialog) {
-        m_dialog = new QProgressDialog(m_owner);
-        m_dialog->setWindowTitle(QStringLiteral("Quillon FTP"));
-        m_dialog->setCancelButtonText(QStringLiteral("Cancel"));
-        m_dialog->setWindowModality(Qt::WindowModal);
-        m_dialog->setAutoReset(false);
-        m_dialog->setAutoClose(false);
-        m_dialog->setMinimumDuration(0);
-        m_dialog->setMinimumWidth(420);
-    }
+    if (!m_dialog)
+        makeDialog();
     if (!m_dialog->isVisible()) {
         m_dialog->reset();
         m_dialog->show();
@@ -45,7 +58,8 @@ void QtProgressView::pumpEvents(bool progressShown)
 {
     // Until the modal progress window shows, user input must wait: the handler
     // that made the call is still running.
-    QCoreApplication::processEvents(progressShown ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents, 50);
+    // The layer calls back every 20 ms, so this never holds the call up for long.
+    QCoreApplication::processEvents(progressShown ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents, 20);
 }
 
 bool QtProgressView::cancelRequested() const

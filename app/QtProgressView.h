@@ -21,6 +21,8 @@ public:
     bool cancelRequested() const override;
 
 private:
+    void makeDialog();
+
     QWidget* m_owner;
     QPointer<QProgressDialog> m_dialog;
 };

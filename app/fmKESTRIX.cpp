@@ -18,6 +18,7 @@
 #include <QStyleFactory>
 #include <QStyleOption>
 #include <QStylePainter>
+#include <QTimer>
 #include <QToolButton>
 #include <cstring>
 
@@ -396,12 +397,32 @@ void fmKESTRIX::ext_Click()
 
 void fmKESTRIX::closeEvent(QCloseEvent* event)
 {
-    if (m_callInProgress && m_callInProgress()) {
+    if (callRunning()) {
         event->ignore();  // the running handler still uses the handles
+        closeWhenIdle();
         return;
     }
+    if (m_queuedClose)
+        m_queuedClose->stop();
     Form_Unload();
     event->accept();
+}
+
+// A close asked for during a call: the call is cancelled, and the window closes
+// as soon as the handler that made it has returned.
+void fmKESTRIX::closeWhenIdle()
+{
+    if (m_cancelCalls)
+        m_cancelCalls();
+    if (!m_queuedClose) {
+        m_queuedClose = new QTimer(this);
+        m_queuedClose->setInterval(20);
+        QObject::connect(m_queuedClose, &QTimer::timeout, this, [this] {
+            if (!callRunning())
+                close();
+        });
+    }
+    m_queuedClose->start();
 }
 
 void fmKESTRIX::Form_Unload()
@@ -413,6 +434,9 @@ void fmKESTRIX::Form_Unload()
 
 void fmKESTRIX::ErrorOut(std::int32_t dwError, const QString& szFunction)
 {
+    // Only Cancel (or a close of the window) ends a call with 12017: nothing to report or ask.
+    if (static_cast<net::DWORD>(dwError) == net::ERROR_INTERNET_OPERATION_CANCELLED)
+        return;
     // Read before any other call replaces it; shown behind the boxes' own texts.
     const QString reason = QString::fromLocal8Bit(m_internet.lastErrorDetail());
     if (static_cast<net::DWORD>(dwError) == net::ERROR_INTERNET_EXTENDED_ERROR) {
@@ -454,10 +478,10 @@ void fmKESTRIX::closeEverything()
 
 // ---- Session ----
 
-void fmKESTRIX::cmdInternetOpen_Click() { startSession(); }
-void fmKESTRIX::ss_Click() { startSession(); }
-void fmKESTRIX::cmdClosehOpen_Click() { closeSession(); }
-void fmKESTRIX::cs_Click() { closeSession(); }
+void fmKESTRIX::cmdInternetOpen_Click() { if (!callRunning()) startSession(); }
+void fmKESTRIX::ss_Click() { if (!callRunning()) startSession(); }
+void fmKESTRIX::cmdClosehOpen_Click() { if (!callRunning()) closeSession(); }
+void fmKESTRIX::cs_Click() { if (!callRunning()) closeSession(); }
 
 void fmKESTRIX::startSession()
 {
@@ -483,10 +507,10 @@ void fmKESTRIX::closeSession()
 
 // ---- Connection ----
 
-void fmKESTRIX::cmdConnect_Click() { connectToServer(); }
-void fmKESTRIX::connect_Click() { connectToServer(); }
-void fmKESTRIX::cmdDisconnect_Click() { disconnectFromServer(); }
-void fmKESTRIX::disconnect_Click() { disconnectFromServer(); }
+void fmKESTRIX::cmdConnect_Click() { if (!callRunning()) connectToServer(); }
+void fmKESTRIX::connect_Click() { if (!callRunning()) connectToServer(); }
+void fmKESTRIX::cmdDisconnect_Click() { if (!callRunning()) disconnectFromServer(); }
+void fmKESTRIX::disconnect_Click() { if (!callRunning()) disconnectFromServer(); }
 
 void fmKESTRIX::connectToServer()
 {
@@ -630,6 +654,8 @@ void fmKESTRIX::AddNodes(const QString& sParent)
 
 void fmKESTRIX::TreeView1_DblClick()
 {
+    if (callRunning())
+        return;  // a call runs: the tree waits
     if (!bConnected) {
         m_ui.MsgBox(this, QStringLiteral("Not in session!"), MsgStyle::OkOnly);
         return;
@@ -677,6 +703,8 @@ void fmKESTRIX::optBin_Click() { dwType = net::FTP_TRANSFER_TYPE_BINARY; }
 
 void fmKESTRIX::cmdGet_Click()
 {
+    if (callRunning())
+        return;  // a call runs: no second one
     QTreeWidgetItem* node = TreeView1->selectedNode();
     if (!bConnected) {
         m_ui.MsgBox(this, QStringLiteral("Not in session. Please start a new Internet Session."), MsgStyle::OkOnly);
@@ -702,11 +730,15 @@ void fmKESTRIX::cmdGet_Click()
 
 void fmKESTRIX::File1_DblClick()
 {
+    if (callRunning())
+        return;
     cmdPut_Click();
 }
 
 void fmKESTRIX::cmdPut_Click()
 {
+    if (callRunning())
+        return;  // a call runs: no second one
     QTreeWidgetItem* node = TreeView1->selectedNode();
     if (!bConnected)
         return;
@@ -746,16 +778,18 @@ void fmKESTRIX::cmdPut_Click()
 
 // ---- Settings file ----
 
-void fmKESTRIX::Command1_Click() { saveConnection(); }
-void fmKESTRIX::sveconn_Click() { saveConnection(); }
+void fmKESTRIX::Command1_Click() { if (!callRunning()) saveConnection(); }
+void fmKESTRIX::sveconn_Click() { if (!callRunning()) saveConnection(); }
 
 void fmKESTRIX::Command2_Click()
 {
+    if (callRunning())
+        return;
     CommonDialog1.setFilter(settings::kOpenButtonFilter);
     openConnection();
 }
 
-void fmKESTRIX::opconn_Click() { openConnection(); }
+void fmKESTRIX::opconn_Click() { if (!callRunning()) openConnection(); }
 
 void fmKESTRIX::saveConnection()
 {

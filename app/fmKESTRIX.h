@@ -20,6 +20,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 class QToolButton;
 
 namespace remote { class RemoteTree; }
@@ -44,8 +45,11 @@ public:
 
     void ErrorOut(std::int32_t dwError, const QString& szFunction);
 
-    // While an Internet call runs, closing the window waits for it to end.
+    // While an Internet call runs, the handlers that make calls, close handles or open
+    // dialogs do nothing, whatever raised them; closing the window cancels the call
+    // and waits for it to end.
     void setCallInProgress(std::function<bool()> running) { m_callInProgress = std::move(running); }
+    void setCancelCalls(std::function<void()> cancel) { m_cancelCalls = std::move(cancel); }
 
     // Window-wide state.
     bool bConnected = false;
@@ -169,6 +173,10 @@ private:
     QString m_rootKey;
     // The server folder the root node stands for: where the login placed the user.
     QString m_loginFolder;
+    std::function<void()> m_cancelCalls;
+    bool callRunning() const { return m_callInProgress && m_callInProgress(); }
+    void closeWhenIdle();
+    QTimer* m_queuedClose = nullptr;
 };
 
 }  // namespace app

@@ -29,6 +29,7 @@ int main(int argc, char** argv)
     app::CallProgressPresenter progress(progressView);
     internet.setCallWatcher(&progress);
     window.setCallInProgress([&progress] { return progress.running(); });
+    window.setCancelCalls([&progress] { progress.cancelCalls(); });
     if (!window.Form_Load())
         return 1;
     window.show();

@@ -30,6 +30,26 @@ private:
     std::unique_ptr<char[]> m_error;
 };
 
+// A multi handle: drives one transfer at a time without blocking, and holds the
+// connection cache, so the control connection stays open between transfers.
+class CurlMulti {
+public:
+    CurlMulti() : m_handle(curl_multi_init()) {}
+    ~CurlMulti()
+    {
+        if (m_handle)
+            curl_multi_cleanup(m_handle);
+    }
+    CurlMulti(const CurlMulti&) = delete;
+    CurlMulti& operator=(const CurlMulti&) = delete;
+
+    CURLM* get() const { return m_handle; }
+    explicit operator bool() const { return m_handle != nullptr; }
+
+private:
+    CURLM* m_handle = nullptr;
+};
+
 class CurlSlist {
 public:
     CurlSlist() = default;

@@ -85,6 +85,7 @@ CurlInternet::~CurlInternet()
     std::lock_guard lock(m_mutex);
     m_finds.clear();
     m_connections.clear();
+    m_retired.clear();
     m_sessions.clear();
 }
 
@@ -107,6 +108,45 @@ CurlInternet::Connection* CurlInternet::connectionFor(HINTERNET handle)
     const auto it = m_connections.find(handle);
     return it == m_connections.end() ? nullptr : it->second.get();
 }
+
+// Keeps a connection alive for one call: a close of its handle meanwhile only
+// takes it out of the table, and the object goes when the last lease ends.
+class CurlInternet::Lease {
+public:
+    Lease(CurlInternet& owner, HINTERNET handle) : m_owner(owner)
+    {
+        std::lock_guard lock(owner.m_mutex);
+        const auto it = owner.m_connections.find(handle);
+        if (it != owner.m_connections.end()) {
+            m_connection = it->second.get();
+            ++m_connection->busy;
+        }
+    }
+    ~Lease()
+    {
+        std::unique_ptr<Connection> gone;  // destroyed (QUIT) after the lock
+        {
+            std::lock_guard lock(m_owner.m_mutex);
+            if (!m_connection || --m_connection->busy > 0 || !m_connection->closed)
+                return;
+            auto& retired = m_owner.m_retired;
+            const auto it = std::find_if(retired.begin(), retired.end(),
+                                         [this](const auto& c) { return c.get() == m_connection; });
+            if (it != retired.end()) {
+                gone = std::move(*it);
+                retired.erase(it);
+            }
+        }
+    }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+
+    Connection* get() const { return m_connection; }
+
+private:
+    CurlInternet& m_owner;
+    Connection* m_connection = nullptr;
+};
 
 // ---------------------------------------------------------------- entry points
 
@@ -194,13 +234,26 @@ HINTERNET CurlInternet::InternetConnectA(HINTERNET hInternet, const char* lpszSe
     if (!connection->easy)
         return fail(ERROR_INTERNET_INTERNAL_ERROR);
 
-    if (const Result result = connect(*connection); !result.ok())
-        return fail(result);
+    // In the table while it logs in, so that closing the session cancels the login.
     const HINTERNET handle = newHandle();
     {
         std::lock_guard lock(m_mutex);
+        if (!m_sessions.contains(hInternet))
+            return fail(ERROR_INVALID_HANDLE);
         m_connections.emplace(handle, std::move(connection));
     }
+    Result outcome = Result::success();
+    {
+        const Lease lease(*this, handle);
+        if (!lease.get())
+            outcome = Result::failure(ERROR_INTERNET_OPERATION_CANCELLED, "the session was closed");
+        else if (outcome = connect(*lease.get()); outcome.ok() && lease.get()->closed)
+            outcome = Result::failure(ERROR_INTERNET_OPERATION_CANCELLED, "the connection was closed");
+        if (!outcome.ok())
+            (void)InternetCloseHandle(handle);
+    }
+    if (!outcome.ok())
+        return fail(outcome);
     succeed();
     return handle;
 }
@@ -226,7 +279,12 @@ BOOL CurlInternet::InternetCloseHandle(HINTERNET hInternet)
         for (const HINTERNET c : connections) {
             std::erase_if(m_finds, [c](const auto& item) { return item.second->connection == c; });
             auto node = m_connections.extract(c);
-            closing.push_back(std::move(node.mapped()));
+            node.mapped()->closed = true;
+            // A call still runs on it: it is cancelled, and its lease frees the object.
+            if (node.mapped()->busy > 0)
+                m_retired.push_back(std::move(node.mapped()));
+            else
+                closing.push_back(std::move(node.mapped()));
         }
     }
     closing.clear();
@@ -236,7 +294,8 @@ BOOL CurlInternet::InternetCloseHandle(HINTERNET hInternet)
 HINTERNET CurlInternet::FtpFindFirstFileA(HINTERNET hConnect, const char* lpszSearchFile,
                                           WIN32_FIND_DATAA* lpFindFileData, DWORD, DWORD_PTR)
 {
-    Connection* connection = connectionFor(hConnect);
+    const Lease lease(*this, hConnect);
+    Connection* connection = lease.get();
     if (!connection)
         return fail(ERROR_INVALID_HANDLE);
     const std::string_view pattern = lpszSearchFile ? lpszSearchFile : "";
@@ -274,7 +333,8 @@ BOOL CurlInternet::InternetFindNextFileA(HINTERNET hFind, WIN32_FIND_DATAA* lpvF
 
 BOOL CurlInternet::FtpSetCurrentDirectoryA(HINTERNET hConnect, const char* lpszDirectory)
 {
-    Connection* connection = connectionFor(hConnect);
+    const Lease lease(*this, hConnect);
+    Connection* connection = lease.get();
     if (!connection)
         return fail(ERROR_INVALID_HANDLE);
     if (!lpszDirectory || !*lpszDirectory || hasLineBreak(lpszDirectory))
@@ -303,7 +363,8 @@ BOOL CurlInternet::FtpGetCurrentDirectoryA(HINTERNET hConnect, char* lpszCurrent
 BOOL CurlInternet::FtpGetFileA(HINTERNET hConnect, const char* lpszRemoteFile, const char* lpszNewFile,
                                BOOL fFailIfExists, DWORD dwFlagsAndAttributes, DWORD dwFlags, DWORD_PTR)
 {
-    Connection* connection = connectionFor(hConnect);
+    const Lease lease(*this, hConnect);
+    Connection* connection = lease.get();
     if (!connection)
         return fail(ERROR_INVALID_HANDLE);
     if (!lpszRemoteFile || !*lpszRemoteFile || !lpszNewFile || !*lpszNewFile || hasLineBreak(lpszRemoteFile) ||
@@ -317,7 +378,8 @@ BOOL CurlInternet::FtpGetFileA(HINTERNET hConnect, const char* lpszRemoteFile, c
 BOOL CurlInternet::FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, const char* lpszNewRemoteFile,
                                DWORD dwFlags, DWORD_PTR)
 {
-    Connection* connection = connectionFor(hConnect);
+    const Lease lease(*this, hConnect);
+    Connection* connection = lease.get();
     if (!connection)
         return fail(ERROR_INVALID_HANDLE);
     if (!lpszLocalFile || !*lpszLocalFile || !lpszNewRemoteFile || !*lpszNewRemoteFile ||

@@ -14,6 +14,11 @@
 // - Handles are never reused within a run. Closing a session closes its
 //   connections; closing a connection closes its find handles.
 // - Calls on one connection must not overlap; the handle table itself is locked.
+// - A call made on the calling thread while another of its calls runs (from the
+//   watcher) fails with 12110 and touches nothing. Closing a handle while a call
+//   runs on it cancels that call (12017); the connection goes when it returns.
+// - A transfer, listing or change of folder fails with 12002 after stallTimeout
+//   in which no byte arrived or left; the connect step has connectTimeout.
 
 #include <chrono>
 #include <functional>
@@ -22,6 +27,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "net/InternetApi.h"
 #include "net/Result.h"
@@ -94,6 +100,7 @@ private:
     [[nodiscard]] Result perform(Connection& connection, Operation& op);
 
     Connection* connectionFor(HINTERNET handle);
+    class Lease;
     HINTERNET addHandle(std::unique_ptr<Session> session);
     void closeConnection(HINTERNET handle);
 
@@ -103,6 +110,7 @@ private:
     std::unordered_map<HINTERNET, std::unique_ptr<Session>> m_sessions;
     std::unordered_map<HINTERNET, std::unique_ptr<Connection>> m_connections;
     std::unordered_map<HINTERNET, std::unique_ptr<Find>> m_finds;
+    std::vector<std::unique_ptr<Connection>> m_retired;  // closed while a call ran on them
 };
 
 }  // namespace net

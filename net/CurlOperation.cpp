@@ -1,3 +1,9 @@
+#include <linux/tcp.h>
+#include <netinet/in.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "net/CurlParts.h"
@@ -13,72 +19,207 @@ namespace net {
 namespace {
 
 constexpr long kBufferSize = 512 * 1024;
-constexpr auto kReportInterval = std::chrono::milliseconds(200);
+// The watcher hears from a running call this often, whatever the server does,
+// so that the window it pumps never waits longer for its events.
+constexpr auto kReportInterval = std::chrono::milliseconds(20);
+constexpr long kPollMs = 20;
 
 using Op = CurlInternet::Operation;
 
+// Calls running on this thread: a call made from inside another one (a handler
+// run by the events the watcher pumps) is refused rather than nested.
+thread_local int t_callDepth = 0;
+
+struct CallDepth {
+    CallDepth() { ++t_callDepth; }
+    ~CallDepth() { --t_callDepth; }
+    CallDepth(const CallDepth&) = delete;
+    CallDepth& operator=(const CallDepth&) = delete;
+};
+
+bool keepGoing(Op& op);
+
 int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
 {
+    auto* op = static_cast<Op*>(user);
+    if (type != CURLINFO_TEXT)
+        op->bytesSeen += size;  // any byte in or out counts against the stall rule
     // Server replies arrive as CURLINFO_HEADER_IN; commands (HEADER_OUT, with PASS) are never kept.
     if (type == CURLINFO_HEADER_IN) {
-        static_cast<Op*>(user)->replies.feed(std::string_view(data, size));
+        op->replies.feed(std::string_view(data, size));
     } else if (type == CURLINFO_TEXT) {
         // libcurl's own limits on replies (it then fails with a receive error or keeps
         // waiting for a line end): the server is not speaking FTP.
         const std::string_view text(data, size);
         if (text.starts_with("Too large response headers") ||
             text.starts_with("Excessive server response line length"))
-            static_cast<Op*>(user)->overlongReply = true;
+            op->overlongReply = true;
+    } else if (type == CURLINFO_DATA_IN || type == CURLINFO_DATA_OUT) {
+        // One step of libcurl may move many megabytes: keep the watcher told between
+        // its chunks. A stop asked for here takes effect at the step's end.
+        (void)keepGoing(*op);
     }
     return 0;
+}
+
+// Bytes that came in or went out on the connection's sockets, parts of a reply
+// line and TLS records included (libcurl shows replies only as whole lines).
+std::uint64_t socketBytes(const std::vector<curl_socket_t>* sockets)
+{
+    std::uint64_t sum = 0;
+    if (!sockets)
+        return sum;
+    for (const curl_socket_t socket : *sockets) {
+        tcp_info info{};
+        socklen_t size = sizeof info;
+        if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &size) == 0)
+            sum += info.tcpi_bytes_received + info.tcpi_bytes_acked;
+    }
+    return sum;
+}
+
+curl_socket_t onOpenSocket(void* user, curlsocktype, curl_sockaddr* address)
+{
+    const curl_socket_t s = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (s != CURL_SOCKET_BAD)
+        static_cast<std::vector<curl_socket_t>*>(user)->push_back(s);
+    return s;
+}
+
+int onCloseSocket(void* user, curl_socket_t socket)
+{
+    std::erase(*static_cast<std::vector<curl_socket_t>*>(user), socket);
+    return ::close(socket);
+}
+
+// Between steps of a running call: applies the stall rule, notices a closed
+// handle, and tells the watcher. False: stop the call now.
+bool keepGoing(Op& op)
+{
+    if (op.replies.failed() || op.overlongReply || op.cancelled || op.stalled)
+        return false;
+    const auto now = std::chrono::steady_clock::now();
+    const std::uint64_t bytes = op.bytesSeen + socketBytes(op.sockets);
+    if (bytes != op.bytesAtCheck) {
+        op.bytesAtCheck = bytes;
+        op.lastByte = now;
+    } else if (now - op.lastByte >= op.stallAfter) {
+        op.stalled = true;
+        return false;
+    }
+    if (op.closed && op.closed->load()) {
+        op.cancelled = true;
+        return false;
+    }
+    if (!op.watcher)
+        return true;
+    if (op.reported && now - op.lastReport < kReportInterval)
+        return true;
+    op.reported = true;
+    op.lastReport = now;
+    switch (op.progress.kind) {
+    case CallProgress::Kind::Uploading:
+        op.progress.done = static_cast<std::uint64_t>(op.uploaded);
+        op.progress.total = std::max(op.progress.total, static_cast<std::uint64_t>(op.uploadTotal));
+        break;
+    case CallProgress::Kind::Listing:
+        op.progress.done = op.lines;
+        break;
+    default:
+        op.progress.done = static_cast<std::uint64_t>(op.downloaded);
+        op.progress.total = static_cast<std::uint64_t>(op.downloadTotal);
+        break;
+    }
+    if (!op.watcher->callProgress(op.progress)) {
+        op.cancelled = true;
+        return false;
+    }
+    return true;
 }
 
 int onProgress(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow)
 {
     auto* op = static_cast<Op*>(user);
-    if (op->replies.failed() || op->overlongReply)
-        return 1;
-    if (!op->watcher)
-        return 0;
-    const auto now = std::chrono::steady_clock::now();
-    if (op->reported && now - op->lastReport < kReportInterval)
-        return 0;
-    op->reported = true;
-    op->lastReport = now;
-    switch (op->progress.kind) {
-    case CallProgress::Kind::Uploading:
-        op->progress.done = static_cast<std::uint64_t>(ulnow);
-        op->progress.total = std::max(op->progress.total, static_cast<std::uint64_t>(ultotal));
-        break;
-    case CallProgress::Kind::Listing:
-        op->progress.done = op->lines;
-        break;
-    default:
-        op->progress.done = static_cast<std::uint64_t>(dlnow);
-        op->progress.total = static_cast<std::uint64_t>(dltotal);
-        break;
+    op->downloaded = dlnow;
+    op->downloadTotal = dltotal;
+    op->uploaded = ulnow;
+    op->uploadTotal = ultotal;
+    return keepGoing(*op) ? 0 : 1;
+}
+
+// Runs the transfer on the connection's multi handle, never waiting more than
+// kPollMs between two looks at the watcher. Removing the easy handle early ends
+// the transfer at once (its connection is closed, no QUIT is waited for).
+CURLcode drive(CURLM* multi, CURL* easy, Op& op)
+{
+    if (curl_multi_add_handle(multi, easy) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    CURLcode result = CURLE_ABORTED_BY_CALLBACK;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        if (running == 0) {
+            int left = 0;
+            result = CURLE_GOT_NOTHING;
+            while (CURLMsg* msg = curl_multi_info_read(multi, &left))
+                if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy)
+                    result = msg->data.result;
+            break;
+        }
+        if (!keepGoing(op))
+            break;
+        long wait = kPollMs;
+        long timer = -1;
+        if (curl_multi_timeout(multi, &timer) == CURLM_OK && timer >= 0)
+            wait = std::min(wait, timer);
+        // With no socket to watch and no timer, libcurl still has work to do (for
+        // example the data connection's connect() right after the PASV/EPSV reply):
+        // curl_easy_perform would wait a whole second here; look again at once.
+        fd_set readable, writable, failed;
+        FD_ZERO(&readable);
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        int maxFd = -1;
+        if (curl_multi_fdset(multi, &readable, &writable, &failed, &maxFd) == CURLM_OK && maxFd < 0 && timer < 0)
+            wait = std::min(wait, 1L);
+        if (wait > 0)
+            curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait), nullptr);
     }
-    if (!op->watcher->callProgress(op->progress)) {
-        op->cancelled = true;
-        return 1;
-    }
-    return 0;
+    curl_multi_remove_handle(multi, easy);
+    return result;
 }
 
 }  // namespace
 
 Result CurlInternet::prepare(Connection& connection, Operation& op)
 {
+    // Made from inside a running call (its watcher pumping events): the easy
+    // handle may be the one in use, so nothing is touched.
+    if (t_callDepth > 0)
+        return Result::failure(ERROR_FTP_TRANSFER_IN_PROGRESS, "another call is running");
+    if (!connection.multi)
+        return Result::failure(ERROR_NOT_ENOUGH_MEMORY, "no multi handle");
     connection.easy.reset();
     CURL* h = connection.easy.get();
     op.watcher = m_watcher;
+    op.closed = &connection.closed;
+    op.sockets = &connection.sockets;
     CURLcode rc = CURLE_OK;
     auto set = [&](CURLoption option, auto value) {
         const CURLcode r = curl_easy_setopt(h, option, value);
         if (rc == CURLE_OK)
             rc = r;
     };
-    const long stall = std::max<long>(1, static_cast<long>(m_options.stallTimeout.count()));
+    // The connect step has its own limit (libcurl's connect time-out covers TCP,
+    // greeting and login); every other step fails after stallTimeout without a byte.
+    op.stallAfter = m_options.stallTimeout;
+    if (op.progress.kind == CallProgress::Kind::Connecting)
+        op.stallAfter = std::max<std::chrono::steady_clock::duration>(op.stallAfter, m_options.connectTimeout);
+    // libcurl's own wait for a reply only backs the stall rule up.
+    const long backstop = static_cast<long>(std::chrono::ceil<std::chrono::seconds>(op.stallAfter).count()) + 30;
     set(CURLOPT_URL, op.url.c_str());
     set(CURLOPT_PROTOCOLS_STR, "ftp");
     set(CURLOPT_USERNAME, connection.user.c_str());
@@ -86,9 +227,7 @@ Result CurlInternet::prepare(Connection& connection, Operation& op)
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_options.connectTimeout.count()));
     set(CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(m_options.connectTimeout.count()));
-    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-    set(CURLOPT_LOW_SPEED_TIME, stall);
-    set(CURLOPT_SERVER_RESPONSE_TIMEOUT, stall);
+    set(CURLOPT_SERVER_RESPONSE_TIMEOUT, backstop);
     // Data connections go to the control connection's peer, whatever a 227 reply says.
     set(CURLOPT_FTP_SKIP_PASV_IP, 1L);
     set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
@@ -105,6 +244,10 @@ Result CurlInternet::prepare(Connection& connection, Operation& op)
     set(CURLOPT_VERBOSE, 1L);  // the debug callback is how the server's replies are read
     set(CURLOPT_DEBUGFUNCTION, &onDebug);
     set(CURLOPT_DEBUGDATA, static_cast<void*>(&op));
+    set(CURLOPT_OPENSOCKETFUNCTION, &onOpenSocket);
+    set(CURLOPT_OPENSOCKETDATA, static_cast<void*>(&connection.sockets));
+    set(CURLOPT_CLOSESOCKETFUNCTION, &onCloseSocket);
+    set(CURLOPT_CLOSESOCKETDATA, static_cast<void*>(&connection.sockets));
     set(CURLOPT_NOPROGRESS, 0L);
     set(CURLOPT_XFERINFOFUNCTION, &onProgress);
     set(CURLOPT_XFERINFODATA, static_cast<void*>(&op));
@@ -137,12 +280,19 @@ Result CurlInternet::prepare(Connection& connection, Operation& op)
 
 Result CurlInternet::perform(Connection& connection, Operation& op)
 {
+    const CallDepth depth;
+    op.lastByte = std::chrono::steady_clock::now();
     if (op.watcher)
         op.watcher->callStarted(op.progress);
-    const CURLcode rc = curl_easy_perform(connection.easy.get());
+    const CURLcode rc = drive(connection.multi.get(), connection.easy.get(), op);
     if (op.watcher)
         op.watcher->callFinished();
-    if (const FtpReply* reply = op.replies.last())
+    // The reply that ended the last command: libcurl ends a reply at any "ddd " line,
+    // so a multi-line reply it acted on may still be open here (RFC 959 ends it only
+    // at its own code); that one is the answer, not the reply before it.
+    if (const std::optional<FtpReply> open = op.replies.unfinished())
+        lastReply() = LastReply{static_cast<DWORD>(open->code), open->text};
+    else if (const FtpReply* reply = op.replies.last())
         lastReply() = LastReply{static_cast<DWORD>(reply->code), reply->text};
     if (rc == CURLE_OK && !op.replies.failed() && !op.overlongReply && op.localErrno == 0)
         return Result::success();
@@ -151,6 +301,8 @@ Result CurlInternet::perform(Connection& connection, Operation& op)
         error = ERROR_HTTP_INVALID_SERVER_RESPONSE;
     else if (op.cancelled)
         error = ERROR_INTERNET_OPERATION_CANCELLED;
+    else if (op.stalled)
+        error = ERROR_INTERNET_TIMEOUT;
     else if (op.localErrno)
         error = errorFromErrno(op.localErrno);
     else

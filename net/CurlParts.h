@@ -2,6 +2,7 @@
 // What the files of CurlInternet share: the objects behind the handles, one
 // running operation, and the calling thread's last server reply. Internal to net/.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -38,13 +39,24 @@ struct CurlInternet::Connection {
     bool typeMayBeAscii = false;
     std::string cwd = "/";
     bool mlsd = false;
+    // Guarded by the handle table's lock: calls running on it, and whether its handle
+    // was closed meanwhile (the running call is then cancelled and the object goes
+    // when the last call returns).
+    int busy = 0;
+    std::atomic<bool> closed{false};
+    std::vector<curl_socket_t> sockets;  // open TCP sockets of this connection (the stall rule reads them)
+    CurlMulti multi;  // declared before `easy`: it goes last, sending QUIT
     CurlEasy easy;
 
     ~Connection()
     {
-        // QUIT is sent when the handle goes; do not wait long for its answer.
-        if (easy)
+        // QUIT is sent when the multi handle goes, with the response time-out of the
+        // last easy handle added to it: do not wait long for its answer.
+        if (easy && multi) {
             curl_easy_setopt(easy.get(), CURLOPT_SERVER_RESPONSE_TIMEOUT, 2L);
+            if (curl_multi_add_handle(multi.get(), easy.get()) == CURLM_OK)
+                curl_multi_remove_handle(multi.get(), easy.get());
+        }
     }
 };
 
@@ -61,6 +73,18 @@ struct CurlInternet::Operation {
     std::chrono::steady_clock::time_point lastReport{};
     bool reported = false;
     bool cancelled = false;
+    const std::atomic<bool>* closed = nullptr;  // the connection's handle was closed
+    const std::vector<curl_socket_t>* sockets = nullptr;
+    // Stall rule: the call fails when no byte arrived or left for this long.
+    std::chrono::steady_clock::duration stallAfter{};
+    std::chrono::steady_clock::time_point lastByte{};
+    std::uint64_t bytesSeen = 0;     // every byte either way, control and data
+    std::uint64_t bytesAtCheck = 0;
+    bool stalled = false;
+    curl_off_t downloaded = 0;
+    curl_off_t downloadTotal = 0;
+    curl_off_t uploaded = 0;
+    curl_off_t uploadTotal = 0;
     std::string url;
     CurlSlist quote;
     CurlSlist resolve;

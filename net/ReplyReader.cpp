@@ -86,6 +86,13 @@ const FtpReply* ReplyReader::lastWithCode(int code) const
     return nullptr;
 }
 
+std::optional<FtpReply> ReplyReader::unfinished() const
+{
+    if (m_openCode == 0)
+        return std::nullopt;
+    return FtpReply{m_openCode, m_open};
+}
+
 void ReplyReader::reset()
 {
     m_replies.clear();

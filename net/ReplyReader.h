@@ -30,6 +30,8 @@ public:
     const FtpReply* last() const { return m_replies.empty() ? nullptr : &m_replies.back(); }
     // The newest complete reply with this code, if any.
     const FtpReply* lastWithCode(int code) const;
+    // A multi-line reply whose closing "ddd " line has not come yet: its lines so far.
+    std::optional<FtpReply> unfinished() const;
 
     // Forgets the replies; a partial line is kept (the stream goes on).
     void clear() { m_replies.clear(); }

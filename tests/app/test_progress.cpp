@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QLocale>
+#include <QApplication>
+#include <QProgressDialog>
+#include <QTest>
 
 #include "app/CallProgressPresenter.h"
+#include "app/QtProgressView.h"
 
 namespace {
 
@@ -102,4 +106,37 @@ TEST(CallProgress, SlowTransferShowsItsRateInTheUnitThatFits)
     EXPECT_EQ(app::CallProgressPresenter::describe({net::CallProgress::Kind::Uploading, "t", 3 * mib * 1024, 0},
                                                    1.25 * mib * 1024),
               "Uploading t: 3.0 GiB, 1.3 GiB/s");
+}
+
+TEST(CallProgress, AClosingWindowCancelsEveryCallAtItsFirstReport)
+{
+    RecordingView view;
+    FakeClock clock;
+    app::CallProgressPresenter presenter(view, clock.fn());
+    presenter.cancelCalls();
+    for (int call = 0; call < 2; ++call) {
+        presenter.callStarted(download(0, 100));
+        EXPECT_FALSE(presenter.callProgress(download(1, 100)));  // long before the window would show
+        presenter.callFinished();
+    }
+    EXPECT_TRUE(view.texts.empty());
+}
+
+TEST(CallProgress, TheProgressWindowMadeAheadStaysHiddenUntilACallNeedsIt)
+{
+    QWidget owner;
+    owner.show();
+    app::QtProgressView view(&owner);
+    QTest::qWait(4200);  // a progress dialog shows itself when its own 4 s timer runs out
+    auto visibleDialogs = [] {
+        int n = 0;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            n += qobject_cast<QProgressDialog*>(top) && top->isVisible();
+        return n;
+    };
+    EXPECT_EQ(visibleDialogs(), 0);
+    view.showProgress(QStringLiteral("Downloading a.bin"), 1, 2);
+    EXPECT_EQ(visibleDialogs(), 1);
+    view.hideProgress();
+    EXPECT_EQ(visibleDialogs(), 0);
 }

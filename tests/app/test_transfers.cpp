@@ -73,6 +73,25 @@ TEST_F(MainWindowTest, FailedDownloadRefreshesTheListThenReports)
     EXPECT_TRUE(window->File1->findItems("appeared.txt", Qt::MatchExactly).size() == 1);
 }
 
+TEST_F(MainWindowTest, CancelledTransfersAreNeitherReportedNorQuestioned)
+{
+    QTemporaryDir local;
+    connectToSrv();
+    window->File1->setPath(local.path());
+    internet.failures["FtpGetFileA"].push_back(net::ERROR_INTERNET_OPERATION_CANCELLED);
+    internet.failures["FtpPutFileA"].push_back(net::ERROR_INTERNET_OPERATION_CANCELLED);
+    auto& tree = *window->TreeView1;
+    tree.setCurrentItem(tree.find("srv/readme"));
+    window->cmdGet_Click();
+    selectLocalFile(local, "up.txt");
+    tree.setCurrentItem(tree.find("srv/pub"));
+    window->cmdPut_Click();
+    EXPECT_TRUE(ui.shown.empty()) << ui.texts().join("|").toStdString();
+    EXPECT_TRUE(window->bConnected);  // as a failed transfer answered "No" leaves it
+    EXPECT_NE(window->hConnection, 0u);
+    EXPECT_TRUE(window->cmdGet->isEnabled());
+}
+
 TEST_F(MainWindowTest, UploadChecksRunInOrder)
 {
     window->cmdPut_Click();  // not connected: silent

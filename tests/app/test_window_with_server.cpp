@@ -14,7 +14,10 @@
 #include <random>
 
 #include "FtpServer.h"
+#include "HostileServer.h"
 #include "ScriptedUi.h"
+#include "Wait.h"
+#include "app/CallProgressPresenter.h"
 #include "app/fmKESTRIX.h"
 #include "net/CurlInternet.h"
 #include "net/NameCodec.h"
@@ -481,6 +484,115 @@ TEST_F(WindowWithHomeServer, RootStandsForTheLoginFolder)
     doubleClick("/pub");
     EXPECT_EQ(children("/pub"), QStringList{"/pub/a.txt"});
     EXPECT_TRUE(m_ui.shown.empty()) << m_ui.texts().join("|").toStdString();
+}
+
+// ---- events that arrive while a call runs ----------------------------------
+
+// A progress view that lets the test act from inside the running call.
+struct ActingView : app::ProgressView {
+    std::function<void(int pump)> onPump;
+    int pumps = 0;
+    bool cancel = false;
+    void showProgress(const QString&, int, int) override {}
+    void hideProgress() override {}
+    void pumpEvents(bool) override
+    {
+        QCoreApplication::processEvents();
+        if (onPump)
+            onPump(++pumps);
+    }
+    bool cancelRequested() const override { return cancel; }
+};
+
+class WindowDuringACall : public ::testing::Test {
+protected:
+    void start(const std::string& scenario)
+    {
+        m_server = std::make_unique<testsupport::HostileServer>(scenario);
+        ASSERT_TRUE(m_server->running());
+        net::CurlInternet::Options options;
+        options.connectTimeout = std::chrono::milliseconds(10000);
+        m_internet = std::make_unique<net::CurlInternet>(options);
+        m_internet->setCallWatcher(&m_presenter);
+        m_window = std::make_unique<app::fmKESTRIX>(*m_internet, m_ui, nullptr, [] {});
+        m_window->setCallInProgress([this] { return m_presenter.running(); });
+        m_window->setCancelCalls([this] { m_presenter.cancelCalls(); });
+        ASSERT_TRUE(m_window->Form_Load());
+        m_window->show();
+        m_window->cmdInternetOpen_Click();
+        m_window->txtServer->setText(QString::fromStdString(m_server->address()));
+        m_window->txtUser->setText("user");
+        m_window->txtPassword->setText("secret");
+    }
+    void TearDown() override
+    {
+        if (m_internet)
+            m_internet->setCallWatcher(nullptr);
+    }
+
+    ActingView m_view;
+    app::CallProgressPresenter m_presenter{m_view};
+    std::unique_ptr<testsupport::HostileServer> m_server;
+    std::unique_ptr<net::CurlInternet> m_internet;
+    testsupport::ScriptedUi m_ui;
+    std::unique_ptr<app::fmKESTRIX> m_window;
+};
+
+TEST_F(WindowDuringACall, CommandsDuringTheLoginListingAreRefusedAndCancelIsQuiet)
+{
+    start("slow-list");  // the listing after the login drips for half a minute
+    app::fmKESTRIX& w = *m_window;
+    m_view.onPump = [&](int pump) {
+        if (pump == 2) {
+            // As mouse, keyboard or an accessibility action would raise them.
+            w.cmdDisconnect->click();
+            w.disconnect_->trigger();
+            w.cmdClosehOpen->click();
+            w.cs->trigger();
+            w.connect_->trigger();
+            w.cmdGet->click();
+            w.cmdPut->click();
+            // As a timer or a queued signal would.
+            QTimer::singleShot(0, &w, &app::fmKESTRIX::TreeView1_DblClick);
+            QMetaObject::invokeMethod(&w, "cmdDisconnect_Click", Qt::QueuedConnection);
+            QMetaObject::invokeMethod(&w, "File1_DblClick", Qt::QueuedConnection);
+        }
+        if (pump == 10)
+            m_view.cancel = true;  // taken once the progress window shows
+    };
+    w.cmdConnect_Click();
+    m_view.onPump = nullptr;
+    EXPECT_TRUE(m_ui.shown.empty()) << m_ui.texts().join("|").toStdString();  // no report, no question
+    // What a failed listing of the login folder leaves: connected, the root node alone.
+    EXPECT_TRUE(w.bConnected);
+    ASSERT_NE(w.hConnection, 0u);
+    EXPECT_NE(w.hOpen, 0u);
+    ASSERT_NE(w.TreeView1->find(w.txtServer->text()), nullptr);
+    EXPECT_EQ(w.TreeView1->find(w.txtServer->text())->childCount(), 0);
+    EXPECT_TRUE(w.cmdDisconnect->isEnabled());
+    EXPECT_EQ(m_server->count("LIST"), 1);
+    EXPECT_EQ(m_server->count("CWD"), 1);  // the listing's own "CWD /"
+    EXPECT_EQ(m_server->count("RETR") + m_server->count("STOR"), 0) << m_server->commandLog();
+    // The connection handle still works.
+    EXPECT_TRUE(m_internet->FtpSetCurrentDirectoryA(w.hConnection, "/")) << m_internet->GetLastError();
+}
+
+TEST_F(WindowDuringACall, CloseDuringAConnectCancelsItAndThenClosesTheWindow)
+{
+    start("late-greeting");  // the greeting comes after 3 s
+    bool closedAtOnce = true;
+    m_view.onPump = [&](int pump) {
+        if (pump == 2)
+            closedAtOnce = m_window->close();
+    };
+    m_window->cmdConnect_Click();
+    m_view.onPump = nullptr;
+    EXPECT_FALSE(closedAtOnce);  // not while the call ran
+    EXPECT_TRUE(m_ui.shown.empty()) << m_ui.texts().join("|").toStdString();
+    EXPECT_EQ(m_window->hConnection, 0u);
+    WAIT_FOR(!m_window->isVisible());
+    EXPECT_EQ(m_window->hOpen, 0u);  // the close ran the session close
+    EXPECT_EQ(m_server->count("USER"), 0);  // cancelled long before the greeting
 }
 
 }  // namespace

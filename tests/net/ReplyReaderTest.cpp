@@ -102,3 +102,18 @@ TEST(ReplyReader, LongestAllowedLinePasses)
     EXPECT_TRUE(r.feed(line));
     ASSERT_EQ(r.replies().size(), 1u);
 }
+
+TEST(ReplyReader, MultiLineReplyOpenUntilItsOwnCodeAndSpace)
+{
+    net::ReplyReader reader;
+    reader.feed("331 Password please.\r\n530-Login refused.\r\n123 is text\r\n");
+    ASSERT_EQ(reader.replies().size(), 1u);
+    const auto open = reader.unfinished();
+    ASSERT_TRUE(open.has_value());
+    EXPECT_EQ(open->code, 530);
+    EXPECT_EQ(open->text, "530-Login refused.\r\n123 is text\r\n");
+    reader.feed("530 Login incorrect.\r\n");
+    EXPECT_FALSE(reader.unfinished().has_value());
+    ASSERT_EQ(reader.replies().size(), 2u);
+    EXPECT_EQ(reader.last()->text, "530-Login refused.\r\n123 is text\r\n530 Login incorrect.\r\n");
+}

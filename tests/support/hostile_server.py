@@ -20,8 +20,12 @@ Scenarios:
   cut-226         1000000 bytes, then the reply is 426, a (lying) 226, or
   cut-drop        the control connection simply closes
   slow-greeting   the greeting arrives one byte a second
-  slow-reply      the CWD reply arrives one byte a second
+  slow-reply      the CWD reply arrives one byte every 0.3 s
   slow-list       the listing arrives one byte every half second
+  late-greeting   the greeting comes after 3 s of silence
+  silent-list     after 150 the listing's data connection stays silent for 3 s
+  drip-list       the listing's last 5 bytes arrive one every 1.2 s
+  refused-login   PASS gets a 530 reply over three lines, the middle one "123 ..."
   long-greeting   a greeting line of 10 MiB without an end
   long-reply      a CWD reply line of 10 MiB without an end
   junk-listing    random bytes, truncated lines, DOS lines, devices, links
@@ -48,7 +52,8 @@ LONG_LINE = 10 * 1024 * 1024
 BIG_COUNT = 100000
 
 SCENARIOS = ("pasv-elsewhere", "evil-names", "mlsd-names", "cut-426", "cut-226", "cut-drop", "slow-greeting",
-             "slow-reply", "slow-list", "long-greeting", "long-reply", "junk-listing", "big-listing",
+             "slow-reply", "slow-list", "late-greeting", "silent-list", "drip-list",
+             "refused-login", "long-greeting", "long-reply", "junk-listing", "big-listing",
              "ascii-text")
 ASCII_TEXT = b"one\ntwo\n"
 
@@ -155,6 +160,24 @@ class Control:
             self.sock.sendall(data[i:i + 1])
             time.sleep(pause)
 
+    def trickle_data(self, data, payload, pause):
+        for i in range(len(payload)):     # bounded by the length of the payload
+            if time.monotonic() > self.deadline:
+                return
+            time.sleep(pause)
+            data.sendall(payload[i:i + 1])
+
+    def hold_data(self, data, seconds):
+        """Sends nothing on `data` for `seconds` (or until the client closes it)."""
+        data.settimeout(0.1)
+        end = min(self.deadline, time.monotonic() + seconds)
+        while time.monotonic() < end:
+            try:
+                if not data.recv(4096):
+                    return
+            except socket.timeout:
+                continue
+
     def hold(self, seconds):
         """Says nothing more; returns when the client closes or after `seconds`."""
         self.sock.settimeout(0.5)
@@ -236,7 +259,13 @@ class Control:
         self.reply("150 Here comes the listing.")
         body = self.listing()
         try:
-            if self.scenario == "slow-list":
+            if self.scenario == "silent-list":
+                self.hold_data(data, 3.0)
+                data.sendall(body)
+            elif self.scenario == "drip-list":
+                data.sendall(body[:-5])
+                self.trickle_data(data, body[-5:], 1.2)
+            elif self.scenario == "slow-list":
                 for i in range(60):            # one byte every half second, at most 30 s
                     if time.monotonic() > self.deadline:
                         break
@@ -302,6 +331,9 @@ class Control:
     def serve(self):
         if self.scenario == "slow-greeting":
             self.trickle(b"220 slow server here\r\n", 1.0)
+        elif self.scenario == "late-greeting":
+            self.hold(3.0)
+            self.reply("220 Late but ready.")
         elif self.scenario == "long-greeting":
             self.send(b"220 " + b"x" * LONG_LINE)
             self.hold(30)
@@ -318,14 +350,18 @@ class Control:
             if verb == b"USER":
                 self.reply("331 Password please.")
             elif verb == b"PASS":
-                self.reply("230 Logged in.")
+                if self.scenario == "refused-login":
+                    # RFC 959: only "530 " ends this reply; "123 " is one of its text lines.
+                    self.send("530-Login refused.\r\n123 is not the end of this reply\r\n530 Login incorrect.\r\n")
+                else:
+                    self.reply("230 Logged in.")
             elif verb == b"PWD":
                 self.reply('257 "%s" is the current directory.' % self.cwd)
             elif verb == b"CWD":
                 path = arg.decode("latin-1")
                 self.cwd = path if path.startswith("/") else self.cwd.rstrip("/") + "/" + path
                 if self.scenario == "slow-reply":
-                    self.trickle(b"250 Directory changed, slowly.\r\n", 1.0)
+                    self.trickle(b"250 Slowly.\r\n", 0.3)
                 elif self.scenario == "long-reply":
                     self.send(b"250 " + b"y" * LONG_LINE)
                     self.hold(30)
