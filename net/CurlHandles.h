@@ -30,6 +30,36 @@ private:
     std::unique_ptr<char[]> m_error;
 };
 
+// A multi handle: drives an easy handle and keeps its connection cache between transfers.
+class CurlMulti {
+public:
+    CurlMulti() : m_handle(curl_multi_init()) {}
+    ~CurlMulti()
+    {
+        if (m_handle)
+            curl_multi_cleanup(m_handle);
+    }
+    CurlMulti(const CurlMulti&) = delete;
+    CurlMulti& operator=(const CurlMulti&) = delete;
+    CurlMulti(CurlMulti&& other) noexcept : m_handle(other.m_handle) { other.m_handle = nullptr; }
+    CurlMulti& operator=(CurlMulti&& other) noexcept
+    {
+        if (this != &other) {
+            if (m_handle)
+                curl_multi_cleanup(m_handle);
+            m_handle = other.m_handle;
+            other.m_handle = nullptr;
+        }
+        return *this;
+    }
+
+    CURLM* get() const { return m_handle; }
+    explicit operator bool() const { return m_handle != nullptr; }
+
+private:
+    CURLM* m_handle = nullptr;
+};
+
 class CurlSlist {
 public:
     CurlSlist() = default;

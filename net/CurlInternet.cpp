@@ -174,7 +174,7 @@ HINTERNET CurlInternet::InternetConnectA(HINTERNET hInternet, const char* lpszSe
         connection->resolveEntry = peer.host + ":" + std::to_string(peer.port) + ":" + *address;
     }
     connection->authority = urlAuthority(peer);
-    if (!connection->easy)
+    if (!connection->easy || !connection->multi)
         return fail(ERROR_INTERNET_INTERNAL_ERROR);
 
     if (const Result result = connect(*connection); !result.ok())

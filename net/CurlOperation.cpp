@@ -11,6 +11,8 @@ namespace net {
 namespace {
 
 constexpr long kBufferSize = 512 * 1024;
+// The longest wait without a timer of libcurl's own; see runTransfer.
+constexpr int kIdleWaitMs = 5;
 constexpr auto kReportInterval = std::chrono::milliseconds(200);
 
 using Op = CurlInternet::Operation;
@@ -61,6 +63,48 @@ int onProgress(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ulto
         return 1;
     }
     return 0;
+}
+
+// Runs the easy handle's transfer to its end in `multi`, like curl_easy_perform, but never
+// sleeps long while libcurl has nothing to wait for. While it sets up an FTP data connection,
+// libcurl waits on that connection alone and sets no timer: before the data socket exists it
+// waits on nothing, and during the data connection's TLS handshake it does not watch the control
+// connection, where the reply it needs before sending RETR arrives (servers that start TLS on a
+// data connection only after the transfer command answer the handshake only then).
+// curl_easy_perform then sleeps its whole one-second poll; here a wait lasts at most kIdleWaitMs.
+CURLcode runTransfer(CURLM* multi, CURL* easy)
+{
+    if (curl_multi_add_handle(multi, easy) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    CURLcode result = CURLE_OK;
+    bool finished = false;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            result = CURLE_OUT_OF_MEMORY;
+            break;
+        }
+        if (running == 0)
+            break;
+        long timeout = -1;
+        curl_multi_timeout(multi, &timeout);
+        const int wait = timeout < 0 || timeout > kIdleWaitMs ? kIdleWaitMs : static_cast<int>(timeout);
+        if (curl_multi_poll(multi, nullptr, 0, wait, nullptr) != CURLM_OK) {
+            result = CURLE_OUT_OF_MEMORY;
+            break;
+        }
+    }
+    int queued = 0;
+    while (const CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
+            result = message->data.result;
+            finished = true;
+        }
+    }
+    if (!finished && result == CURLE_OK)
+        result = CURLE_FAILED_INIT;
+    curl_multi_remove_handle(multi, easy);
+    return result;
 }
 
 }  // namespace
@@ -132,7 +176,7 @@ Result CurlInternet::perform(Connection& connection, Operation& op)
 {
     if (op.watcher)
         op.watcher->callStarted(op.progress);
-    const CURLcode rc = curl_easy_perform(connection.easy.get());
+    const CURLcode rc = runTransfer(connection.multi.get(), connection.easy.get());
     if (op.watcher)
         op.watcher->callFinished();
     if (const FtpReply* reply = op.replies.last())

@@ -36,13 +36,18 @@ struct CurlInternet::Connection {
     bool passive = true;
     std::string cwd = "/";
     bool mlsd = false;
+    CurlMulti multi;  // drives `easy`; its connection cache keeps the control connection
     CurlEasy easy;
 
     ~Connection()
     {
-        // QUIT is sent when the handle goes; do not wait long for its answer.
-        if (easy)
+        // QUIT is sent when the multi handle goes, with the waits of the easy handle added last;
+        // do not wait long for its answer.
+        if (easy && multi) {
             curl_easy_setopt(easy.get(), CURLOPT_SERVER_RESPONSE_TIMEOUT, 2L);
+            if (curl_multi_add_handle(multi.get(), easy.get()) == CURLM_OK)
+                curl_multi_remove_handle(multi.get(), easy.get());
+        }
     }
 };
 
