@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "net/CurlParts.h"
+#include "net/TlsFailure.h"
 
 // The entry points and the table of handles.
 
@@ -177,7 +178,13 @@ HINTERNET CurlInternet::InternetConnectA(HINTERNET hInternet, const char* lpszSe
     if (!connection->easy || !connection->multi)
         return fail(ERROR_INTERNET_INTERNAL_ERROR);
 
-    if (const Result result = connect(*connection); !result.ok())
+    Result result = connect(*connection);
+    if (!result.ok() && connection->tlsVersionRefused && !connection->tls13) {
+        // The server refused TLS 1.2 before anything but AUTH TLS was sent: try TLS 1.3.
+        connection->tls13 = true;
+        result = connect(*connection);
+    }
+    if (!result.ok())
         return fail(result.error);
     const HINTERNET handle = newHandle();
     {
@@ -288,6 +295,10 @@ BOOL CurlInternet::FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, co
     if (!lpszLocalFile || !*lpszLocalFile || !lpszNewRemoteFile || !*lpszNewRemoteFile ||
         hasLineBreak(lpszLocalFile) || hasLineBreak(lpszNewRemoteFile))
         return fail(ERROR_INVALID_PARAMETER);
+    if (connection->tls13) {
+        lastReply() = LastReply{0, kNoTls13Uploads};
+        return fail(ERROR_INTERNET_EXTENDED_ERROR);
+    }
     return finish(upload(*connection, lpszLocalFile, lpszNewRemoteFile, (dwFlags & 3) == FTP_TRANSFER_TYPE_ASCII));
 }
 

@@ -33,6 +33,8 @@ struct CurlInternet::Connection {
     // connection was made (empty: libcurl's default store). Kept so every call asks the same.
     std::string caFile;
     std::string caPath;
+    bool tls13 = false;              // the server refused TLS 1.2: TLS 1.3, and no uploads
+    bool tlsVersionRefused = false;  // the last call failed on the TLS version
     bool passive = true;
     std::string cwd = "/";
     bool mlsd = false;

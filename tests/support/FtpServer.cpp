@@ -81,6 +81,8 @@ FtpServer::FtpServer(std::string root, FtpServerOptions options)
         args << "--tls-log" << m_logDir.filePath("tls.log");
     if (!m_options.tlsKey.empty())
         args << "--tls-key" << QString::fromStdString(m_options.tlsKey);
+    if (!m_options.tlsMinimum.empty())
+        args << "--tls-min" << QString::fromStdString(m_options.tlsMinimum);
     m_port = startScript(m_process, QStringLiteral(QUILLON_FTPSERVER_SCRIPT), args);
 }
 

@@ -28,6 +28,7 @@ struct FtpServerOptions {
     // control and the data connections (USER/PASS and PASV are refused before it).
     std::string tlsCertificate;     // the certificate chain (may hold the key too)
     std::string tlsKey;             // empty: the key is in tlsCertificate
+    std::string tlsMinimum;         // "1.3": older TLS versions are refused; empty: TLS 1.2 and 1.3
 };
 
 class FtpServer {
@@ -49,7 +50,7 @@ public:
     // How many received commands start with `verb` as a whole word ("USER", "CWD", "RETR"...).
     int count(std::string_view verb) const;
     void clearLog();
-    // TLS servers: one line per secured connection, "control TLSv1.2" or "data TLSv1.2".
+    // TLS servers: one line per secured connection, "control TLSv1.2" or "data TLSv1.3".
     std::string tlsLog() const;
 
 private:

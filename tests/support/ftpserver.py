@@ -26,6 +26,7 @@ def main():
     ap.add_argument("--tls-cert", default="")
     ap.add_argument("--tls-key", default="")
     ap.add_argument("--tls-log", default="")
+    ap.add_argument("--tls-min", default="", help="lowest TLS version accepted, e.g. 1.3")
     args = ap.parse_args()
 
     log = open(args.log, "a", buffering=1, encoding="utf-8", errors="replace")
@@ -83,6 +84,12 @@ def main():
         Handler.keyfile = args.tls_key or None
         Handler.tls_control_required = True
         Handler.tls_data_required = True
+        if args.tls_min:
+            from OpenSSL import SSL
+            versions = {"1.2": SSL.TLS1_2_VERSION, "1.3": SSL.TLS1_3_VERSION}
+            context = Handler.get_ssl_context()
+            context.set_min_proto_version(versions[args.tls_min])
+            Handler.ssl_context = context
     if args.no_mlsd:
         Handler.proto_cmds = {k: v for k, v in base.proto_cmds.items()
                               if k not in ("MLSD", "MLST")}
