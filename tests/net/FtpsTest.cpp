@@ -43,10 +43,11 @@ protected:
         m_certDir.emplace("SSL_CERT_DIR", caFolder.empty() ? s_pki->emptyFolder() : caFolder);
     }
 
-    void startTlsServer(bool selfSigned = false, const std::string& tlsMinimum = {})
+    void startTlsServer(bool selfSigned = false, const std::string& tlsMinimum = {}, bool dataAfterCommand = false)
     {
         testsupport::FtpServerOptions options;
         options.tlsMinimum = tlsMinimum;
+        options.tlsDataAfterCommand = dataAfterCommand;
         options.tlsCertificate = selfSigned ? s_pki->selfSignedCertificate() : s_pki->serverCertificate();
         options.tlsKey = selfSigned ? s_pki->selfSignedKey() : s_pki->serverKey();
         startServer(options);
@@ -131,6 +132,32 @@ TEST_F(FtpsSession, ListDownloadAndUploadAreByteExactOverTls)
     EXPECT_GE(m_server->count("PROT"), 1);
     EXPECT_EQ(m_server->commandLog().find("PROT C"), std::string::npos);
     EXPECT_TRUE(m_api->InternetCloseHandle(c));
+}
+
+TEST_F(FtpsSession, DataHandshakeAnsweredOnlyAfterTheTransferCommand)
+{
+    // Many servers answer a data connection's TLS handshake only once RETR, STOR or LIST has
+    // come, while libcurl starts it at once and meanwhile needs the replies to TYPE and SIZE
+    // on the control connection: every call still runs to its end.
+    startTlsServer(/*selfSigned=*/false, {}, /*dataAfterCommand=*/true);
+    trust(s_pki->caCertificate());
+    const std::string small = "fifteen bytes.\n";
+    writeFile(remotePath("small.txt"), small);
+    writeFile(localPath("up.bin"), randomBytes(64 * 1024, 41));
+    const HINTERNET c = connectTo(ftpsName());
+    ASSERT_NE(c, 0u) << m_api->GetLastError() << " " << lastResponse().second;
+    EXPECT_EQ(listAll(c).size(), 1u);
+    for (int i = 0; i < 3; ++i) {
+        const std::string target = localPath("small" + std::to_string(i) + ".txt");
+        ASSERT_TRUE(m_api->FtpGetFileA(c, "small.txt", target.c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0))
+            << m_api->GetLastError();
+        EXPECT_EQ(readFile(target), small);
+    }
+    ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("up.bin").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0))
+        << m_api->GetLastError();
+    EXPECT_TRUE(readFile(remotePath("up.bin")) == readFile(localPath("up.bin")));
+    const auto tls = testsupport::splitLines(m_server->tlsLog());
+    EXPECT_EQ(std::count(tls.begin(), tls.end(), "data TLSv1.2"), 5) << m_server->tlsLog();
 }
 
 TEST_F(FtpsSession, UploadsArriveWholeOneAfterAnother)

@@ -83,6 +83,8 @@ FtpServer::FtpServer(std::string root, FtpServerOptions options)
         args << "--tls-key" << QString::fromStdString(m_options.tlsKey);
     if (!m_options.tlsMinimum.empty())
         args << "--tls-min" << QString::fromStdString(m_options.tlsMinimum);
+    if (m_options.tlsDataAfterCommand)
+        args << "--tls-data-after-command";
     m_port = startScript(m_process, QStringLiteral(QUILLON_FTPSERVER_SCRIPT), args);
 }
 

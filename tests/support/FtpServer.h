@@ -29,6 +29,8 @@ struct FtpServerOptions {
     std::string tlsCertificate;     // the certificate chain (may hold the key too)
     std::string tlsKey;             // empty: the key is in tlsCertificate
     std::string tlsMinimum;         // "1.3": older TLS versions are refused; empty: TLS 1.2 and 1.3
+    // A data connection's TLS handshake is answered only once the transfer command has come.
+    bool tlsDataAfterCommand = false;
 };
 
 class FtpServer {

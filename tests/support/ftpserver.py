@@ -27,6 +27,8 @@ def main():
     ap.add_argument("--tls-key", default="")
     ap.add_argument("--tls-log", default="")
     ap.add_argument("--tls-min", default="", help="lowest TLS version accepted, e.g. 1.3")
+    ap.add_argument("--tls-data-after-command", action="store_true",
+                    help="answer a data connection's TLS handshake only once the transfer command came")
     args = ap.parse_args()
 
     log = open(args.log, "a", buffering=1, encoding="utf-8", errors="replace")
@@ -72,7 +74,8 @@ def main():
             # takes that early ClientHello for a hang-up. Let the handshake run.
             def readable(self):
                 if self._ssl_accepting:
-                    return True
+                    # Like many daemons, optionally hold the handshake until a transfer was asked for.
+                    return not args.tls_data_after_command or self._initialized or self.receive
                 return super().readable()
 
             def handle_ssl_established(self):
