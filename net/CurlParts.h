@@ -34,7 +34,7 @@ struct CurlInternet::Connection {
     std::string caFile;
     std::string caPath;
     bool tls13 = false;              // the server refused TLS 1.2: TLS 1.3, and no uploads
-    bool tlsVersionRefused = false;  // the last call failed on the TLS version
+    bool tlsVersionRefused = false;  // a call failed because the server refused the TLS version
     bool passive = true;
     std::string cwd = "/";
     bool mlsd = false;
