@@ -49,11 +49,11 @@ long rssKiB()
     return 0;
 }
 
-Server::Server(const QString& root)
+Server::Server(const QString& root, const QStringList& extraArgs)
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(QStringLiteral("/usr/bin/python3"),
-                    {QStringLiteral(QUILLON_BENCH_FTPD), QStringLiteral("--root"), root});
+                    QStringList{QStringLiteral(QUILLON_BENCH_FTPD), QStringLiteral("--root"), root} + extraArgs);
     if (!m_process.waitForStarted(10000))
         return;
     QByteArray out;

@@ -32,9 +32,10 @@ void note(const char* bench, const std::string& text);
 long rssKiB();
 
 // bench/ftpd.py on a free port of 127.0.0.1, user "user" / "secret"; stops in the destructor.
+// `extraArgs` go to ftpd.py (--tls-cert and --tls-key: explicit TLS, required).
 class Server {
 public:
-    explicit Server(const QString& root);
+    explicit Server(const QString& root, const QStringList& extraArgs = {});
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;

@@ -2,6 +2,9 @@
 """Loopback FTP server for the benchmarks (pyftpdlib, no command log).
 
 Prints "PORT <n>" once it listens on 127.0.0.1, then serves until killed.
+With --tls-cert and --tls-key it serves explicit TLS (AUTH TLS), required on the
+control and data connections. Like many daemons, it answers the TLS handshake of a
+data connection only once the transfer command (RETR, STOR, LIST...) has come.
 """
 import argparse
 import logging
@@ -16,15 +19,35 @@ def main():
     ap.add_argument("--root", required=True)
     ap.add_argument("--user", default="user")
     ap.add_argument("--password", default="secret")
+    ap.add_argument("--tls-cert", default="")
+    ap.add_argument("--tls-key", default="")
     args = ap.parse_args()
 
     logging.basicConfig(level=logging.CRITICAL)
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
 
-    class Handler(FTPHandler):
+    base = FTPHandler
+    if args.tls_cert:
+        from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+        base = TLS_FTPHandler
+
+        class DataHandler(TLS_DTPHandler):
+            def readable(self):
+                if self._ssl_accepting:
+                    # The client's early ClientHello waits until a transfer was asked for.
+                    return self._initialized or self.receive
+                return super().readable()
+
+    class Handler(base):
         pass
 
+    if args.tls_cert:
+        Handler.dtp_handler = DataHandler
+        Handler.certfile = args.tls_cert
+        Handler.keyfile = args.tls_key or None
+        Handler.tls_control_required = True
+        Handler.tls_data_required = True
     Handler.authorizer = authorizer
     Handler.banner = "Quillon bench server ready."
     server = FTPServer(("127.0.0.1", 0), Handler)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "net/CurlParts.h"
+#include "net/TlsFailure.h"
 
 // The entry points and the table of handles.
 
@@ -231,7 +232,7 @@ HINTERNET CurlInternet::InternetConnectA(HINTERNET hInternet, const char* lpszSe
         connection->resolveEntry = peer.host + ":" + std::to_string(peer.port) + ":" + *address;
     }
     connection->authority = urlAuthority(peer);
-    if (!connection->easy)
+    if (!connection->easy || !connection->multi)
         return fail(ERROR_INTERNET_INTERNAL_ERROR);
 
     // In the table while it logs in, so that closing the session cancels the login.
@@ -245,10 +246,18 @@ HINTERNET CurlInternet::InternetConnectA(HINTERNET hInternet, const char* lpszSe
     Result outcome = Result::success();
     {
         const Lease lease(*this, handle);
-        if (!lease.get())
+        if (Connection* c = lease.get(); !c) {
             outcome = Result::failure(ERROR_INTERNET_OPERATION_CANCELLED, "the session was closed");
-        else if (outcome = connect(*lease.get()); outcome.ok() && lease.get()->closed)
-            outcome = Result::failure(ERROR_INTERNET_OPERATION_CANCELLED, "the connection was closed");
+        } else {
+            outcome = connect(*c);
+            if (!outcome.ok() && c->tlsVersionRefused && !c->tls13 && !c->closed) {
+                // The server refused TLS 1.2 before anything but AUTH TLS was sent: try TLS 1.3.
+                c->tls13 = true;
+                outcome = connect(*c);
+            }
+            if (outcome.ok() && c->closed)
+                outcome = Result::failure(ERROR_INTERNET_OPERATION_CANCELLED, "the connection was closed");
+        }
         if (!outcome.ok())
             (void)InternetCloseHandle(handle);
     }
@@ -385,6 +394,10 @@ BOOL CurlInternet::FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, co
     if (!lpszLocalFile || !*lpszLocalFile || !lpszNewRemoteFile || !*lpszNewRemoteFile ||
         hasLineBreak(lpszLocalFile) || hasLineBreak(lpszNewRemoteFile))
         return fail(ERROR_INVALID_PARAMETER);
+    if (connection->tls13) {
+        lastReply() = LastReply{0, kNoTls13Uploads};
+        return fail(ERROR_INTERNET_EXTENDED_ERROR);
+    }
     return finish(upload(*connection, lpszLocalFile, lpszNewRemoteFile, (dwFlags & 3) == FTP_TRANSFER_TYPE_ASCII));
 }
 

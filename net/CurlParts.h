@@ -34,6 +34,8 @@ struct CurlInternet::Connection {
     // connection was made (empty: libcurl's default store). Kept so every call asks the same.
     std::string caFile;
     std::string caPath;
+    bool tls13 = false;              // the server refused TLS 1.2: TLS 1.3, and no uploads
+    bool tlsVersionRefused = false;  // a call failed because the server refused the TLS version
     bool passive = true;
     // An ASCII transfer ran: the server may be in TYPE A while libcurl believes TYPE I.
     bool typeMayBeAscii = false;

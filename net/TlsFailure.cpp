@@ -18,8 +18,17 @@ enum : long {
 
 }  // namespace
 
-std::optional<TlsFailure> describeTlsFailure(CURL* handle, CURLcode rc, const FtpReply* last)
+std::optional<TlsFailure> describeTlsFailure(CURL* handle, CURLcode rc, const FtpReply* last,
+                                             std::string_view detail)
 {
+    // The server's "protocol version" alert, or a version the TLS library will not speak.
+    if ((rc == CURLE_SSL_CONNECT_ERROR || rc == CURLE_SSL_CIPHER) &&
+        (detail.find("alert protocol version") != std::string_view::npos ||
+         detail.find("unsupported protocol") != std::string_view::npos))
+        return TlsFailure{ERROR_INTERNET_SECURITY_CHANNEL_ERROR, 0,
+                          "The server accepts none of the TLS versions this program uses "
+                          "(TLS 1.2, and TLS 1.3 for browsing and downloads).",
+                          true};
     switch (rc) {
     case CURLE_USE_SSL_FAILED: {
         std::string text = "The server does not offer TLS (it refused AUTH TLS), so the login was not sent.";

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "net/ReplyReader.h"
 #include "net/WinInet.h"
@@ -17,9 +18,16 @@ struct TlsFailure {
     DWORD error;
     DWORD replyCode;
     std::string explanation;
+    bool versionRefused = false;  // the server accepts none of the TLS versions offered
 };
 
-// nullopt: rc is not a TLS failure. `last` is the server's last reply, if any.
-std::optional<TlsFailure> describeTlsFailure(CURL* handle, CURLcode rc, const FtpReply* last);
+// Told when the server refuses an upload because it accepts only TLS 1.3.
+inline constexpr char kNoTls13Uploads[] =
+    "The server accepts only TLS 1.3, which this program does not use for uploads.";
+
+// nullopt: rc is not a TLS failure. `last` is the server's last reply, if any; `detail` is
+// libcurl's error text.
+std::optional<TlsFailure> describeTlsFailure(CURL* handle, CURLcode rc, const FtpReply* last,
+                                             std::string_view detail);
 
 }  // namespace net

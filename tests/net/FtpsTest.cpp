@@ -1,6 +1,7 @@
 // "ftps://" servers: explicit TLS against a loopback TLS server whose certificate
 // comes from a throw-away authority, trusted only through SSL_CERT_FILE / SSL_CERT_DIR.
 #include <QDir>
+#include <QFile>
 #include <algorithm>
 
 #include "LayerTestHelpers.h"
@@ -42,9 +43,11 @@ protected:
         m_certDir.emplace("SSL_CERT_DIR", caFolder.empty() ? s_pki->emptyFolder() : caFolder);
     }
 
-    void startTlsServer(bool selfSigned = false)
+    void startTlsServer(bool selfSigned = false, const std::string& tlsMinimum = {}, bool dataAfterCommand = false)
     {
         testsupport::FtpServerOptions options;
+        options.tlsMinimum = tlsMinimum;
+        options.tlsDataAfterCommand = dataAfterCommand;
         options.tlsCertificate = selfSigned ? s_pki->selfSignedCertificate() : s_pki->serverCertificate();
         options.tlsKey = selfSigned ? s_pki->selfSignedKey() : s_pki->serverKey();
         startServer(options);
@@ -131,10 +134,36 @@ TEST_F(FtpsSession, ListDownloadAndUploadAreByteExactOverTls)
     EXPECT_TRUE(m_api->InternetCloseHandle(c));
 }
 
+TEST_F(FtpsSession, DataHandshakeAnsweredOnlyAfterTheTransferCommand)
+{
+    // Many servers answer a data connection's TLS handshake only once RETR, STOR or LIST has
+    // come, while libcurl starts it at once and meanwhile needs the replies to TYPE and SIZE
+    // on the control connection: every call still runs to its end.
+    startTlsServer(/*selfSigned=*/false, {}, /*dataAfterCommand=*/true);
+    trust(s_pki->caCertificate());
+    const std::string small = "fifteen bytes.\n";
+    writeFile(remotePath("small.txt"), small);
+    writeFile(localPath("up.bin"), randomBytes(64 * 1024, 41));
+    const HINTERNET c = connectTo(ftpsName());
+    ASSERT_NE(c, 0u) << m_api->GetLastError() << " " << lastResponse().second;
+    EXPECT_EQ(listAll(c).size(), 1u);
+    for (int i = 0; i < 3; ++i) {
+        const std::string target = localPath("small" + std::to_string(i) + ".txt");
+        ASSERT_TRUE(m_api->FtpGetFileA(c, "small.txt", target.c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0))
+            << m_api->GetLastError();
+        EXPECT_EQ(readFile(target), small);
+    }
+    ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("up.bin").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0))
+        << m_api->GetLastError();
+    EXPECT_TRUE(readFile(remotePath("up.bin")) == readFile(localPath("up.bin")));
+    const auto tls = testsupport::splitLines(m_server->tlsLog());
+    EXPECT_EQ(std::count(tls.begin(), tls.end(), "data TLSv1.2"), 5) << m_server->tlsLog();
+}
+
 TEST_F(FtpsSession, UploadsArriveWholeOneAfterAnother)
 {
-    // A data connection closed with unread TLS data is reset, and the server may then
-    // lose the file's tail although every side reports success: check each byte arrived.
+    // A data connection closed with unread TLS data is reset, and the server may then cut
+    // the file short: check each byte arrived.
     startTlsServer();
     trust(s_pki->caCertificate());
     const HINTERNET c = connectTo(ftpsName());
@@ -154,6 +183,39 @@ TEST_F(FtpsSession, UploadsArriveWholeOneAfterAnother)
     EXPECT_EQ(tls.size(), 5u) << m_server->tlsLog();  // the control connection and four data connections
     EXPECT_EQ(std::count(tls.begin(), tls.end(), "data TLSv1.2"), 4) << m_server->tlsLog();
     EXPECT_EQ(std::count(tls.begin(), tls.end(), "control TLSv1.2"), 1) << m_server->tlsLog();
+}
+
+TEST_F(FtpsSession, Tls13OnlyServerBrowsesAndDownloadsButRefusesUploads)
+{
+    startTlsServer(/*selfSigned=*/false, "1.3");
+    trust(s_pki->caCertificate());
+    const std::string down = randomBytes(200 * 1024 + 5, 31);
+    writeFile(remotePath("down.bin"), down);
+    writeFile(localPath("up.bin"), "never sent");
+
+    const HINTERNET c = connectTo(ftpsName());
+    ASSERT_NE(c, 0u) << m_api->GetLastError() << " " << lastResponse().second;
+    // TLS 1.2 was refused before the login; the login went once, over TLS 1.3.
+    EXPECT_EQ(m_server->count("AUTH"), 2) << m_server->commandLog();
+    EXPECT_EQ(m_server->count("USER"), 1) << m_server->commandLog();
+    EXPECT_EQ(listAll(c).size(), 1u);
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "down.bin", localPath("down.bin").c_str(), FALSE_, 0,
+                                   FTP_TRANSFER_TYPE_BINARY, 0))
+        << m_api->GetLastError() << " " << lastResponse().second;
+    EXPECT_TRUE(readFile(localPath("down.bin")) == down);
+    const auto tls = testsupport::splitLines(m_server->tlsLog());
+    EXPECT_EQ(tls, (std::vector<std::string>{"control TLSv1.3", "data TLSv1.3", "data TLSv1.3"}))
+        << m_server->tlsLog();
+
+    // Over TLS 1.3 an upload could be cut short: refused, with the reason, before anything is sent.
+    m_server->clearLog();
+    EXPECT_FALSE(m_api->FtpPutFileA(c, localPath("up.bin").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
+    EXPECT_EQ(lastResponse().second, "The server accepts only TLS 1.3, which this program does not use for uploads.");
+    EXPECT_TRUE(m_server->commands().empty()) << m_server->commandLog();
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(remotePath("up.bin"))));
+    // The connection stays usable.
+    EXPECT_EQ(listAll(c).size(), 1u);
 }
 
 TEST_F(FtpsSession, AuthTlsComesBeforeTheLoginAndProtBeforeData)

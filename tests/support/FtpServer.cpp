@@ -94,6 +94,10 @@ FtpServer::FtpServer(std::string root, FtpServerOptions options)
         args << "--login-folder" << QString::fromStdString(m_options.loginFolder);
     if (m_options.rawAscii)
         args << "--raw-ascii";
+    if (!m_options.tlsMinimum.empty())
+        args << "--tls-min" << QString::fromStdString(m_options.tlsMinimum);
+    if (m_options.tlsDataAfterCommand)
+        args << "--tls-data-after-command";
     m_port = startScript(m_process, QStringLiteral(QUILLON_FTPSERVER_SCRIPT), args);
 }
 

@@ -39,6 +39,9 @@ struct FtpServerOptions {
     // TYPE A is accepted but nothing is converted: the bytes of an ASCII transfer are
     // stored and sent as they are, so the disk shows what went over the wire.
     bool rawAscii = false;
+    std::string tlsMinimum;         // "1.3": older TLS versions are refused; empty: TLS 1.2 and 1.3
+    // A data connection's TLS handshake is answered only once the transfer command has come.
+    bool tlsDataAfterCommand = false;
 };
 
 class FtpServer {
@@ -60,7 +63,7 @@ public:
     // How many received commands start with `verb` as a whole word ("USER", "CWD", "RETR"...).
     int count(std::string_view verb) const;
     void clearLog();
-    // TLS servers: one line per secured connection, "control TLSv1.2" or "data TLSv1.2".
+    // TLS servers: one line per secured connection, "control TLSv1.2" or "data TLSv1.3".
     std::string tlsLog() const;
 
 private:

@@ -40,6 +40,9 @@ def main():
     ap.add_argument("--tls-log", default="")
     ap.add_argument("--login-folder", default="")
     ap.add_argument("--raw-ascii", action="store_true")
+    ap.add_argument("--tls-min", default="", help="lowest TLS version accepted, e.g. 1.3")
+    ap.add_argument("--tls-data-after-command", action="store_true",
+                    help="answer a data connection's TLS handshake only once the transfer command came")
     args = ap.parse_args()
 
     log = open(args.log, "a", buffering=1, encoding="utf-8", errors="surrogateescape")
@@ -109,7 +112,8 @@ def main():
             # takes that early ClientHello for a hang-up. Let the handshake run.
             def readable(self):
                 if self._ssl_accepting:
-                    return True
+                    # Like many daemons, optionally hold the handshake until a transfer was asked for.
+                    return not args.tls_data_after_command or self._initialized or self.receive
                 return super().readable()
 
             def handle_ssl_established(self):
@@ -121,6 +125,12 @@ def main():
         Handler.keyfile = args.tls_key or None
         Handler.tls_control_required = True
         Handler.tls_data_required = True
+        if args.tls_min:
+            from OpenSSL import SSL
+            versions = {"1.2": SSL.TLS1_2_VERSION, "1.3": SSL.TLS1_3_VERSION}
+            context = Handler.get_ssl_context()
+            context.set_min_proto_version(versions[args.tls_min])
+            Handler.ssl_context = context
     fs = AbstractedFS
     if args.login_folder:
         class LoginFolderFS(fs):
