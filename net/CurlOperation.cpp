@@ -24,6 +24,7 @@ constexpr long kBufferSize = 512 * 1024;
 constexpr auto kReportInterval = std::chrono::milliseconds(20);
 constexpr long kPollMs = 20;
 constexpr long kIdleWaitMs = 5;
+constexpr int kQuickLooks = 3;
 
 using Op = CurlInternet::Operation;
 
@@ -156,6 +157,7 @@ CURLcode drive(CURLM* multi, CURL* easy, Op& op)
     if (curl_multi_add_handle(multi, easy) != CURLM_OK)
         return CURLE_FAILED_INIT;
     CURLcode result = CURLE_ABORTED_BY_CALLBACK;
+    int idleLooks = 0;
     for (;;) {
         int running = 0;
         if (curl_multi_perform(multi, &running) != CURLM_OK) {
@@ -189,8 +191,13 @@ CURLcode drive(CURLM* multi, CURL* easy, Op& op)
         FD_ZERO(&writable);
         FD_ZERO(&failed);
         int maxFd = -1;
-        if (curl_multi_fdset(multi, &readable, &writable, &failed, &maxFd) == CURLM_OK && maxFd < 0 && timer < 0)
-            wait = std::min(wait, 1L);
+        // No socket to wait on (a timer is often set then, the data connection's connect
+        // time-out): libcurl is between two steps of its own and wants to be called again,
+        // at once the first few times, then after a millisecond (a name may be resolving).
+        if (curl_multi_fdset(multi, &readable, &writable, &failed, &maxFd) == CURLM_OK && maxFd < 0)
+            wait = std::min(wait, idleLooks++ < kQuickLooks ? 0L : 1L);
+        else
+            idleLooks = 0;
         if (wait > 0)
             curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait), nullptr);
     }
