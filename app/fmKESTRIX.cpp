@@ -23,7 +23,6 @@
 #include <cstring>
 
 #include "app/TreePictures.h"
-#include "app/UiInterface.h"
 #include "net/NameCodec.h"
 #include "remote/RemotePaths.h"
 #include "remote/RemoteTree.h"
@@ -32,6 +31,7 @@
 #include "transfer/DriveList.h"
 #include "transfer/FileList.h"
 #include "transfer/LocalLists.h"
+#include "ui/UiInterface.h"
 #include "windows/AuxWindows.h"
 #include "windows/WindowStyle.h"
 

@@ -14,7 +14,7 @@
 #include <random>
 
 #include "FtpServer.h"
-#include "ScriptedUi.h"
+#include "support/ScriptedUi.h"
 #include "app/fmKESTRIX.h"
 #include "net/CurlInternet.h"
 #include "net/NameCodec.h"
