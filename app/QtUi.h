@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/UiInterface.h"
+#include "ui/UiInterface.h"
 
 namespace app {
 

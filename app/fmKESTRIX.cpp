@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -23,7 +24,6 @@
 #include <cstring>
 
 #include "app/TreePictures.h"
-#include "app/UiInterface.h"
 #include "net/NameCodec.h"
 #include "remote/RemotePaths.h"
 #include "remote/RemoteTree.h"
@@ -32,6 +32,7 @@
 #include "transfer/DriveList.h"
 #include "transfer/FileList.h"
 #include "transfer/LocalLists.h"
+#include "ui/UiInterface.h"
 #include "windows/AuxWindows.h"
 #include "windows/WindowStyle.h"
 
@@ -719,7 +720,7 @@ void fmKESTRIX::cmdGet_Click()
     if (!ChangeRemoteDir(split.directory))
         return;  // a same-named file in the folder that stayed current is not this one
     const QByteArray remoteName = net::bytesFromText(split.name);
-    const QByteArray localPath = net::bytesFromText(folder + QLatin1Char('/') + split.name);
+    const QByteArray localPath = net::bytesFromText(QDir(folder).filePath(split.name));
     const net::BOOL copied = m_internet.FtpGetFileA(hConnection, remoteName.constData(), localPath.constData(), 0,
                                                     net::FILE_FLAG_WRITE_THROUGH, dwType, 0);
     const net::DWORD error = copied ? 0 : m_internet.GetLastError();
@@ -752,7 +753,7 @@ void fmKESTRIX::cmdPut_Click()
     }
     const QString nodeText = TreeView1->text(node);
     const QString fileName = File1->FileName();
-    const QString localPath = File1->Path() + QLatin1Char('/') + fileName;
+    const QString localPath = QDir(File1->Path()).filePath(fileName);
     // The node's own path, mapped once there; the root stands for the login folder.
     if (!ChangeRemoteDir(nodeText))
         return;  // the file must not land in the folder that stayed current

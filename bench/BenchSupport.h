@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/UiInterface.h"
+#include "ui/UiInterface.h"
 
 namespace bench {
 

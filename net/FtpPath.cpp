@@ -1,6 +1,8 @@
 #include "net/FtpPath.h"
 
 #include <arpa/inet.h>
+#include <fnmatch.h>
+#include <locale.h>
 
 #include <cctype>
 #include <charconv>
@@ -167,25 +169,20 @@ bool wildcardMatch(std::string_view pattern, std::string_view name)
 {
     if (pattern == "*.*" || pattern == "*")
         return true;
-    // Iterative matcher with one back-tracking point: linear in practice.
-    std::size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == '*') {
-            starP = p++;
-            starN = n;
-        } else if (starP != std::string_view::npos) {
-            p = starP + 1;
-            n = ++starN;
-        } else {
-            return false;
-        }
+    // Only '*' and '?' are wildcards: '[' and '\\' match themselves.
+    std::string glob;
+    for (const char c : pattern) {
+        if (c == '[' || c == '\\')
+            glob.push_back('\\');
+        glob.push_back(c);
     }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
-    return p == pattern.size();
+    // In the C locale '?' is one byte, and a name that is not valid text in
+    // the user's locale still matches.
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
+    const locale_t previous = uselocale(cLocale);
+    const bool match = fnmatch(glob.c_str(), std::string(name).c_str(), 0) == 0;
+    uselocale(previous);
+    return match;
 }
 
 void CrlfEncoder::encode(std::string_view in, std::string& out)

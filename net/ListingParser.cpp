@@ -68,27 +68,18 @@ int digitsAt(std::string_view s, std::size_t pos, std::size_t width)
     return v;
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
+// Days since 1970-01-01 of a proleptic Gregorian date; a day past the end of
+// its month (Feb 31) counts on into the next one.
 std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d)
 {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+    using namespace std::chrono;
+    return sys_days{year{static_cast<int>(y)} / month{m} / day{d}}.time_since_epoch().count();
 }
 
 std::int64_t yearOfDays(std::int64_t z)
 {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    return static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2);
+    using namespace std::chrono;
+    return static_cast<int>(year_month_day{sys_days{days{z}}}.year());
 }
 
 std::int64_t unixSeconds(std::int64_t y, unsigned mon, unsigned day, unsigned h, unsigned min, unsigned s)

@@ -3,7 +3,7 @@
 // title and the filter that every save and open dialog of the run uses; the
 // dialogs themselves are shown through app::UiInterface.
 
-#include "app/UiInterface.h"
+#include "ui/UiInterface.h"
 
 #include <QString>
 

@@ -1,16 +1,14 @@
 #include "transfer/MountTable.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QStorageInfo>
 
 #include <algorithm>
 
 namespace transfer {
 
 namespace {
-
-bool isOctal(char c) { return c >= '0' && c <= '7'; }
 
 // Trees that only the kernel and the session manager fill; removable media
 // mounted by the desktop under /run/media stay visible.
@@ -28,40 +26,6 @@ bool isSystemTree(const QString& mountPoint)
 
 }  // namespace
 
-QString decodeMountField(const QByteArray& field)
-{
-    QByteArray out;
-    out.reserve(field.size());
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        const char c = field.at(i);
-        if (c == '\\' && i + 3 < field.size() && isOctal(field.at(i + 1)) && isOctal(field.at(i + 2))
-            && isOctal(field.at(i + 3))) {
-            out.append(char(((field.at(i + 1) - '0') << 6) | ((field.at(i + 2) - '0') << 3)
-                            | (field.at(i + 3) - '0')));
-            i += 3;
-        } else {
-            out.append(c);
-        }
-    }
-    return QFile::decodeName(out);
-}
-
-QList<MountEntry> parseMountTable(const QByteArray& text)
-{
-    QList<MountEntry> entries;
-    for (const QByteArray& line : text.split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() < 3 || fields.at(0).startsWith('#'))
-            continue;
-        MountEntry entry{decodeMountField(fields.at(0)), decodeMountField(fields.at(1)),
-                         QString::fromLatin1(fields.at(2))};
-        if (!entry.mountPoint.startsWith(QLatin1Char('/')))
-            continue;
-        entries.append(entry);
-    }
-    return entries;
-}
-
 bool isPseudoFileSystem(const QString& fsType)
 {
     static const QSet<QString> pseudo = {
@@ -74,10 +38,10 @@ bool isPseudoFileSystem(const QString& fsType)
     return pseudo.contains(fsType);
 }
 
-QStringList driveMountPoints(const QByteArray& mountTable)
+QStringList driveMountPoints(const QList<MountEntry>& mounts)
 {
     QStringList points;
-    for (const MountEntry& entry : parseMountTable(mountTable)) {
+    for (const MountEntry& entry : mounts) {
         const QString point = entry.mountPoint;
         // A container's root is often an overlay; "/" is added below anyway.
         if (point == QLatin1String("/") || isPseudoFileSystem(entry.fsType) || isSystemTree(point))
@@ -104,13 +68,11 @@ QString volumeOf(const QStringList& mountPoints, const QString& path)
 
 QStringList systemDrives()
 {
-    QFile file(QStringLiteral("/proc/self/mounts"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {QStringLiteral("/")};
-    // /proc files report size 0, so read until the end rather than by size.
-    const QByteArray table = file.readAll();
+    QList<MountEntry> mounts;
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes())
+        mounts.append({volume.rootPath(), QString::fromLatin1(volume.fileSystemType())});
     QStringList drives;
-    for (const QString& point : driveMountPoints(table)) {
+    for (const QString& point : driveMountPoints(mounts)) {
         if (point == QLatin1String("/") || QFileInfo(point).isDir())
             drives.append(point);
     }

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "RecordingInternet.h"
-#include "ScriptedUi.h"
+#include "support/ScriptedUi.h"
 #include "app/fmKESTRIX.h"
 #include "transfer/FileList.h"
 

@@ -15,9 +15,9 @@
 
 #include "FtpServer.h"
 #include "HostileServer.h"
-#include "ScriptedUi.h"
 #include "Wait.h"
 #include "app/CallProgressPresenter.h"
+#include "support/ScriptedUi.h"
 #include "app/fmKESTRIX.h"
 #include "net/CurlInternet.h"
 #include "net/NameCodec.h"

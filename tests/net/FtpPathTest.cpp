@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <string>
+
 #include "net/FtpPath.h"
 
 using namespace net;
@@ -115,6 +118,18 @@ TEST(FtpPath, Wildcards)
     EXPECT_FALSE(wildcardMatch("a?c", "ac"));
     EXPECT_TRUE(wildcardMatch("exact", "exact"));
     EXPECT_FALSE(wildcardMatch("exact", "exact2"));
+    // Only '*' and '?' are wildcards; '[' and '\\' stand for themselves.
+    EXPECT_TRUE(wildcardMatch("[ab]*", "[ab]x"));
+    EXPECT_FALSE(wildcardMatch("[ab]*", "ax"));
+    EXPECT_TRUE(wildcardMatch("a\\*", "a\\b"));
+    EXPECT_FALSE(wildcardMatch("a\\*", "a*"));
+    // '?' is one byte and a name need not be valid text, whatever the user's locale.
+    const std::string saved = setlocale(LC_CTYPE, nullptr);
+    setlocale(LC_CTYPE, "C.UTF-8");
+    EXPECT_FALSE(wildcardMatch("?.txt", "\xc3\xa9.txt"));
+    EXPECT_TRUE(wildcardMatch("??.txt", "\xc3\xa9.txt"));
+    EXPECT_TRUE(wildcardMatch("*.txt", "\xff\xfe.txt"));
+    setlocale(LC_CTYPE, saved.c_str());
     EXPECT_TRUE(hasWildcard("*.x"));
     EXPECT_FALSE(hasWildcard("name"));
 }

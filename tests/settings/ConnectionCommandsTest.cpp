@@ -1,5 +1,5 @@
 #include "settings/ConnectionFileCommands.h"
-#include "ScriptedUi.h"
+#include "support/ScriptedUi.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,13 +35,13 @@ TEST(ConnectionCommands, SaveAsksWithTitleAndFilterAndWrites)
     QTemporaryDir dir;
     const QString path = dir.filePath("mine.kvx");
     ScriptedUi ui;
-    ui.saveAnswers << path;
+    ui.fileNames = {path};
     CommonDialog dlg;
     EXPECT_TRUE(saveConnection(ui, nullptr, dlg, {"S", "U", "P"}));
-    ASSERT_EQ(ui.saveRequests.size(), 1);
-    EXPECT_EQ(ui.saveRequests[0].title, "Save Session");
-    EXPECT_EQ(ui.saveRequests[0].filter, "Korvel FTP Files (*.kvx)");
-    EXPECT_TRUE(ui.messages.isEmpty());
+    ASSERT_EQ(ui.saveDialogs.size(), 1);
+    EXPECT_EQ(ui.saveDialogs[0].title, "Save Session");
+    EXPECT_EQ(ui.saveDialogs[0].filter, "Korvel FTP Files (*.kvx)");
+    EXPECT_TRUE(ui.texts().isEmpty());
     EXPECT_EQ(readAll(path), QByteArray("\"S\",\"U\",\"P\"\r\n"));
     EXPECT_EQ(dlg.FileName(), path);
 }
@@ -51,13 +51,13 @@ TEST(ConnectionCommands, CancelledSaveTouchesNothing)
     QTemporaryDir dir;
     const QString path = dir.filePath("earlier.kvx");
     ScriptedUi ui;
-    ui.saveAnswers << path << "";
+    ui.fileNames = {path, ""};
     CommonDialog dlg;
     ASSERT_TRUE(saveConnection(ui, nullptr, dlg, {"h", "u", "p"}));
     // The dialog object still remembers the earlier file; a cancel must not reuse it.
     EXPECT_FALSE(saveConnection(ui, nullptr, dlg, {"other", "x", "y"}));
     EXPECT_EQ(readAll(path), QByteArray("\"h\",\"u\",\"p\"\r\n"));
-    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_TRUE(ui.texts().isEmpty());
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"earlier.kvx"});
 }
 
@@ -71,7 +71,7 @@ TEST(ConnectionCommands, CancelledFirstSaveCreatesNoFile)
     const bool saved = saveConnection(ui, nullptr, dlg, {"h", "u", "p"});
     QDir::setCurrent(cwd);
     EXPECT_FALSE(saved);
-    EXPECT_EQ(ui.saveRequests.size(), 1);
+    EXPECT_EQ(ui.saveDialogs.size(), 1);
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
 }
 
@@ -80,8 +80,8 @@ TEST(ConnectionCommands, CancelledOpenReadsNothing)
     ScriptedUi ui;
     CommonDialog dlg;
     EXPECT_FALSE(openConnection(ui, nullptr, dlg).has_value());
-    EXPECT_EQ(ui.openRequests.size(), 1);
-    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_EQ(ui.openDialogs.size(), 1);
+    EXPECT_TRUE(ui.texts().isEmpty());
 }
 
 TEST(ConnectionCommands, FailedSaveShowsOneOkOnlyBoxNamingFileAndReason)
@@ -89,14 +89,14 @@ TEST(ConnectionCommands, FailedSaveShowsOneOkOnlyBoxNamingFileAndReason)
     QTemporaryDir dir;
     const QString path = dir.filePath("missing-folder/site.kvx");
     ScriptedUi ui;
-    ui.saveAnswers << path;
+    ui.fileNames = {path};
     CommonDialog dlg;
     EXPECT_FALSE(saveConnection(ui, nullptr, dlg, {"h", "u", "p"}));
-    ASSERT_EQ(ui.messages.size(), 1);
-    EXPECT_EQ(ui.styles[0], app::MsgStyle::OkOnly);
-    EXPECT_TRUE(ui.messages[0].startsWith("Could not save the connection to " + path + ": "))
-        << ui.messages[0].toStdString();
-    EXPECT_TRUE(ui.messages[0].contains("cannot be created"));
+    ASSERT_EQ(ui.texts().size(), 1);
+    EXPECT_EQ(ui.shown[0].style, app::MsgStyle::OkOnly);
+    EXPECT_TRUE(ui.texts()[0].startsWith("Could not save the connection to " + path + ": "))
+        << ui.texts()[0].toStdString();
+    EXPECT_TRUE(ui.texts()[0].contains("cannot be created"));
 }
 
 TEST(ConnectionCommands, OpenReturnsTheThreeValues)
@@ -109,12 +109,12 @@ TEST(ConnectionCommands, OpenReturnsTheThreeValues)
         f.write("\" ftp.lindenrow.test\",\"ana,b\",\"\"\r\n");
     }
     ScriptedUi ui;
-    ui.openAnswers << path;
+    ui.fileNames = {path};
     CommonDialog dlg;
     const auto fields = openConnection(ui, nullptr, dlg);
     ASSERT_TRUE(fields.has_value());
     EXPECT_EQ(*fields, (ConnectionFields{" ftp.lindenrow.test", "ana,b", ""}));
-    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_TRUE(ui.texts().isEmpty());
 }
 
 TEST(ConnectionCommands, OpenOfShortFileShowsReasonAndReturnsNothing)
@@ -127,13 +127,13 @@ TEST(ConnectionCommands, OpenOfShortFileShowsReasonAndReturnsNothing)
         f.write("\"h\",\"u\"\r\n");
     }
     ScriptedUi ui;
-    ui.openAnswers << path;
+    ui.fileNames = {path};
     CommonDialog dlg;
     EXPECT_FALSE(openConnection(ui, nullptr, dlg).has_value());
-    ASSERT_EQ(ui.messages.size(), 1);
-    EXPECT_EQ(ui.messages[0],
+    ASSERT_EQ(ui.texts().size(), 1);
+    EXPECT_EQ(ui.texts()[0],
               "Could not open the connection file " + path + ": the file ends before the third value.");
-    EXPECT_EQ(ui.styles[0], app::MsgStyle::OkOnly);
+    EXPECT_EQ(ui.shown[0].style, app::MsgStyle::OkOnly);
 }
 
 TEST(ConnectionCommands, OpenOfJunkOrAPipeNamesTheFileAndReturnsNothing)
@@ -148,14 +148,14 @@ TEST(ConnectionCommands, OpenOfJunkOrAPipeNamesTheFileAndReturnsNothing)
     const QString pipe = dir.filePath("pipe.kvx");
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     ScriptedUi ui;
-    ui.openAnswers << junk << pipe;
+    ui.fileNames = {junk, pipe};
     CommonDialog dlg;
     EXPECT_FALSE(openConnection(ui, nullptr, dlg).has_value());
     EXPECT_FALSE(openConnection(ui, nullptr, dlg).has_value());
-    ASSERT_EQ(ui.messages.size(), 2);
-    EXPECT_EQ(ui.messages[0], "Could not open the connection file " + junk +
+    ASSERT_EQ(ui.texts().size(), 2);
+    EXPECT_EQ(ui.texts()[0], "Could not open the connection file " + junk +
                                   ": the file is not text (it holds bytes that are not UTF-8 characters).");
-    EXPECT_EQ(ui.messages[1],
+    EXPECT_EQ(ui.texts()[1],
               "Could not open the connection file " + pipe + ": the file cannot be read (it is not an ordinary file).");
 }
 
@@ -164,11 +164,11 @@ TEST(ConnectionCommands, OpenOfMissingFileSaysSo)
     QTemporaryDir dir;
     const QString path = dir.filePath("gone.kvx");
     ScriptedUi ui;
-    ui.openAnswers << path;
+    ui.fileNames = {path};
     CommonDialog dlg;
     EXPECT_FALSE(openConnection(ui, nullptr, dlg).has_value());
-    ASSERT_EQ(ui.messages.size(), 1);
-    EXPECT_EQ(ui.messages[0], "Could not open the connection file " + path + ": the file does not exist.");
+    ASSERT_EQ(ui.texts().size(), 1);
+    EXPECT_EQ(ui.texts()[0], "Could not open the connection file " + path + ": the file does not exist.");
     EXPECT_FALSE(QFileInfo::exists(path));
 }
 
@@ -179,17 +179,17 @@ TEST(ConnectionCommands, OpenButtonSwitchesTheFilterForTheRestOfTheRun)
     // The menu item opens without touching the filter.
     openConnection(ui, nullptr, dlg);
     saveConnection(ui, nullptr, dlg, {"h", "u", "p"});
-    EXPECT_EQ(ui.openRequests.last().filter, "Korvel FTP Files (*.kvx)");
-    EXPECT_EQ(ui.saveRequests.last().filter, "Korvel FTP Files (*.kvx)");
+    EXPECT_EQ(ui.openDialogs.back().filter, "Korvel FTP Files (*.kvx)");
+    EXPECT_EQ(ui.saveDialogs.back().filter, "Korvel FTP Files (*.kvx)");
 
     openConnectionFromButton(ui, nullptr, dlg);
-    EXPECT_EQ(ui.openRequests.last().filter, "KorvelFTP Settings (*.kvx)");
+    EXPECT_EQ(ui.openDialogs.back().filter, "KorvelFTP Settings (*.kvx)");
     saveConnection(ui, nullptr, dlg, {"h", "u", "p"});
     openConnection(ui, nullptr, dlg);
-    EXPECT_EQ(ui.saveRequests.last().filter, "KorvelFTP Settings (*.kvx)");
-    EXPECT_EQ(ui.openRequests.last().filter, "KorvelFTP Settings (*.kvx)");
-    EXPECT_EQ(ui.saveRequests.last().title, "Save Session");
-    EXPECT_EQ(ui.openRequests.last().title, "Save Session");
+    EXPECT_EQ(ui.saveDialogs.back().filter, "KorvelFTP Settings (*.kvx)");
+    EXPECT_EQ(ui.openDialogs.back().filter, "KorvelFTP Settings (*.kvx)");
+    EXPECT_EQ(ui.saveDialogs.back().title, "Save Session");
+    EXPECT_EQ(ui.openDialogs.back().title, "Save Session");
 }
 
 TEST(ConnectionCommands, SaveThenOpenRestoresFields)
@@ -197,8 +197,7 @@ TEST(ConnectionCommands, SaveThenOpenRestoresFields)
     QTemporaryDir dir;
     const QString path = dir.filePath("trip.kvx");
     ScriptedUi ui;
-    ui.saveAnswers << path;
-    ui.openAnswers << path;
+    ui.fileNames = {path, path};  // the save, then the open
     CommonDialog dlg;
     const ConnectionFields fields{QStringLiteral("ftp.vögelsang.test"), " ana", "p,w d"};
     ASSERT_TRUE(saveConnection(ui, nullptr, dlg, fields));

@@ -1,10 +1,12 @@
 #pragma once
-// Answers message boxes and file dialogs by script and keeps what was shown.
+// Answers message boxes and file dialogs by script and keeps what was shown:
+// the one scripted UiInterface of the window and settings tests.
 
 #include <QStringList>
 #include <deque>
+#include <vector>
 
-#include "app/UiInterface.h"
+#include "ui/UiInterface.h"
 
 namespace testsupport {
 
@@ -17,8 +19,10 @@ public:
     };
     std::vector<Shown> shown;
     std::deque<app::MsgAnswer> answers;  // for Yes/No boxes; "No" when empty
-    std::deque<QString> fileNames;       // for file dialogs; "" (cancel) when empty
-    std::vector<app::FileDialogRequest> dialogs;
+    std::deque<QString> fileNames;       // for file dialogs, in the order asked; "" (cancel) when empty
+    std::vector<app::FileDialogRequest> dialogs;      // every file dialog, in order
+    std::vector<app::FileDialogRequest> saveDialogs;  // the save dialogs alone
+    std::vector<app::FileDialogRequest> openDialogs;  // the open dialogs alone
 
     app::MsgAnswer MsgBox(QWidget* parent, const QString& text, app::MsgStyle style) override
     {
@@ -35,8 +39,16 @@ public:
         answers.pop_front();
         return a;
     }
-    QString ShowSave(QWidget*, const app::FileDialogRequest& r) override { return nextFile(r); }
-    QString ShowOpen(QWidget*, const app::FileDialogRequest& r) override { return nextFile(r); }
+    QString ShowSave(QWidget*, const app::FileDialogRequest& r) override
+    {
+        saveDialogs.push_back(r);
+        return nextFile(r);
+    }
+    QString ShowOpen(QWidget*, const app::FileDialogRequest& r) override
+    {
+        openDialogs.push_back(r);
+        return nextFile(r);
+    }
 
     QStringList texts() const
     {
