@@ -168,6 +168,26 @@ double timeUntilLine(const std::vector<std::string>& argv, const std::string& ma
     return seen;
 }
 
+bool writeRandomFile(const QString& path, std::int64_t size)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    std::vector<unsigned char> chunk(std::min<std::int64_t>(size, 8 * 1024 * 1024));
+    std::uint32_t x = 2463534242u;  // xorshift
+    bool ok = true;
+    for (std::int64_t written = 0; ok && written < size; written += std::int64_t(chunk.size())) {
+        for (auto& byte : chunk) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            byte = static_cast<unsigned char>(x);
+        }
+        ok = ::write(fd, chunk.data(), chunk.size()) == static_cast<ssize_t>(chunk.size());
+    }
+    return ::close(fd) == 0 && ok;
+}
+
 bool makeEmptyFiles(const QString& folder, int count)
 {
     const QByteArray base = QFile::encodeName(folder);

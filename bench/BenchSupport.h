@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,9 @@ double timeProgram(const QString& program, const QStringList& args, int timeoutM
 // quiet: the child's stderr goes to /dev/null.
 double timeUntilLine(const std::vector<std::string>& argv, const std::string& marker, int timeoutMs,
                      std::string* output, bool quiet = false);
+
+// Writes `size` bytes of pseudo-random data (nothing a layer could shortcut) to `path`.
+bool writeRandomFile(const QString& path, std::int64_t size);
 
 // Creates `count` empty files named f000000, f000001... in `folder`; false on error.
 bool makeEmptyFiles(const QString& folder, int count);

@@ -31,26 +31,6 @@ constexpr int kRuns = 3;
 constexpr int kSmallRuns = 9;
 const QByteArray kSmall = "fifteen bytes.\n";
 
-bool writeBigFile(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    std::vector<unsigned char> chunk(8 * kMiB);
-    std::uint32_t x = 2463534242u;  // xorshift: data no layer can shortcut
-    bool ok = true;
-    for (std::int64_t written = 0; ok && written < kSize; written += std::int64_t(chunk.size())) {
-        for (auto& byte : chunk) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            byte = static_cast<unsigned char>(x);
-        }
-        ok = ::write(fd, chunk.data(), chunk.size()) == static_cast<ssize_t>(chunk.size());
-    }
-    return ::close(fd) == 0 && ok;
-}
-
 bool openssl(const QStringList& args)
 {
     QProcess process;
@@ -105,7 +85,7 @@ int main(int argc, char** argv)
         return 2;
     const QString source = root + QStringLiteral("/big.bin");
     QFile small(root + QStringLiteral("/small.txt"));
-    if (!writeBigFile(source) || !small.open(QIODevice::WriteOnly) || small.write(kSmall) != kSmall.size()) {
+    if (!bench::writeRandomFile(source, kSize) || !small.open(QIODevice::WriteOnly) || small.write(kSmall) != kSmall.size()) {
         std::fprintf(stderr, "could not write the files to serve\n");
         return 2;
     }

@@ -27,26 +27,6 @@ constexpr std::int64_t kMiB = 1024 * 1024;
 constexpr std::int64_t kSize = 512 * kMiB;
 constexpr int kRuns = 3;
 
-bool writeBigFile(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    std::vector<unsigned char> chunk(8 * kMiB);
-    std::uint32_t x = 2463534242u;  // xorshift: data no layer can shortcut
-    bool ok = true;
-    for (std::int64_t written = 0; ok && written < kSize; written += std::int64_t(chunk.size())) {
-        for (auto& byte : chunk) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            byte = static_cast<unsigned char>(x);
-        }
-        ok = ::write(fd, chunk.data(), chunk.size()) == static_cast<ssize_t>(chunk.size());
-    }
-    return ::close(fd) == 0 && ok;
-}
-
 double mibPerSecond(double seconds) { return seconds > 0 ? double(kSize) / kMiB / seconds : 0; }
 
 bool sizeIs(const QString& path) { return QFileInfo(path).size() == kSize; }
@@ -64,7 +44,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const QString source = root + QStringLiteral("/big.bin");
-    if (!writeBigFile(source)) {
+    if (!bench::writeRandomFile(source, kSize)) {
         std::fprintf(stderr, "could not write %s\n", qPrintable(source));
         return 2;
     }

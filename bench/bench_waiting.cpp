@@ -116,26 +116,6 @@ Waited measure(const std::function<bool()>& call, int cancelAfterMs = 0)
     return w;
 }
 
-bool writeFile(const QString& path, std::int64_t size)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    std::vector<unsigned char> chunk(std::min<std::int64_t>(size, 8 * kMiB));
-    std::uint32_t x = 2463534242u;
-    bool ok = true;
-    for (std::int64_t written = 0; ok && written < size; written += std::int64_t(chunk.size())) {
-        for (auto& byte : chunk) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            byte = static_cast<unsigned char>(x);
-        }
-        ok = ::write(fd, chunk.data(), chunk.size()) == static_cast<ssize_t>(chunk.size());
-    }
-    return ::close(fd) == 0 && ok;
-}
-
 void gapFigure(const std::string& name, const Waited& waited)
 {
     const double ms = waited.longestGapMs;
@@ -157,9 +137,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "no temporary folder\n");
         return 2;
     }
-    bool ok = writeFile(root + QStringLiteral("/big.bin"), 512 * kMiB);
+    bool ok = bench::writeRandomFile(root + QStringLiteral("/big.bin"), 512 * kMiB);
     for (int i = 0; ok && i < kSmallFiles; ++i)
-        ok = writeFile(root + QStringLiteral("/f%1.bin").arg(i, 3, 10, QLatin1Char('0')), 4096);
+        ok = bench::writeRandomFile(root + QStringLiteral("/f%1.bin").arg(i, 3, 10, QLatin1Char('0')), 4096);
     bench::Server server(root);
     if (!ok || !server.running()) {
         std::fprintf(stderr, "no files or no FTP server\n");
