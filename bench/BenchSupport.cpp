@@ -168,6 +168,16 @@ double timeUntilLine(const std::vector<std::string>& argv, const std::string& ma
     return seen;
 }
 
+net::HINTERNET connectLayer(net::InternetApi& api, const QByteArray& serverName)
+{
+    const net::HINTERNET session = api.InternetOpenA("bench", net::INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    const net::HINTERNET connection = api.InternetConnectA(session, serverName.constData(), 0, "user", "secret",
+                                                           net::INTERNET_SERVICE_FTP, net::INTERNET_FLAG_PASSIVE, 0);
+    if (connection == 0)
+        std::fprintf(stderr, "the layer did not connect: %u\n", api.GetLastError());
+    return connection;
+}
+
 bool writeRandomFile(const QString& path, std::int64_t size)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

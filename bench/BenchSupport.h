@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "net/InternetApi.h"
 #include "ui/UiInterface.h"
 
 namespace bench {
@@ -60,6 +61,10 @@ double timeProgram(const QString& program, const QStringList& args, int timeoutM
 // quiet: the child's stderr goes to /dev/null.
 double timeUntilLine(const std::vector<std::string>& argv, const std::string& marker, int timeoutMs,
                      std::string* output, bool quiet = false);
+
+// Opens a session and logs in to `serverName` as "user" / "secret", passive; the
+// connection handle, or 0 after saying why on stderr.
+net::HINTERNET connectLayer(net::InternetApi& api, const QByteArray& serverName);
 
 // Writes `size` bytes of pseudo-random data (nothing a layer could shortcut) to `path`.
 bool writeRandomFile(const QString& path, std::int64_t size);

@@ -56,14 +56,9 @@ int main(int argc, char** argv)
     }
 
     net::CurlInternet api;
-    const net::HINTERNET session = api.InternetOpenA("bench", net::INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    const QByteArray address = server.address().toLatin1();
-    const net::HINTERNET connection = api.InternetConnectA(session, address.constData(), 0, "user", "secret",
-                                                           net::INTERNET_SERVICE_FTP, net::INTERNET_FLAG_PASSIVE, 0);
-    if (connection == 0) {
-        std::fprintf(stderr, "the layer did not connect: %u\n", api.GetLastError());
+    const net::HINTERNET connection = bench::connectLayer(api, server.address().toLatin1());
+    if (connection == 0)
         return 2;
-    }
 
     const QString layerTarget = local + QStringLiteral("/layer.bin");
     const QString curlTarget = local + QStringLiteral("/curl.bin");
@@ -130,7 +125,7 @@ int main(int argc, char** argv)
         if (!ok)
             std::fprintf(stderr, "run %d failed (layer error %u)\n", run, api.GetLastError());
     }
-    (void)api.InternetCloseHandle(session);
+    (void)api.InternetCloseHandle(connection);
     if (!ok)
         return 2;
 

@@ -276,8 +276,9 @@ Result CurlInternet::prepare(Connection& connection, Operation& op)
         // (one daemon answered 426 to 13 of 120 uploads, all at 114,688 bytes; the upload
         // fails with 12030). Data connections take the control connection's TLS settings, so
         // a server that refuses TLS 1.2 gets TLS 1.3 for everything but uploads (FtpPutFileA).
-        const long version = connection.tls13 ? CURL_SSLVERSION_TLSv1_3 | CURL_SSLVERSION_MAX_TLSv1_3
-                                              : CURL_SSLVERSION_TLSv1_2 | CURL_SSLVERSION_MAX_TLSv1_2;
+        const long version = connection.tls13
+            ? static_cast<long>(CURL_SSLVERSION_TLSv1_3) | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_3)
+            : static_cast<long>(CURL_SSLVERSION_TLSv1_2) | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2);
         set(CURLOPT_SSLVERSION, version);
         if (!connection.caFile.empty())
             set(CURLOPT_CAINFO, connection.caFile.c_str());
