@@ -5,6 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "net/CurlParts.h"
 #include "net/Result.h"
@@ -132,7 +136,7 @@ bool keepGoing(Op& op)
         op.progress.total = static_cast<std::uint64_t>(op.downloadTotal);
         break;
     }
-    if (!op.watcher->callProgress(op.progress)) {
+    if (!op.watcher->callProgress(op.progress) && !op.cleanup) {
         op.cancelled = true;
         return false;
     }
@@ -206,6 +210,33 @@ CURLcode drive(CURLM* multi, CURL* easy, Op& op)
 }
 
 }  // namespace
+
+int runServed(CurlInternet::Operation& op, std::function<int()> work)
+{
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable done;
+        std::optional<int> result;
+    };
+    auto shared = std::make_shared<Shared>();
+    std::thread([shared, work = std::move(work)] {
+        const int result = work();
+        const std::lock_guard lock(shared->mutex);
+        shared->result = result;
+        shared->done.notify_all();
+    }).detach();
+    op.stalled = false;
+    for (;;) {
+        {
+            std::unique_lock lock(shared->mutex);
+            if (shared->done.wait_for(lock, kReportInterval, [&] { return shared->result.has_value(); }))
+                return *shared->result;
+        }
+        op.lastByte = std::chrono::steady_clock::now();  // the stall rule is for the network
+        if (!keepGoing(op) && op.cancelled)
+            return -1;
+    }
+}
 
 Result CurlInternet::prepare(Connection& connection, Operation& op)
 {
@@ -299,11 +330,10 @@ Result CurlInternet::perform(Connection& connection, Operation& op)
 {
     const CallDepth depth;
     op.lastByte = std::chrono::steady_clock::now();
-    if (op.watcher)
-        op.watcher->callStarted(op.progress);
+    op.startWatch();
     const CURLcode rc = drive(connection.multi.get(), connection.easy.get(), op);
-    if (op.watcher)
-        op.watcher->callFinished();
+    if (!op.holdWatch)
+        op.endWatch();
     // The reply that ended the last command: libcurl ends a reply at any "ddd " line,
     // so a multi-line reply it acted on may still be open here (RFC 959 ends it only
     // at its own code); that one is the answer, not the reply before it.
