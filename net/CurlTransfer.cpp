@@ -219,15 +219,6 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
     const auto [folderPath, base] = splitLocalPath(local);
     if (base.empty())
         return Result::failure(ERROR_INVALID_PARAMETER, "no file name");
-    // A ".." step would let a name taken from a listing climb out of the chosen folder.
-    for (std::size_t start = 0; start <= local.size();) {
-        std::size_t end = local.find('/', start);
-        if (end == std::string::npos)
-            end = local.size();
-        if (std::string_view(local).substr(start, end - start) == "..")
-            return Result::failure(ERROR_INVALID_PARAMETER, "the local path climbs with ..");
-        start = end + 1;
-    }
     // Everything below happens by name in this folder, even if it is renamed or its path
     // comes to lead elsewhere while the call runs.
     // (O_PATH: a folder we may write but not list is used as before.)
@@ -248,6 +239,15 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
         // A file nobody may write is read-only: it is kept, whoever runs the program.
         if ((st.st_mode & 0222) == 0)
             return Result::failure(ERROR_ACCESS_DENIED, "target is read-only");
+    }
+    // A ".." step would let a name taken from a listing climb out of the chosen folder.
+    for (std::size_t start = 0; start <= local.size();) {
+        std::size_t end = local.find('/', start);
+        if (end == std::string::npos)
+            end = local.size();
+        if (std::string_view(local).substr(start, end - start) == "..")
+            return Result::failure(ERROR_INVALID_PARAMETER, "the local path climbs with ..");
+        start = end + 1;
     }
 
     // The target is replaced only by a complete file: write beside it, rename at the end.

@@ -6,6 +6,9 @@
 #include <QTemporaryDir>
 #include <QtWidgets>
 #include <gtest/gtest.h>
+#include <qpa/qwindowsysteminterface.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <fstream>
@@ -17,6 +20,7 @@
 #include "HostileServer.h"
 #include "Wait.h"
 #include "app/CallProgressPresenter.h"
+#include "app/QtProgressView.h"
 #include "support/ScriptedUi.h"
 #include "app/fmKESTRIX.h"
 #include "net/CurlInternet.h"
@@ -593,6 +597,92 @@ TEST_F(WindowDuringACall, CloseDuringAConnectCancelsItAndThenClosesTheWindow)
     WAIT_FOR(!m_window->isVisible());
     EXPECT_EQ(m_window->hOpen, 0u);  // the close ran the session close
     EXPECT_EQ(m_server->count("USER"), 0);  // cancelled long before the greeting
+}
+
+// The local folder's entries, hidden ones too.
+std::string entries(const QTemporaryDir& dir)
+{
+    return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join('|').toStdString();
+}
+
+// During a download dripping from the server, once the program's own progress window
+// shows: a close request as the window system sends it (close() itself is never blocked
+// by a modal window), or File > Exit.
+TEST(WindowEnding, CloseRequestOrExitDuringADownloadCancelsItAndLeavesOnlyTheOldFile)
+{
+    for (const bool exitMenu : {false, true}) {
+        SCOPED_TRACE(exitMenu ? "File > Exit" : "close request");
+        testsupport::HostileServer server("slow-file");  // 25 bytes over 12 s
+        ASSERT_TRUE(server.running());
+        QTemporaryDir local;
+        writeFile(local.filePath("hello.txt"), "old");
+        net::CurlInternet internet;
+        testsupport::ScriptedUi ui;
+        bool quit = false;
+        app::fmKESTRIX w(internet, ui, nullptr, [&] { quit = true; });
+        app::QtProgressView view(&w);
+        app::CallProgressPresenter progress(view);
+        internet.setCallWatcher(&progress);
+        w.setCallInProgress([&] { return progress.running(); });
+        w.setCancelCalls([&] { progress.cancelCalls(); });
+        ASSERT_TRUE(w.Form_Load());
+        w.show();
+        w.File1->setPath(local.path());
+        w.cmdInternetOpen_Click();
+        w.txtServer->setText(QString::fromStdString(server.address()));
+        w.txtUser->setText("user");
+        w.txtPassword->setText("secret");
+        w.cmdConnect_Click();
+        w.TreeView1->setCurrentItem(w.TreeView1->find(w.txtServer->text() + "/hello.txt"));
+        QTimer ask;
+        ask.setInterval(50);
+        QObject::connect(&ask, &QTimer::timeout, [&] {
+            if (!progress.shown())
+                return;
+            ask.stop();
+            if (exitMenu)
+                w.ext->trigger();
+            else
+                QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(w.windowHandle());
+        });
+        ask.start();
+        QElapsedTimer took;
+        took.start();
+        w.cmdGet_Click();
+        EXPECT_LT(took.elapsed(), 5000);  // cancelled, not run to its end
+        if (exitMenu)
+            EXPECT_TRUE(quit);
+        else
+            WAIT_FOR(!w.isVisible());
+        EXPECT_EQ(entries(local), "hello.txt");  // no temporary left
+        EXPECT_EQ(readFile(local.filePath("hello.txt")), "old");
+        EXPECT_TRUE(ui.shown.empty()) << ui.texts().join("|").toStdString();
+        internet.setCallWatcher(nullptr);
+    }
+}
+
+// The program in a process of its own, signalled during a download.
+TEST(WindowEnding, SignalsDuringADownloadEndTheProgramAndLeaveOnlyTheOldFile)
+{
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(number);
+        testsupport::HostileServer server("slow-file");
+        ASSERT_TRUE(server.running());
+        QTemporaryDir local;
+        writeFile(local.filePath("hello.txt"), "old");
+        QProcess program;
+        program.setProcessChannelMode(QProcess::ForwardedChannels);
+        program.start(QUILLON_ENDING_CHILD, {QString::fromStdString(server.address()), local.path()});
+        ASSERT_TRUE(program.waitForStarted(5000));
+        // The download is under way, its temporary file there.
+        WAIT_FOR_MS(server.count("RETR") == 1 && entries(local).find(".quillon-") != std::string::npos, 10000);
+        ::kill(static_cast<pid_t>(program.processId()), number);
+        ASSERT_TRUE(program.waitForFinished(5000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 128 + number);
+        EXPECT_EQ(entries(local), "hello.txt");
+        EXPECT_EQ(readFile(local.filePath("hello.txt")), "old");
+    }
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ Scenarios:
   late-greeting   the greeting comes after 3 s of silence
   silent-list     after 150 the listing's data connection stays silent for 3 s
   drip-list       the listing's last 5 bytes arrive one every 1.2 s
+  slow-file       RETR hello.txt sends its 25 bytes one every half second
   refused-login   PASS gets a 530 reply over three lines, the middle one "123 ..."
   long-greeting   a greeting line of 10 MiB without an end
   long-reply      a CWD reply line of 10 MiB without an end
@@ -52,7 +53,7 @@ LONG_LINE = 10 * 1024 * 1024
 BIG_COUNT = 100000
 
 SCENARIOS = ("pasv-elsewhere", "evil-names", "mlsd-names", "cut-426", "cut-226", "cut-drop", "slow-greeting",
-             "slow-reply", "slow-list", "late-greeting", "silent-list", "drip-list",
+             "slow-reply", "slow-list", "late-greeting", "silent-list", "drip-list", "slow-file",
              "refused-login", "long-greeting", "long-reply", "junk-listing", "big-listing",
              "ascii-text")
 ASCII_TEXT = b"one\ntwo\n"
@@ -303,7 +304,10 @@ class Control:
         if self.scenario == "ascii-text" and self.type == b"A":
             content = content.replace(b"\n", b"\r\n")   # more bytes than announced
         try:
-            data.sendall(content)
+            if self.scenario == "slow-file":
+                self.trickle_data(data, content, 0.5)
+            else:
+                data.sendall(content)
         except OSError:
             pass
         data.close()
