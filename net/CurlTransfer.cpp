@@ -386,7 +386,13 @@ Result CurlInternet::upload(Connection& connection, const std::string& local, st
         op.url = "ftp://" + connection.authority + urlPath(folder, true);
         if (Result r = prepare(connection, op); !r.ok())
             return r;
-        op.watcher = nullptr;
+        if (quick) {
+            // A clean-up: the window stays served through it, but it cannot be cancelled.
+            op.cleanup = true;
+            op.progress = {CallProgress::Kind::Uploading, std::string(remote), 0, 0};
+        } else {
+            op.watcher = nullptr;
+        }
         for (const std::string& line : lines)
             if (!op.quote.append(line))
                 return Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory");

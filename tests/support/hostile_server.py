@@ -26,6 +26,7 @@ Scenarios:
   silent-list     after 150 the listing's data connection stays silent for 3 s
   drip-list       the listing's last 5 bytes arrive one every 1.2 s
   slow-file       RETR hello.txt sends its 25 bytes one every half second
+  slow-dele       STOR takes the data and answers 426; the DELE reply takes 3 s
   refused-login   PASS gets a 530 reply over three lines, the middle one "123 ..."
   long-greeting   a greeting line of 10 MiB without an end
   long-reply      a CWD reply line of 10 MiB without an end
@@ -53,7 +54,7 @@ LONG_LINE = 10 * 1024 * 1024
 BIG_COUNT = 100000
 
 SCENARIOS = ("pasv-elsewhere", "evil-names", "mlsd-names", "cut-426", "cut-226", "cut-drop", "slow-greeting",
-             "slow-reply", "slow-list", "late-greeting", "silent-list", "drip-list", "slow-file",
+             "slow-reply", "slow-list", "late-greeting", "silent-list", "drip-list", "slow-file", "slow-dele",
              "refused-login", "long-greeting", "long-reply", "junk-listing", "big-listing",
              "ascii-text")
 ASCII_TEXT = b"one\ntwo\n"
@@ -330,7 +331,7 @@ class Control:
             pass
         data.close()
         self.log.command(b"STORED " + name + b" " + self.type + b" " + received)
-        self.reply("226 Transfer complete.")
+        self.reply("426 Transfer aborted." if self.scenario == "slow-dele" else "226 Transfer complete.")
 
     def serve(self):
         if self.scenario == "slow-greeting":
@@ -394,8 +395,10 @@ class Control:
             elif verb == b"RETR":
                 if not self.send_file(arg):
                     return
-            elif verb == b"STOR" and self.scenario == "ascii-text":
+            elif verb == b"STOR" and self.scenario in ("ascii-text", "slow-dele"):
                 self.receive_file(arg)
+            elif verb == b"DELE" and self.scenario == "slow-dele":
+                self.trickle(b"250 Deleted.\r\n", 0.2)
             elif verb == b"QUIT":
                 self.reply("221 Bye.")
                 return
