@@ -188,7 +188,10 @@ CURLcode drive(CURLM* multi, CURL* easy, Op& op)
         // the control connection, where the reply it needs before RETR arrives (servers that
         // start TLS on a data connection only after the transfer command answer the handshake
         // only then). curl_easy_perform sleeps a whole second there; this loop looks again soon.
-        if (timer < 0)
+        // The libcurl of Debian 12 sets a timer of about 200 ms meanwhile: the phase is told by
+        // the last reply, the passive one (227 or 229), read before the data connection exists.
+        const FtpReply* last = op.replies.last();
+        if (timer < 0 || (last && (last->code == 227 || last->code == 229)))
             wait = std::min(wait, kIdleWaitMs);
         fd_set readable, writable, failed;
         FD_ZERO(&readable);
