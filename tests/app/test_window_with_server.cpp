@@ -20,7 +20,7 @@
 #include "HostileServer.h"
 #include "Wait.h"
 #include "app/CallProgressPresenter.h"
-#include "app/QtProgressView.h"
+#include "DownloadingWindow.h"
 #include "support/ScriptedUi.h"
 #include "app/fmKESTRIX.h"
 #include "net/CurlInternet.h"
@@ -616,28 +616,12 @@ TEST(WindowEnding, CloseRequestOrExitDuringADownloadCancelsItAndLeavesOnlyTheOld
         ASSERT_TRUE(server.running());
         QTemporaryDir local;
         writeFile(local.filePath("hello.txt"), "old");
-        net::CurlInternet internet;
-        testsupport::ScriptedUi ui;
-        bool quit = false;
-        app::fmKESTRIX w(internet, ui, nullptr, [&] { quit = true; });
-        app::QtProgressView view(&w);
-        app::CallProgressPresenter progress(view);
-        internet.setCallWatcher(&progress);
-        w.setCallInProgress([&] { return progress.running(); });
-        w.setCancelCalls([&] { progress.cancelCalls(); });
-        ASSERT_TRUE(w.Form_Load());
-        w.show();
-        w.File1->setPath(local.path());
-        w.cmdInternetOpen_Click();
-        w.txtServer->setText(QString::fromStdString(server.address()));
-        w.txtUser->setText("user");
-        w.txtPassword->setText("secret");
-        w.cmdConnect_Click();
-        w.TreeView1->setCurrentItem(w.TreeView1->find(w.txtServer->text() + "/hello.txt"));
+        DownloadingWindow d(QString::fromStdString(server.address()), local.path());
+        app::fmKESTRIX& w = d.w;
         QTimer ask;
         ask.setInterval(50);
         QObject::connect(&ask, &QTimer::timeout, [&] {
-            if (!progress.shown())
+            if (!d.progress.shown())
                 return;
             ask.stop();
             if (exitMenu)
@@ -651,13 +635,12 @@ TEST(WindowEnding, CloseRequestOrExitDuringADownloadCancelsItAndLeavesOnlyTheOld
         w.cmdGet_Click();
         EXPECT_LT(took.elapsed(), 5000);  // cancelled, not run to its end
         if (exitMenu)
-            EXPECT_TRUE(quit);
+            EXPECT_TRUE(d.quit);
         else
             WAIT_FOR(!w.isVisible());
         EXPECT_EQ(entries(local), "hello.txt");  // no temporary left
         EXPECT_EQ(readFile(local.filePath("hello.txt")), "old");
-        EXPECT_TRUE(ui.shown.empty()) << ui.texts().join("|").toStdString();
-        internet.setCallWatcher(nullptr);
+        EXPECT_TRUE(d.ui.shown.empty()) << d.ui.texts().join("|").toStdString();
     }
 }
 

@@ -45,18 +45,29 @@ class HostileAscii : public HostileTest {};
 class HostileLocalFolder : public HostileTest {};
 class HostileUpload : public HostileTest {};
 
-// Runs `act` at the third report and cancels at the tenth.
+// Runs `act` at the third report, cancels at the cancelAt-th (0: never), and keeps the
+// longest time it went without hearing from the call.
 struct ActingWatcher : CallWatcher {
     std::function<void()> act;
+    int cancelAt = 0;
     int reports = 0;
-    void callStarted(const CallProgress&) override {}
+    std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration longest{};
+    void heard()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        longest = std::max(longest, now - last);
+        last = now;
+    }
+    void callStarted(const CallProgress&) override { heard(); }
     bool callProgress(const CallProgress&) override
     {
-        if (++reports == 3)
+        heard();
+        if (++reports == 3 && act)
             act();
-        return reports < 10;
+        return cancelAt == 0 || reports < cancelAt;
     }
-    void callFinished() override {}
+    void callFinished() override { heard(); }
 };
 
 }  // namespace
@@ -262,6 +273,7 @@ TEST_F(HostileLocalFolder, MovedOrSwappedFolderKeepsTheOldFileAndNoTemporary)
         const HINTERNET c = connect();
         ASSERT_NE(c, 0u);
         ActingWatcher watcher;
+        watcher.cancelAt = 10;
         watcher.act = [&] {
             ASSERT_EQ(::rename(folder.c_str(), moved.c_str()), 0);
             if (link)
@@ -282,23 +294,7 @@ TEST_F(HostileLocalFolder, MovedOrSwappedFolderKeepsTheOldFileAndNoTemporary)
 // hearing from the call, though the DELE takes 3 s to be answered.
 TEST_F(HostileUpload, RemovingTheTemporaryAfterAFailureKeepsTheWatcherTold)
 {
-    struct GapWatcher : CallWatcher {
-        std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
-        std::chrono::steady_clock::duration longest{};
-        void note()
-        {
-            const auto now = std::chrono::steady_clock::now();
-            longest = std::max(longest, now - last);
-            last = now;
-        }
-        void callStarted(const CallProgress&) override { note(); }
-        bool callProgress(const CallProgress&) override
-        {
-            note();
-            return true;
-        }
-        void callFinished() override { note(); }
-    } watcher;
+    ActingWatcher watcher;
     start("slow-dele");
     const HINTERNET c = connect();
     ASSERT_NE(c, 0u);
@@ -306,7 +302,7 @@ TEST_F(HostileUpload, RemovingTheTemporaryAfterAFailureKeepsTheWatcherTold)
     m_api->setCallWatcher(&watcher);
     watcher.last = std::chrono::steady_clock::now();
     EXPECT_FALSE(m_api->FtpPutFileA(c, localPath("up.bin").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0));
-    watcher.note();
+    watcher.heard();
     m_api->setCallWatcher(nullptr);
     EXPECT_EQ(m_server->count("DELE"), 1) << m_server->commandLog();
     EXPECT_LT(watcher.longest, std::chrono::milliseconds(200));
