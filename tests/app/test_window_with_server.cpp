@@ -6,7 +6,6 @@
 #include <QTemporaryDir>
 #include <QtWidgets>
 #include <gtest/gtest.h>
-#include <qpa/qwindowsysteminterface.h>
 
 #include <csignal>
 
@@ -20,7 +19,6 @@
 #include "HostileServer.h"
 #include "Wait.h"
 #include "app/CallProgressPresenter.h"
-#include "DownloadingWindow.h"
 #include "support/ScriptedUi.h"
 #include "app/fmKESTRIX.h"
 #include "net/CurlInternet.h"
@@ -605,64 +603,37 @@ std::string entries(const QTemporaryDir& dir)
     return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join('|').toStdString();
 }
 
-// During a download dripping from the server, once the program's own progress window
-// shows: a close request as the window system sends it (close() itself is never blocked
-// by a modal window), or File > Exit.
-TEST(WindowEnding, CloseRequestOrExitDuringADownloadCancelsItAndLeavesOnlyTheOldFile)
+// The program in a process of its own during a download dripping from the server (25
+// bytes over 12 s): a signal, or once the progress window shows, a close request from the
+// window system or File > Exit.
+TEST(ProgramEnding, SignalsCloseRequestAndExitDuringADownloadLeaveOnlyTheOldFile)
 {
-    for (const bool exitMenu : {false, true}) {
-        SCOPED_TRACE(exitMenu ? "File > Exit" : "close request");
-        testsupport::HostileServer server("slow-file");  // 25 bytes over 12 s
-        ASSERT_TRUE(server.running());
-        QTemporaryDir local;
-        writeFile(local.filePath("hello.txt"), "old");
-        DownloadingWindow d(QString::fromStdString(server.address()), local.path());
-        app::fmKESTRIX& w = d.w;
-        QTimer ask;
-        ask.setInterval(50);
-        QObject::connect(&ask, &QTimer::timeout, [&] {
-            if (!d.progress.shown())
-                return;
-            ask.stop();
-            if (exitMenu)
-                w.ext->trigger();
-            else
-                QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(w.windowHandle());
-        });
-        ask.start();
-        QElapsedTimer took;
-        took.start();
-        w.cmdGet_Click();
-        EXPECT_LT(took.elapsed(), 5000);  // cancelled, not run to its end
-        if (exitMenu)
-            EXPECT_TRUE(d.quit);
-        else
-            WAIT_FOR(!w.isVisible());
-        EXPECT_EQ(entries(local), "hello.txt");  // no temporary left
-        EXPECT_EQ(readFile(local.filePath("hello.txt")), "old");
-        EXPECT_TRUE(d.ui.shown.empty()) << d.ui.texts().join("|").toStdString();
-    }
-}
-
-// The program in a process of its own, signalled during a download.
-TEST(WindowEnding, SignalsDuringADownloadEndTheProgramAndLeaveOnlyTheOldFile)
-{
-    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
-        SCOPED_TRACE(number);
+    const struct {
+        const char* what;
+        int signal;
+        int status;
+    } cases[] = {{"signal", SIGTERM, 128 + SIGTERM},
+                 {"signal", SIGINT, 128 + SIGINT},
+                 {"signal", SIGHUP, 128 + SIGHUP},
+                 {"close", 0, 0},
+                 {"exit", 0, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + " " + std::to_string(c.signal));
         testsupport::HostileServer server("slow-file");
         ASSERT_TRUE(server.running());
         QTemporaryDir local;
         writeFile(local.filePath("hello.txt"), "old");
         QProcess program;
         program.setProcessChannelMode(QProcess::ForwardedChannels);
-        program.start(QUILLON_ENDING_CHILD, {QString::fromStdString(server.address()), local.path()});
+        program.start(QUILLON_ENDING_CHILD, {QString::fromStdString(server.address()), local.path(), c.what});
         ASSERT_TRUE(program.waitForStarted(5000));
         // The download is under way, its temporary file there.
         WAIT_FOR_MS(server.count("RETR") == 1 && entries(local).find(".quillon-") != std::string::npos, 10000);
-        ::kill(static_cast<pid_t>(program.processId()), number);
-        ASSERT_TRUE(program.waitForFinished(5000));
+        if (c.signal)
+            ::kill(static_cast<pid_t>(program.processId()), c.signal);
+        ASSERT_TRUE(program.waitForFinished(5000));  // cancelled, not run to its end
         EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(program.exitCode(), 128 + number);
+        EXPECT_EQ(program.exitCode(), c.status);
         EXPECT_EQ(entries(local), "hello.txt");
         EXPECT_EQ(readFile(local.filePath("hello.txt")), "old");
     }
