@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "net/CurlParts.h"
@@ -216,19 +217,23 @@ CURLcode drive(CURLM* multi, CURL* easy, Op& op)
 
 int runServed(CurlInternet::Operation& op, std::function<int()> work)
 {
+    const CallDepth depth;  // still inside the call: calls from the events it serves are refused
     struct Shared {
         std::mutex mutex;
         std::condition_variable done;
         std::optional<int> result;
     };
     auto shared = std::make_shared<Shared>();
-    std::thread([shared, work = std::move(work)] {
-        const int result = work();
-        const std::lock_guard lock(shared->mutex);
-        shared->result = result;
-        shared->done.notify_all();
-    }).detach();
-    op.stalled = false;
+    try {
+        std::thread([shared, work] {
+            const int result = work();
+            const std::lock_guard lock(shared->mutex);
+            shared->result = result;
+            shared->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return work();  // no thread to be had: here, then
+    }
     for (;;) {
         {
             std::unique_lock lock(shared->mutex);
