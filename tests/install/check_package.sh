@@ -11,8 +11,8 @@ fail() { echo "$*"; exit 1; }
 target="$(mktemp -d)"
 trap 'rm -rf "$target"' EXIT
 
-deb="$("$root/scripts/package" "$build" | tail -n1)"
-[ -f "$deb" ] || fail "scripts/package made no package: $deb"
+out="$("$root/scripts/package" "$build" 2>&1)" || fail "scripts/package: $out"
+deb="$(tail -n1 <<<"$out")"
 
 # The same files as `cmake --install` (whose list the install check holds), under /usr.
 files="$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | LC_ALL=C sort)"
@@ -30,7 +30,7 @@ done
 [ -n "$(field Maintainer)" ] && [ "$(field Description | wc -l)" -gt 2 ] || fail "no maintainer or no long description"
 
 report="$(lintian --fail-on error,warning "$deb" 2>&1)" || fail "lintian: $report"
-apt-get install -s "$deb" 2>&1 | grep -q '^Inst quillon-ftp ' || fail "apt cannot resolve the package's Depends: $depends"
+grep -q '^Inst quillon-ftp ' <<<"$(apt-get install -s "$deb" 2>&1)" || fail "apt cannot resolve the package's Depends: $depends"
 
 admin="$target/var/lib/dpkg"
 mkdir -p "$admin/info" "$admin/updates" && touch "$admin/status"
@@ -38,8 +38,8 @@ mkdir -p "$admin/info" "$admin/updates" && touch "$admin/status"
 report="$(dpkg --root="$target" --log=/dev/null --force-depends -i "$deb" 2>&1)" || fail "dpkg -i: $report"
 doc="$target/usr/share/doc/quillon-ftp"
 cmp -s "$doc/copyright" "$root/LICENSE" || fail "the copyright file is not the licence"
-zcat "$doc/changelog.gz" | head -n1 | grep -q "^quillon-ftp ($version) " || fail "the changelog's newest entry is not $version"
-"$target/usr/bin/quillon-ftp" --version | grep -qx "Quillon FTP $version" || fail "the installed program does not answer --version"
+[[ "$(zcat "$doc/changelog.gz")" == "quillon-ftp ($version) "* ]] || fail "the changelog's newest entry is not $version"
+[ "$("$target/usr/bin/quillon-ftp" --version)" = "Quillon FTP $version" ] || fail "the installed program does not answer --version"
 report="$(desktop-file-validate "$target/usr/share/applications/quillon-ftp.desktop" 2>&1)" && [ -z "$report" ] || fail "desktop-file-validate: $report"
 report="$(dpkg --root="$target" --log=/dev/null -r quillon-ftp 2>&1)" || fail "dpkg -r: $report"
 left="$(cd "$target" && find . -mindepth 1 -not -path './var' -not -path './var/lib' -not -path './var/lib/dpkg*')"
