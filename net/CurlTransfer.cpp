@@ -397,14 +397,17 @@ Result CurlInternet::upload(Connection& connection, const std::string& local, st
         return out;
     };
 
-    // The old file's permissions, which the new file would not get by itself.
-    std::optional<unsigned> mode;
+    // The old file's permissions, which the new file would not get by itself; and a folder
+    // of that name is never moved aside for a file.
+    ServerFile old;
     if (connection.mlsd)
         if (const StepReply r = command("MLST " + target); r.code == 250)
-            mode = modeFromMlst(r.text);
-    if (!mode)
+            old = serverFileFromMlst(r.text);
+    if (!old.mode && !old.folder)
         if (const StepReply r = command("STAT " + target); r.code / 100 == 2)
-            mode = modeFromStat(r.text);
+            old = serverFileFromStat(r.text, base);
+    if (old.folder)
+        return Result::failure(ERROR_ACCESS_DENIED, "A folder of that name is on the server. Nothing was sent.");
 
     // A long name is cut before a whole UTF-8 character, for servers that want UTF-8 names.
     std::size_t keep = std::min<std::size_t>(base.size(), 100);
@@ -414,7 +417,7 @@ Result CurlInternet::upload(Connection& connection, const std::string& local, st
                              std::to_string(::getpid()) + "-" + std::to_string(g_tempCounter.fetch_add(1));
     const ReplaceNames names{target, stem, stem + "-old"};
     FunctionSteps steps(store, command);
-    ReplaceOutcome outcome = replaceRemote(steps, names, connection.renames, mode);
+    ReplaceOutcome outcome = replaceRemote(steps, names, connection.renames, old.mode);
     if (outcome.reply)
         lastReply() = LastReply{static_cast<DWORD>(outcome.reply->code), outcome.reply->text};
     return outcome.result;

@@ -1,7 +1,10 @@
 #include "net/RemoteReplace.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+
+#include "net/ListingParser.h"
 
 namespace net {
 namespace {
@@ -193,25 +196,28 @@ ReplaceOutcome replaceRemote(RemoteSteps& steps, const ReplaceNames& names, Rena
     return Replace(steps, names, support, mode).run();
 }
 
-std::optional<unsigned> modeFromMlst(std::string_view reply)
+ServerFile serverFileFromMlst(std::string_view reply)
 {
     std::string lower(reply);
     for (char& c : lower)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (lower.find("type=file;") == std::string::npos)
-        return std::nullopt;
+    ServerFile file;
+    file.folder = lower.find("type=dir;") != std::string::npos || lower.find("type=cdir;") != std::string::npos;
     const auto at = lower.find("unix.mode=");
-    if (at == std::string::npos)
-        return std::nullopt;
+    if (at == std::string::npos || lower.find("type=file;") == std::string::npos)
+        return file;
     const auto begin = at + 10;
     const auto end = lower.find(';', begin);
-    return end == std::string::npos ? std::nullopt : octal(lower.substr(begin, end - begin));
+    if (end != std::string::npos)
+        file.mode = octal(lower.substr(begin, end - begin));
+    return file;
 }
 
-std::optional<unsigned> modeFromStat(std::string_view reply)
+ServerFile serverFileFromStat(std::string_view reply, std::string_view name)
 {
-    // "213-Status of x:", " -rwxr-xr-x 1 owner group 5 Jan 01  2020 x", "213 End".
-    std::optional<unsigned> found;
+    // "213-Status of x:", " -rwxr-xr-x 1 owner group 5 Jan 01  2020 x", "213 End": the line
+    // naming the file (a folder's STAT lists what it holds).
+    ServerFile file;
     std::size_t start = 0;
     while (start < reply.size()) {
         std::size_t end = reply.find('\n', start);
@@ -219,27 +225,25 @@ std::optional<unsigned> modeFromStat(std::string_view reply)
             end = reply.size();
         std::string_view line = reply.substr(start, end - start);
         start = end + 1;
-        const auto first = line.find_first_not_of(' ');
-        if (first == std::string_view::npos || line.size() < first + 11 || line[first] != '-' ||
-            line[first + 10] != ' ')
+        line.remove_prefix(std::min(line.size(), line.find_first_not_of(' ')));
+        const std::optional<ListEntry> entry = parseListLine(line);
+        if (!entry || (entry->name != name && !entry->name.ends_with("/" + std::string(name))))
             continue;
-        const std::string_view perms = line.substr(first + 1, 9);
+        file.folder = (entry->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (line.size() < 10 || line[0] != '-')
+            return file;
         unsigned mode = 0;
-        bool valid = true;
-        for (std::size_t i = 0; i < 9 && valid; ++i) {
-            const char c = perms[i];
-            const unsigned bit = 1u << (8 - i);
-            const char letter = "rwxrwxrwx"[i];
-            if (c == letter || (i % 3 == 2 && (c == 's' || c == 't')))
-                mode |= bit;
+        for (std::size_t i = 0; i < 9; ++i) {
+            const char c = line[1 + i];
+            if (c == "rwxrwxrwx"[i] || (i % 3 == 2 && (c == 's' || c == 't')))
+                mode |= 1u << (8 - i);
             else if (c != '-' && !(i % 3 == 2 && (c == 'S' || c == 'T')))
-                valid = false;
+                return file;  // not a mode this program can read
         }
-        if (!valid || found)
-            return std::nullopt;  // one file line, or nothing sure
-        found = mode;
+        file.mode = mode;
+        return file;
     }
-    return found;
+    return file;
 }
 
 }  // namespace net

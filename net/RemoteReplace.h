@@ -63,9 +63,13 @@ struct ReplaceOutcome {
 ReplaceOutcome replaceRemote(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support,
                              std::optional<unsigned> mode);
 
-// The permission bits a MLST reply (unix.mode fact) or a STAT reply (a Unix listing line
-// of an ordinary file) gives; nullopt when it tells none.
-std::optional<unsigned> modeFromMlst(std::string_view reply);
-std::optional<unsigned> modeFromStat(std::string_view reply);
+// What the server tells of the target before an upload.
+struct ServerFile {
+    std::optional<unsigned> mode;  // permission bits (a MLST unix.mode fact, a Unix listing line)
+    bool folder = false;           // the name is a folder's: nothing is uploaded over it
+};
+ServerFile serverFileFromMlst(std::string_view reply);
+// `name`: the file's name, as the STAT reply's listing line ends.
+ServerFile serverFileFromStat(std::string_view reply, std::string_view name);
 
 }  // namespace net

@@ -40,14 +40,11 @@ Scenarios:
                     rename-refused     every RNFR: 550
                     dele-refused       every DELE: 550
                     plain-stor-553     STOR of a name without a leading dot: 553
-                    stor-426, stor-452, stor-552
-                                       STOR of a dot name: 150, half the data is
-                                       kept, then that reply
+                    stor-426 (452, 552) STOR of a dot name: 150, a part is kept, then 426
                     mlst               FEAT offers MLST (MLST gives unix.mode)
                     chmod-refused      SITE CHMOD: 550
                     refuse-VERB-N      the N-th VERB of the run: 553
-                    drop-VERB-N        the N-th VERB of the run is carried out, then
-                                       the connection closes without a reply
+                    drop-VERB-N        the N-th VERB is carried out, then the connection closes unanswered
 """
 
 import argparse
@@ -468,13 +465,14 @@ class Disk:
             os.chmod(path, int(mode, 8))
             return self.done(ctl, drop, "200 Mode changed.")
         if verb == b"MLST" or verb == b"STAT":
-            if not exists:
+            if not path or not os.path.exists(path):
                 return ctl.reply("550 No such file.") or True
-            st = os.stat(path)
+            st, kind = os.stat(path), ("file" if exists else "dir")
             if verb == b"MLST":
-                return ctl.send("250-Listing\r\n type=file;size=%d;unix.mode=%04o; %s\r\n250 End\r\n"
-                                % (st.st_size, stat.S_IMODE(st.st_mode), path)) or True
-            line = unix_line(b"x", st.st_size, perms=stat.filemode(st.st_mode)[1:])
+                return ctl.send("250-Listing\r\n type=%s;size=%d;unix.mode=%04o; %s\r\n250 End\r\n"
+                                % (kind, st.st_size, stat.S_IMODE(st.st_mode), path)) or True
+            mode = stat.filemode(st.st_mode)
+            line = unix_line(os.path.basename(path).encode("latin-1"), st.st_size, mode[0], mode[1:])
             return ctl.send(b"213-Status:\r\n" + line + b"213 End.\r\n") or True
         if verb == b"STOR":
             return self.store(ctl, path, drop)
@@ -494,7 +492,7 @@ class Disk:
 
     @staticmethod
     def done(ctl, drop, reply):
-        """The command was carried out: its reply, or (drop) the connection closes unanswered."""
+        """Carried out: the reply, or (drop) the connection closes unanswered."""
         if not drop:
             ctl.reply(reply)
         return not drop
