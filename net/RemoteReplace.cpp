@@ -148,13 +148,13 @@ private:
         }
         if (m_left.empty())
             return {Result::success(), std::nullopt};
-        return {Result{ERROR_SUCCESS, "The file was uploaded, but the server kept " + leftText()}, std::nullopt};
+        return {Result{ERROR_SUCCESS, "The file was uploaded. The server may still hold " + leftText()}, std::nullopt};
     }
 
     ReplaceOutcome fail(Result result, std::optional<StepReply> reply)
     {
         if (!m_left.empty())
-            result.text += (result.text.empty() ? "" : " ") + std::string("The server may keep ") + leftText();
+            result.text += (result.text.empty() ? "" : " ") + std::string("The server may still hold ") + leftText();
         if (reply && reply->code == 0)
             reply.reset();
         return {std::move(result), std::move(reply)};
