@@ -96,7 +96,8 @@ private:
         return fail(refusal(to), to);
     }
 
-    // Renames are refused: the target is written in place, and the connection remembers it.
+    // No temporary file can take the target's place on this server (renames or hidden names
+    // refused): the target is written in place, now and for the rest of the connection.
     ReplaceOutcome inPlace()
     {
         m_support = RenameSupport::None;
