@@ -43,7 +43,7 @@ protected:
 class HostileNames : public HostileTest {};
 class HostileAscii : public HostileTest {};
 class HostileLocalFolder : public HostileTest {};
-class HostileUpload : public HostileTest {};
+class HostileCleanUp : public HostileTest {};
 
 // Runs `act` at the third report and cancels at the tenth.
 struct ActingWatcher : CallWatcher {
@@ -280,7 +280,7 @@ TEST_F(HostileLocalFolder, MovedOrSwappedFolderKeepsTheOldFileAndNoTemporary)
 
 // A broken-off upload's temporary file is removed on the server while the watcher keeps
 // hearing from the call, though the DELE takes 3 s to be answered.
-TEST_F(HostileUpload, RemovingTheTemporaryAfterAFailureKeepsTheWatcherTold)
+TEST_F(HostileCleanUp, RemovingTheTemporaryAfterAFailureKeepsTheWatcherTold)
 {
     start("slow-dele");
     const HINTERNET c = connect();
