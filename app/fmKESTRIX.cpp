@@ -21,6 +21,7 @@
 #include <QStylePainter>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <cstring>
 
 #include "app/TreePictures.h"
@@ -643,14 +644,12 @@ void fmKESTRIX::AddNodes(const QString& sParent)
         TreeView1->addRoot(m_rootKey, QStringLiteral("root"));
         return;
     }
-    QList<QPair<QString, QString>> children;
-    children.reserve(colAttributes.size());
-    for (qsizetype i = 0; i < colAttributes.size(); ++i) {
-        const QString image = colAttributes[i] == net::FILE_ATTRIBUTE_DIRECTORY ? QStringLiteral("closed")
-                                                                                 : QStringLiteral("leaf");
-        children.append({sParent + QLatin1Char('/') + colNames[i], image});
-    }
-    TreeView1->addChildren(sParent, children);  // a parent that is not there gets nothing
+    const qsizetype count = std::min(colNames.size(), colAttributes.size());
+    // Each child's key is sParent, "/" and its name; the tree composes it.
+    TreeView1->addChildren(sParent, count, [this](qsizetype i) {  // a parent that is not there gets nothing
+        const bool folder = colAttributes[i] == net::FILE_ATTRIBUTE_DIRECTORY;
+        return remote::ChildEntry{colNames.at(i), folder ? u"closed" : u"leaf"};
+    });
 }
 
 void fmKESTRIX::TreeView1_DblClick()
@@ -661,7 +660,7 @@ void fmKESTRIX::TreeView1_DblClick()
         m_ui.MsgBox(this, QStringLiteral("Not in session!"), MsgStyle::OkOnly);
         return;
     }
-    QTreeWidgetItem* node = TreeView1->selectedNode();
+    remote::Node* node = TreeView1->selectedNode();
     if (!node) {
         m_ui.MsgBox(this, QStringLiteral("no Selection to enumerate"), MsgStyle::OkOnly);
         return;
@@ -673,7 +672,7 @@ void fmKESTRIX::TreeView1_DblClick()
         if (!ListRemoteDirectory(path)) {
             // Not entered: it stays closed and childless, so another double-click retries.
             // (The node is gone if the report's "Yes" closed everything.)
-            if (QTreeWidgetItem* again = TreeView1->find(path))
+            if (remote::Node* again = TreeView1->find(path))
                 TreeView1->setImage(again, QStringLiteral("closed"));
             return;
         }
@@ -706,7 +705,7 @@ void fmKESTRIX::cmdGet_Click()
 {
     if (callRunning())
         return;  // a call runs: no second one
-    QTreeWidgetItem* node = TreeView1->selectedNode();
+    remote::Node* node = TreeView1->selectedNode();
     if (!bConnected) {
         m_ui.MsgBox(this, QStringLiteral("Not in session. Please start a new Internet Session."), MsgStyle::OkOnly);
         return;
@@ -740,7 +739,7 @@ void fmKESTRIX::cmdPut_Click()
 {
     if (callRunning())
         return;  // a call runs: no second one
-    QTreeWidgetItem* node = TreeView1->selectedNode();
+    remote::Node* node = TreeView1->selectedNode();
     if (!bConnected)
         return;
     if (!node || TreeView1->image(node) == QLatin1String("leaf")) {

@@ -9,6 +9,7 @@
 
 #include "net/InternetApi.h"
 #include "remote/ImageList.h"
+#include "remote/NameList.h"
 #include "settings/CommonDialog.h"
 
 class QAction;
@@ -56,7 +57,7 @@ public:
     net::HINTERNET hOpen = 0;
     net::HINTERNET hConnection = 0;
     net::DWORD dwType = 0;
-    QStringList colNames;
+    remote::NameList colNames;
     QVector<net::DWORD> colAttributes;
 
     // Controls, named as the window's controls.

@@ -86,7 +86,7 @@ protected:
     // The root's key: the server text the connection was made with.
     QString root() const { return m_key; }
     remote::RemoteTree& tree() { return *m_window->TreeView1; }
-    QTreeWidgetItem* node(const QString& below) { return tree().find(root() + below); }
+    remote::Node* node(const QString& below) { return tree().find(root() + below); }
     void doubleClick(const QString& below)
     {
         tree().setCurrentItem(node(below));
@@ -101,7 +101,7 @@ protected:
     QStringList children(const QString& below)
     {
         QStringList out;
-        QTreeWidgetItem* n = below.isEmpty() ? tree().find(root()) : node(below);
+        remote::Node* n = below.isEmpty() ? tree().find(root()) : node(below);
         for (int i = 0; n && i < n->childCount(); ++i)
             out << remote::RemoteTree::text(n->child(i)).mid(root().size());
         return out;
