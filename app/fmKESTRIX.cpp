@@ -35,6 +35,7 @@
 #include "transfer/LocalLists.h"
 #include "ui/UiInterface.h"
 #include "windows/AuxWindows.h"
+#include "windows/ButtonKeys.h"
 #include "windows/WindowStyle.h"
 
 namespace app {
@@ -158,6 +159,7 @@ fmKESTRIX::fmKESTRIX(net::InternetApi& internet, UiInterface& ui, windows::AuxWi
     buildMenus();
     setTabOrder();
     wireHandlers();
+    windows::pressButtonsOnEnter(this);
     // The controls keep their places whatever the size, so the size is fixed.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
@@ -244,7 +246,8 @@ void fmKESTRIX::buildControls()
         {txtServer, QStringLiteral("FTP Server Name")}, {txtUser, QStringLiteral("User Name")},
         {txtPassword, QStringLiteral("Password")},      {txtProxy, QStringLiteral("TIS Compatible Proxy")},
         {TreeView1, QStringLiteral("Server")},          {Drive1, QStringLiteral("Local drive")},
-        {Dir1, QStringLiteral("Local folders")},        {File1, QStringLiteral("Local files")}};
+        {Dir1, QStringLiteral("Local folders")},        {File1, QStringLiteral("Local files")},
+        {cmdGet, QStringLiteral("Download")},           {cmdPut, QStringLiteral("Upload")}};
     for (const auto& [control, name] : names)
         control->setAccessibleName(name);
     Label2->setBuddy(txtServer);
@@ -381,6 +384,7 @@ void fmKESTRIX::ClearListing()
 {
     colNames.clear();
     colAttributes.clear();
+    colDetails.clear();
 }
 
 void fmKESTRIX::ClearFields()
@@ -604,6 +608,7 @@ void fmKESTRIX::appendEntry(const net::WIN32_FIND_DATAA& record)
     const auto length = ::strnlen(record.cFileName, sizeof record.cFileName);
     colAttributes.append(record.dwFileAttributes);
     colNames.append(net::textFromBytes(std::string_view(record.cFileName, length)));
+    colDetails.append(remote::detailsOf(record));
 }
 
 bool fmKESTRIX::ListRemoteDirectory(const QString& sPath)
@@ -648,7 +653,7 @@ void fmKESTRIX::AddNodes(const QString& sParent)
     // Each child's key is sParent, "/" and its name; the tree composes it.
     TreeView1->addChildren(sParent, count, [this](qsizetype i) {  // a parent that is not there gets nothing
         const bool folder = colAttributes[i] == net::FILE_ATTRIBUTE_DIRECTORY;
-        return remote::ChildEntry{colNames.at(i), folder ? u"closed" : u"leaf"};
+        return remote::ChildEntry{colNames.at(i), folder ? u"closed" : u"leaf", colDetails.value(i)};
     });
 }
 

@@ -9,6 +9,7 @@
 
 #include "net/InternetApi.h"
 #include "remote/ImageList.h"
+#include "remote/EntryDetails.h"
 #include "remote/NameList.h"
 #include "settings/CommonDialog.h"
 
@@ -59,6 +60,7 @@ public:
     net::DWORD dwType = 0;
     remote::NameList colNames;
     QVector<net::DWORD> colAttributes;
+    QVector<remote::EntryDetails> colDetails;  // size, time and permissions, where a listing gave them
 
     // Controls, named as the window's controls.
     QPushButton* cmdGet = nullptr;

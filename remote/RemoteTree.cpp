@@ -1,6 +1,7 @@
 #include "remote/RemoteTree.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -149,6 +150,36 @@ void RemoteTree::clearNodes()
 void RemoteTree::setImage(Node* node, const QString& imageKey)
 {
     m_model.setImage(node, imageKey);
+    if (imageKey == QLatin1String("open"))
+        expand(indexOf(node));
+    else if (imageKey == QLatin1String("closed"))
+        collapse(indexOf(node));
+}
+
+void RemoteTree::keyboardSearch(const QString& search)
+{
+    if (search.isEmpty() || m_model.topLevelCount() == 0)
+        return;
+    if (!m_typedAt.isValid() || m_typedAt.elapsed() > QApplication::keyboardInputInterval())
+        m_typed.clear();
+    m_typedAt.start();
+    m_typed += search;
+    const bool sameLetter = m_typed.count(m_typed.front()) == m_typed.size();
+    const QString prefix = sameLetter ? m_typed.left(1) : m_typed;
+
+    QModelIndex at = currentIndex().isValid() ? currentIndex() : m_model.index(0, 0);
+    const auto next = [this](const QModelIndex& i) {
+        const QModelIndex below = indexBelow(i);
+        return below.isValid() ? below : m_model.index(0, 0);  // wraps round
+    };
+    if (sameLetter && currentIndex().isValid())
+        at = next(at);  // a fresh letter, or the same again: starts after the current node
+    for (int seen = 0; seen <= m_model.nodeCount() && at.isValid(); ++seen, at = next(at)) {
+        if (RemoteTreeModel::nodeAt(at)->name().startsWith(prefix, Qt::CaseInsensitive)) {
+            setCurrentIndex(at);
+            return;
+        }
+    }
 }
 
 Node* RemoteTree::selectedNode() const

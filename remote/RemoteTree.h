@@ -4,6 +4,7 @@
 // Nodes live in a compact model of their own (RemoteTreeModel) and are found by
 // key through its index, so look-ups never scan the tree.
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QList>
 #include <QPair>
@@ -48,6 +49,8 @@ public:
 
     static QString text(const Node* node) { return node ? node->path() : QString(); }
     static QString image(const Node* node) { return RemoteTreeModel::image(node); }
+    // "open" also expands the node and "closed" collapses it, so that a screen
+    // reader tells a folder's state.
     void setImage(Node* node, const QString& imageKey);
     Node* selectedNode() const;
     static int childCount(const Node* node) { return node ? node->childCount() : 0; }
@@ -69,6 +72,10 @@ public:
     bool isExpanded(const Node* node) const { return isExpanded(indexOf(node)); }
     void setExpanded(const Node* node, bool expanded) { setExpanded(indexOf(node), expanded); }
 
+    // Type-ahead: the typed letters select the next shown node whose own name
+    // (not its path) starts with them; the same letter again moves on.
+    void keyboardSearch(const QString& search) override;
+
 signals:
     // A left double-click anywhere on the tree, on a node or not. The first
     // click has already selected the node under the mouse. Return and Enter
@@ -84,6 +91,8 @@ private:
 
     RemoteTreeModel m_model;
     const ImageList* m_images = nullptr;
+    QString m_typed;
+    QElapsedTimer m_typedAt;
 };
 
 }  // namespace remote

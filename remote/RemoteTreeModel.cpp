@@ -18,6 +18,8 @@ constexpr std::uint32_t kSeed = 2166136261u;
 // A node's image key is its kind; other keys are not kept.
 constexpr QLatin1StringView kImages[] = {QLatin1StringView("root"), QLatin1StringView("closed"),
                                          QLatin1StringView("open"), QLatin1StringView("leaf")};
+constexpr std::uint8_t kClosed = 1;
+constexpr std::uint8_t kOpen = 2;
 
 // FNV-1a over UTF-16 units, so that a path's hash is its parent's extended.
 std::uint32_t extend(std::uint32_t hash, QStringView text)
@@ -45,8 +47,9 @@ bool fitsLatin1(QStringView text)
 
 // ---- Node ----------------------------------------------------------------------
 
-Node::Node(Node* parent, std::uint32_t hash, QStringView name, bool wide, std::uint8_t image)
-    : m_parent(parent), m_hash(hash), m_length(std::uint32_t(name.size())), m_image(image), m_wide(wide)
+Node::Node(Node* parent, std::uint32_t hash, QStringView name, bool wide, std::uint8_t image,
+           const EntryDetails& details)
+    : m_parent(parent), m_details(details), m_hash(hash), m_length(std::uint32_t(name.size())), m_image(image), m_wide(wide)
 {
     if (wide) {
         std::copy(name.utf16(), name.utf16() + name.size(), const_cast<char16_t*>(utf16()));
@@ -59,11 +62,12 @@ Node::Node(Node* parent, std::uint32_t hash, QStringView name, bool wide, std::u
 
 Node::~Node() = default;
 
-Node* Node::create(Node* parent, std::uint32_t hash, QStringView name, std::uint8_t image)
+Node* Node::create(Node* parent, std::uint32_t hash, QStringView name, std::uint8_t image,
+                   const EntryDetails& details)
 {
     const bool wide = !fitsLatin1(name);
     void* memory = ::operator new(sizeof(Node) + std::size_t(name.size()) * (wide ? 2 : 1));
-    return new (memory) Node(parent, hash, name, wide, image);
+    return new (memory) Node(parent, hash, name, wide, image, details);
 }
 
 void Node::Deleter::operator()(Node* node) const
@@ -305,7 +309,7 @@ std::vector<Node*> RemoteTreeModel::addChildren(Node* parent, qsizetype count,
         const std::uint32_t hash = extend(parentHash, e.name);
         if (findChild(parent, hash, e.name))
             continue;  // taken, in the tree or earlier in this batch
-        Node* node = Node::create(parent, hash, e.name, imageIndex(e.image));
+        Node* node = Node::create(parent, hash, e.name, imageIndex(e.image), e.details);
         node->m_row = row++;
         indexInsert(node);
         added.push_back(node);
@@ -409,7 +413,9 @@ int RemoteTreeModel::columnCount(const QModelIndex&) const
 
 bool RemoteTreeModel::hasChildren(const QModelIndex& parent) const
 {
-    return rowCount(parent) > 0;
+    // A folder has entries to show even while closed: a screen reader says it can be expanded.
+    const Node* node = nodeAt(parent);
+    return rowCount(parent) > 0 || (node && (node->m_image == kClosed || node->m_image == kOpen));
 }
 
 QVariant RemoteTreeModel::data(const QModelIndex& index, int role) const
@@ -425,7 +431,12 @@ QVariant RemoteTreeModel::data(const QModelIndex& index, int role) const
     case ImageRole:
         return image(node);
     case NameRole:
+    case Qt::AccessibleTextRole:
         return node->name();
+    case Qt::ToolTipRole:
+    case Qt::AccessibleDescriptionRole:
+        return describeEntry(node->path(), !node->m_parent, node->m_image == kClosed || node->m_image == kOpen,
+                             node->m_details);
     default:
         return {};
     }

@@ -8,6 +8,8 @@
 #include <QAbstractItemModel>
 #include <QStringList>
 
+#include "remote/EntryDetails.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,15 +29,18 @@ public:
     int row() const { return m_row; }
     QString name() const;  // the entry's own name; the server text for a root
     QString path() const;  // the tree path: key and text
+    const EntryDetails& details() const { return m_details; }
 
 private:
     friend class RemoteTreeModel;
     struct Deleter {
         void operator()(Node* node) const;
     };
-    Node(Node* parent, std::uint32_t hash, QStringView name, bool wide, std::uint8_t image);
+    Node(Node* parent, std::uint32_t hash, QStringView name, bool wide, std::uint8_t image,
+         const EntryDetails& details);
     ~Node();
-    static Node* create(Node* parent, std::uint32_t hash, QStringView name, std::uint8_t image);
+    static Node* create(Node* parent, std::uint32_t hash, QStringView name, std::uint8_t image,
+                        const EntryDetails& details = {});
     bool pathEquals(QStringView path) const;
     bool nameEquals(QStringView name) const;
     const char* latin1() const { return reinterpret_cast<const char*>(this + 1); }
@@ -44,6 +49,7 @@ private:
 
     Node* m_parent;
     std::vector<Node*> m_children;  // owned
+    EntryDetails m_details;
     std::uint32_t m_hash;           // of the whole path
     std::int32_t m_row = 0;
     std::uint32_t m_length;         // of the name, in characters
@@ -52,10 +58,11 @@ private:
     // The name's characters follow the node in the same allocation.
 };
 
-// One new child: its own name and its image key.
+// One new child: its own name, its image key and what the listing said of it.
 struct ChildEntry {
     QStringView name;
     QStringView image;
+    EntryDetails details;
 };
 
 class RemoteTreeModel : public QAbstractItemModel {
@@ -63,7 +70,8 @@ class RemoteTreeModel : public QAbstractItemModel {
 public:
     // Every image key of a node: its kind.
     static constexpr int ImageRole = Qt::UserRole;
-    // The entry's own name (a root's: the server text).
+    // The entry's own name (a root's: the server text); also the accessible name,
+    // while the tooltip and the accessible description tell the path and the details.
     static constexpr int NameRole = Qt::UserRole + 1;
 
     explicit RemoteTreeModel(QObject* parent = nullptr);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QImage>
 #include <QLineEdit>
 #include <QPixmap>
@@ -499,6 +500,24 @@ TEST_F(RemoteTreeTest, ReturnEnterRightAndLeftActAsADoubleClick)
     m_tree.setCurrentItem(m_tree.find("srv/pub"));
     QTest::keyClick(&m_tree, Qt::Key_Left);
     EXPECT_EQ(spy.count(), 4);
+}
+
+TEST_F(RemoteTreeTest, TypedLettersFindTheNextNodeByItsOwnName)
+{
+    m_tree.addRoot("srv", "root");
+    m_tree.addChildren("srv", {{"srv/alpha", "leaf"}, {"srv/Beta", "closed"}, {"srv/bravo", "leaf"}, {"srv/sub", "leaf"}});
+    showTree();
+    m_tree.setFocus();
+    m_tree.setCurrentItem(m_tree.find("srv"));
+    const struct {
+        QString typed;
+        QString current;
+    } steps[] = {{"b", "srv/Beta"}, {"b", "srv/bravo"}, {"b", "srv/Beta"}, {"s", "srv/sub"}, {"s", "srv"}, {"su", "srv/sub"}};
+    for (const auto& step : steps) {
+        QTest::qWait(QApplication::keyboardInputInterval() + 50);  // each step a fresh search
+        QTest::keyClicks(&m_tree, step.typed);
+        EXPECT_EQ(RemoteTree::text(m_tree.selectedNode()), step.current) << step.typed.toStdString();
+    }
 }
 
 // --- scale -------------------------------------------------------------------
