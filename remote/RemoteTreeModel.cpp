@@ -70,7 +70,7 @@ Node* Node::create(Node* parent, std::uint32_t hash, QStringView name, std::uint
     return new (memory) Node(parent, hash, name, wide, image, details);
 }
 
-void Node::Deleter::operator()(Node* node) const
+void Node::destroy(Node* node)
 {
     node->~Node();
     ::operator delete(node);
@@ -259,7 +259,7 @@ void RemoteTreeModel::destroySubtree(Node* node)
         Node* n = pending.back();
         pending.pop_back();
         pending.insert(pending.end(), n->m_children.begin(), n->m_children.end());
-        Node::Deleter{}(n);
+        Node::destroy(n);
     }
 }
 

@@ -12,7 +12,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -33,14 +32,14 @@ public:
 
 private:
     friend class RemoteTreeModel;
-    struct Deleter {
-        void operator()(Node* node) const;
-    };
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
     Node(Node* parent, std::uint32_t hash, QStringView name, bool wide, std::uint8_t image,
          const EntryDetails& details);
     ~Node();
     static Node* create(Node* parent, std::uint32_t hash, QStringView name, std::uint8_t image,
                         const EntryDetails& details = {});
+    static void destroy(Node* node);
     bool pathEquals(QStringView path) const;
     bool nameEquals(QStringView name) const;
     const char* latin1() const { return reinterpret_cast<const char*>(this + 1); }
@@ -68,7 +67,7 @@ struct ChildEntry {
 class RemoteTreeModel : public QAbstractItemModel {
     Q_OBJECT
 public:
-    // Every image key of a node: its kind.
+    // A node's image key: its kind.
     static constexpr int ImageRole = Qt::UserRole;
     // The entry's own name (a root's: the server text); also the accessible name,
     // while the tooltip and the accessible description tell the path and the details.
@@ -97,7 +96,6 @@ public:
     void setImage(Node* node, const QString& imageKey);
     int nodeCount() const { return int(m_count); }
     int topLevelCount() const { return m_top.childCount(); }
-    Node* topLevel(int i) const { return m_top.child(i); }
 
     QModelIndex indexOf(const Node* node) const;
     static Node* nodeAt(const QModelIndex& index);
@@ -119,7 +117,6 @@ private:
     void destroySubtree(Node* node);
     void growIndex(std::size_t count);
     static std::uint8_t imageIndex(QStringView key);
-    Node* parentOrTop(const QModelIndex& index) const;
 
     struct Top {
         std::vector<Node*> children;
