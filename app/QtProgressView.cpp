@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QProgressBar>
 #include <QProgressDialog>
 
 namespace app {
@@ -24,6 +25,8 @@ void QtProgressView::makeDialog()
     m_dialog->setAutoClose(false);
     m_dialog->setMinimumDuration(0);
     m_dialog->setMinimumWidth(420);
+    if (auto* bar = m_dialog->findChild<QProgressBar*>())
+        bar->setAccessibleName(QStringLiteral("Progress"));
     m_dialog->reset();  // stops the timer that would show the dialog by itself
     m_dialog->hide();
     m_dialog->ensurePolished();

@@ -59,6 +59,9 @@ void fillRecord(const ListEntry& entry, WIN32_FIND_DATAA* record)
     record->ftLastWriteTime = entry.lastWrite;
     record->nFileSizeHigh = static_cast<DWORD>(entry.size >> 32);
     record->nFileSizeLow = static_cast<DWORD>(entry.size & 0xFFFFFFFFu);
+    // The layer's own use of the two reserved fields: what else the listing said.
+    record->dwReserved0 = entry.mode;
+    record->dwReserved1 = entry.dayOnly ? 1 : 0;
     const std::size_t n = std::min<std::size_t>(entry.name.size(), MAX_PATH - 1);
     std::memcpy(record->cFileName, entry.name.data(), n);
     record->cFileName[n] = '\0';
