@@ -357,8 +357,10 @@ Result CurlInternet::upload(Connection& connection, const std::string& local, st
         curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(h, CURLOPT_READFUNCTION, empty ? &onNoData : &onFileRead);
         curl_easy_setopt(h, CURLOPT_READDATA, static_cast<void*>(&op));
-        if (out.result = chooseType(connection, op, ascii); !out.result.ok())
-            return out;
+        // An empty file is the same in either type: no TYPE command for it.
+        if (!empty)
+            if (out.result = chooseType(connection, op, ascii); !out.result.ok())
+                return out;
         if (empty || !ascii)  // the read callback adds CRs to a text
             curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(empty ? 0 : st.st_size));
         out.result = perform(connection, op);
