@@ -393,6 +393,9 @@ void fmKESTRIX::ClearFields()
 
 void fmKESTRIX::ext_Click()
 {
+    // A running call is cancelled (its temporary files go); the program ends as it returns.
+    if (callRunning() && m_cancelCalls)
+        m_cancelCalls();
     m_quit();
 }
 

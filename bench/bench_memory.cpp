@@ -6,7 +6,8 @@
 //
 //   bench_memory                           creates the folder, runs the cases, prints the figures
 //   bench_memory --child window ROOT       the window, listing from a server serving ROOT
-//   bench_memory --child buffers SERVER    the window, AddNodes from filled buffers
+//   bench_memory --child buffers ROOT      the window connected to a server serving ROOT, AddNodes
+//                                          from filled buffers
 //   bench_memory --child plain SERVER      the peer
 
 #include <QApplication>
@@ -64,18 +65,18 @@ int childWindow(const QString& root)
     return 0;
 }
 
-int childBuffers(const QString& serverText)
+int childBuffers(const QString& root)
 {
-    bench::BenchWindow main;
-    if (!main.window.Form_Load())
+    // Connected, so that the root node and its folder "big" are there as a listing left them.
+    bench::Server server(root);
+    if (!server.running())
         return 2;
-    main.window.show();
-    main.window.txtServer->setText(serverText);
-    main.window.AddNodes(serverText);  // the root node
-    main.window.colNames = {QStringLiteral("big")};
-    main.window.colAttributes = {net::FILE_ATTRIBUTE_DIRECTORY};
-    main.window.AddNodes(serverText);
+    bench::BenchWindow main;
+    if (!main.open(server))
+        return 2;
     const QString big = main.nodeKey(QStringLiteral("big"));
+    if (!main.window.TreeView1->find(big))
+        return 2;
     main.window.TreeView1->setImage(main.window.TreeView1->find(big), QStringLiteral("open"));
     bench::settle();
     ::malloc_trim(0);
@@ -184,7 +185,7 @@ int main(int argc, char** argv)
     };
     Case window, buffers, plain;
     std::string serverText;
-    if (!run("window", root.toStdString(), window, &serverText) || !run("buffers", serverText, buffers, nullptr) ||
+    if (!run("window", root.toStdString(), window, &serverText) || !run("buffers", root.toStdString(), buffers, nullptr) ||
         !run("plain", serverText, plain, nullptr))
         return 2;
 

@@ -45,18 +45,33 @@ private:
     int m_fd;
 };
 
-// A download's temporary file: removed unless committed.
+// A download's temporary file, named in the folder it was made in: removed from that
+// folder unless committed, wherever the folder has moved meanwhile.
 struct TempFile {
+    int folder = -1;  // not owned
     UniqueFd fd;
-    std::string path;
+    std::string name;
     bool committed = false;
     ~TempFile()
     {
         fd.reset();
-        if (!committed && !path.empty())
-            ::unlink(path.c_str());
+        if (!committed && !name.empty())
+            ::unlinkat(folder, name.c_str(), 0);
     }
 };
+
+// Runs fsync on a descriptor of its own, so that a call cancelled meanwhile may return.
+int flushServed(CurlInternet::Operation& op, int fd)
+{
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        return errno;
+    return runServed(op, [own] {
+        const int err = ::fsync(own) == 0 ? 0 : errno;
+        ::close(own);
+        return err;
+    });
+}
 
 std::pair<std::string, std::string> splitLocalPath(const std::string& path)
 {
@@ -79,6 +94,8 @@ DWORD missingError(const std::string& path)
 }
 
 using Op = CurlInternet::Operation;
+
+constexpr std::uint64_t kWriteBehind = 8 * 1024 * 1024;
 
 // Writes all of it; errno on failure, else 0.
 int writeAll(int fd, const char* data, size_t n)
@@ -111,6 +128,13 @@ size_t onFileData(char* data, size_t size, size_t count, void* user)
     if (err != 0) {
         op->localErrno = err;
         return 0;
+    }
+    op->written += op->ascii ? op->pending.size() : n;
+    if (op->writeBehind && op->written - op->writebackFrom >= kWriteBehind) {
+        // Only starts the writeback; the flush at the end waits for it.
+        (void)::sync_file_range(op->outFd, static_cast<off64_t>(op->writebackFrom),
+                                static_cast<off64_t>(op->written - op->writebackFrom), SYNC_FILE_RANGE_WRITE);
+        op->writebackFrom = op->written;
     }
     return n;
 }
@@ -196,8 +220,20 @@ size_t onFileRead(char* buffer, size_t size, size_t count, void* user)
 Result CurlInternet::download(Connection& connection, std::string_view remote, const std::string& local,
                               bool failIfExists, bool writeThrough, bool ascii)
 {
+    const auto [folderPath, base] = splitLocalPath(local);
+    if (base.empty())
+        return Result::failure(ERROR_INVALID_PARAMETER, "no file name");
+    // Everything below happens by name in this folder, even if it is renamed or its path
+    // comes to lead elsewhere while the call runs.
+    // (O_PATH: a folder we may write but not list is used as before.)
+    const UniqueFd folder(::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) {
+        const int err = errno;
+        return Result::failure(err == ENOENT || err == ENOTDIR ? ERROR_PATH_NOT_FOUND : errorFromErrno(err),
+                               std::strerror(err));
+    }
     struct stat st {};
-    const bool replacing = ::stat(local.c_str(), &st) == 0;
+    const bool replacing = ::fstatat(folder.get(), base.c_str(), &st, 0) == 0;
     if (replacing) {
         // Only an ordinary file is ever replaced (never a folder, device or pipe).
         if (!S_ISREG(st.st_mode))
@@ -208,9 +244,6 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
         if ((st.st_mode & 0222) == 0)
             return Result::failure(ERROR_ACCESS_DENIED, "target is read-only");
     }
-    const auto [folder, base] = splitLocalPath(local);
-    if (base.empty())
-        return Result::failure(ERROR_INVALID_PARAMETER, "no file name");
     // A ".." step would let a name taken from a listing climb out of the chosen folder.
     for (std::size_t start = 0; start <= local.size();) {
         std::size_t end = local.find('/', start);
@@ -223,14 +256,16 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
 
     // The target is replaced only by a complete file: write beside it, rename at the end.
     TempFile temp;
+    temp.folder = folder.get();
     const std::string stem = "." + base.substr(0, 180) + ".quillon-" + std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < 100 && temp.fd.get() < 0; ++attempt) {
-        std::string path = folder + "/" + stem + std::to_string(g_tempCounter.fetch_add(1));
+        std::string name = stem + std::to_string(g_tempCounter.fetch_add(1));
         // Over an existing file: private until it takes that file's mode at the end.
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0666);
+        const int fd = ::openat(folder.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                                replacing ? 0600 : 0666);
         if (fd >= 0) {
             temp.fd.adopt(fd);
-            temp.path = std::move(path);
+            temp.name = std::move(name);
         } else if (errno != EEXIST) {
             const int err = errno;
             return Result::failure(err == ENOENT ? ERROR_PATH_NOT_FOUND : errorFromErrno(err), std::strerror(err));
@@ -240,10 +275,14 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
         return Result::failure(ERROR_ACCESS_DENIED, "no temporary file");
 
     const std::string remotePath = resolvePath(connection.cwd, remote);
+    // Declared after the temporary file: the call ends (and the window hears so) before
+    // an unfinished file is removed.
     Operation op;
     op.progress = {CallProgress::Kind::Downloading, std::string(remote), 0, 0};
     op.url = "ftp://" + connection.authority + urlPath(remotePath, false);
     op.outFd = temp.fd.get();
+    op.writeBehind = writeThrough;
+    op.holdWatch = true;  // the flush is part of the call: the window is served through it
     if (Result r = prepare(connection, op); !r.ok())
         return r;
     CURL* h = connection.easy.get();
@@ -266,28 +305,34 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
         if (::fchmod(temp.fd.get(), mode) != 0)
             return Result::failure(errorFromErrno(errno), std::strerror(errno));
     }
-    if (writeThrough && ::fsync(temp.fd.get()) != 0)
-        return Result::failure(errorFromErrno(errno), std::strerror(errno));
+    if (writeThrough) {
+        const int err = flushServed(op, temp.fd.get());
+        if (err < 0)
+            return Result::failure(ERROR_INTERNET_OPERATION_CANCELLED, "cancelled");
+        if (err != 0)
+            return Result::failure(errorFromErrno(err), std::strerror(err));
+    }
     if (const int err = temp.fd.reset(); err != 0)
         return Result::failure(errorFromErrno(err), std::strerror(err));
     int rc;
     if (failIfExists) {
-        rc = ::renameat2(AT_FDCWD, temp.path.c_str(), AT_FDCWD, local.c_str(), RENAME_NOREPLACE);
+        rc = ::renameat2(folder.get(), temp.name.c_str(), folder.get(), base.c_str(), RENAME_NOREPLACE);
         if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
-            rc = ::link(temp.path.c_str(), local.c_str());
+            rc = ::linkat(folder.get(), temp.name.c_str(), folder.get(), base.c_str(), 0);
             if (rc == 0)
-                ::unlink(temp.path.c_str());
+                ::unlinkat(folder.get(), temp.name.c_str(), 0);
         }
     } else {
-        rc = ::rename(temp.path.c_str(), local.c_str());
+        rc = ::renameat(folder.get(), temp.name.c_str(), folder.get(), base.c_str());
     }
     if (rc != 0)
         return Result::failure(errorFromErrno(errno), std::strerror(errno));
     temp.committed = true;
+    // The new name is made durable too; the file is in place whatever happens meanwhile.
     if (writeThrough) {
-        const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (dir.get() >= 0)
-            ::fsync(dir.get());
+        const UniqueFd listing(::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (listing.get() >= 0)
+            (void)flushServed(op, listing.get());
     }
     return Result::success();
 }
@@ -384,7 +429,15 @@ Result CurlInternet::upload(Connection& connection, const std::string& local, st
         op.url = "ftp://" + connection.authority + urlPath(folder, true);
         if (out.result = prepare(connection, op); !out.result.ok())
             return out;
-        op.watcher = nullptr;
+        // Removing a file comes after a cancel or a failure too: the window stays served
+        // through it, but it cannot be cancelled (its time limit below bounds it).
+        const bool removal = line.starts_with("DELE ");
+        if (removal) {
+            op.cleanup = true;
+            op.progress = {CallProgress::Kind::Uploading, std::string(remote), 0, 0};
+        } else {
+            op.watcher = nullptr;
+        }
         op.quoted = line;
         if (!op.quote.append("*" + line)) {
             out.result = Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
@@ -393,8 +446,7 @@ Result CurlInternet::upload(Connection& connection, const std::string& local, st
         CURL* h = connection.easy.get();
         curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
         curl_easy_setopt(h, CURLOPT_QUOTE, op.quote.get());
-        // Removing a file comes after a cancel or a failure too: the user is not kept waiting.
-        if (line.starts_with("DELE "))
+        if (removal)  // the user is not kept waiting long
             curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 5000L);
         out.result = perform(connection, op);
         if (op.quotedAt < op.replies.replies().size()) {

@@ -7,6 +7,8 @@
 #include <QtWidgets>
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -593,6 +595,48 @@ TEST_F(WindowDuringACall, CloseDuringAConnectCancelsItAndThenClosesTheWindow)
     WAIT_FOR(!m_window->isVisible());
     EXPECT_EQ(m_window->hOpen, 0u);  // the close ran the session close
     EXPECT_EQ(m_server->count("USER"), 0);  // cancelled long before the greeting
+}
+
+// The local folder's entries, hidden ones too.
+std::string entries(const QTemporaryDir& dir)
+{
+    return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join('|').toStdString();
+}
+
+// The program in a process of its own during a download dripping from the server (25
+// bytes over 12 s): a signal, or once the progress window shows, a close request from the
+// window system or File > Exit.
+TEST(ProgramEnding, SignalsCloseRequestAndExitDuringADownloadLeaveOnlyTheOldFile)
+{
+    const struct {
+        const char* what;
+        int signal;
+        int status;
+    } cases[] = {{"signal", SIGTERM, 128 + SIGTERM},
+                 {"signal", SIGINT, 128 + SIGINT},
+                 {"signal", SIGHUP, 128 + SIGHUP},
+                 {"close", 0, 0},
+                 {"exit", 0, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + " " + std::to_string(c.signal));
+        testsupport::HostileServer server("slow-file");
+        ASSERT_TRUE(server.running());
+        QTemporaryDir local;
+        writeFile(local.filePath("hello.txt"), "old");
+        QProcess program;
+        program.setProcessChannelMode(QProcess::ForwardedChannels);
+        program.start(QUILLON_ENDING_CHILD, {QString::fromStdString(server.address()), local.path(), c.what});
+        ASSERT_TRUE(program.waitForStarted(5000));
+        // The download is under way, its temporary file there.
+        WAIT_FOR_MS(server.count("RETR") == 1 && entries(local).find(".quillon-") != std::string::npos, 10000);
+        if (c.signal)
+            ::kill(static_cast<pid_t>(program.processId()), c.signal);
+        ASSERT_TRUE(program.waitForFinished(5000));  // cancelled, not run to its end
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), c.status);
+        EXPECT_EQ(entries(local), "hello.txt");
+        EXPECT_EQ(readFile(local.filePath("hello.txt")), "old");
+    }
 }
 
 }  // namespace

@@ -789,7 +789,7 @@ struct DataCancel : CallWatcher {
     void callStarted(const CallProgress&) override {}
     bool callProgress(const CallProgress& now) override
     {
-        sent = now.done;
+        sent = std::max(sent, now.done);  // the clean-up after the cancel reports 0
         return now.done == 0;
     }
     void callFinished() override {}

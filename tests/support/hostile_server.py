@@ -25,6 +25,8 @@ Scenarios:
   late-greeting   the greeting comes after 3 s of silence
   silent-list     after 150 the listing's data connection stays silent for 3 s
   drip-list       the listing's last 5 bytes arrive one every 1.2 s
+  slow-file       RETR hello.txt sends its 25 bytes one every half second
+  slow-dele       STOR takes the data and answers 426; the DELE reply takes 3 s
   refused-login   PASS gets a 530 reply over three lines, the middle one "123 ..."
   long-greeting   a greeting line of 10 MiB without an end
   long-reply      a CWD reply line of 10 MiB without an end
@@ -66,7 +68,7 @@ LONG_LINE = 10 * 1024 * 1024
 BIG_COUNT = 100000
 
 SCENARIOS = ("pasv-elsewhere", "evil-names", "mlsd-names", "cut-426", "cut-226", "cut-drop", "slow-greeting",
-             "slow-reply", "slow-list", "late-greeting", "silent-list", "drip-list",
+             "slow-reply", "slow-list", "late-greeting", "silent-list", "drip-list", "slow-file", "slow-dele",
              "refused-login", "long-greeting", "long-reply", "junk-listing", "big-listing",
              "ascii-text", "disk")
 ASCII_TEXT = b"one\ntwo\n"
@@ -318,7 +320,10 @@ class Control:
         if self.scenario == "ascii-text" and self.type == b"A":
             content = content.replace(b"\n", b"\r\n")   # more bytes than announced
         try:
-            data.sendall(content)
+            if self.scenario == "slow-file":
+                self.trickle_data(data, content, 0.5)
+            else:
+                data.sendall(content)
         except OSError:
             pass
         data.close()
@@ -341,7 +346,7 @@ class Control:
             pass
         data.close()
         self.log.command(b"STORED " + name + b" " + self.type + b" " + received)
-        self.reply("226 Transfer complete.")
+        self.reply("426 Transfer aborted." if self.scenario == "slow-dele" else "226 Transfer complete.")
 
     def serve(self):
         if self.scenario == "slow-greeting":
@@ -407,8 +412,10 @@ class Control:
             elif verb == b"RETR":
                 if not self.send_file(arg):
                     return
-            elif verb == b"STOR" and self.scenario == "ascii-text":
+            elif verb == b"STOR" and self.scenario in ("ascii-text", "slow-dele"):
                 self.receive_file(arg)
+            elif verb == b"DELE" and self.scenario == "slow-dele":
+                self.trickle(b"250 Deleted.\r\n", 0.2)
             elif self.disk and verb in Disk.VERBS:
                 if not self.disk.command(self, verb, arg):
                     return
