@@ -11,8 +11,9 @@
 //   a download turns CR LF into LF; lone CRs pass unchanged both ways.
 // - FtpPutFileA writes a temporary file beside the target and puts it in the
 //   target's place only when complete; where the server renames only onto free
-//   names the old file is moved aside first and removed last. A server that
-//   refuses renaming gets the file in place, for the rest of the connection.
+//   names the old file is moved aside first and removed last. The first upload
+//   of a connection renames an empty file to learn whether the server renames
+//   at all; one that refuses gets every file in place, sent once.
 //   The old file's permissions follow (SITE CHMOD) where the server tells and
 //   allows it. Files it could not remove are named in lastErrorDetail().
 // - A successful call sets the last error to 0. The last error and the last

@@ -182,6 +182,8 @@ ssize_t readSome(int fd, char* buffer, size_t size)
     }
 }
 
+size_t onNoData(char*, size_t, size_t, void*) { return 0; }
+
 size_t onFileRead(char* buffer, size_t size, size_t count, void* user)
 {
     auto* op = static_cast<Op*>(user);
@@ -342,16 +344,17 @@ constexpr const char* kNotAFile =
 // The upload's steps on the server, as the replacing logic sees them.
 class FunctionSteps final : public RemoteSteps {
 public:
-    FunctionSteps(std::function<StoreOutcome(const std::string&)> store,
+    FunctionSteps(std::function<StoreOutcome(const std::string&, bool)> store,
                   std::function<StepReply(const std::string&)> command)
         : m_store(std::move(store)), m_command(std::move(command))
     {
     }
-    StoreOutcome store(const std::string& path) override { return m_store(path); }
+    StoreOutcome store(const std::string& path) override { return m_store(path, false); }
+    StoreOutcome storeEmpty(const std::string& path) override { return m_store(path, true); }
     StepReply command(const std::string& line) override { return m_command(line); }
 
 private:
-    std::function<StoreOutcome(const std::string&)> m_store;
+    std::function<StoreOutcome(const std::string&, bool)> m_store;
     std::function<StepReply(const std::string&)> m_command;
 };
 
@@ -380,8 +383,8 @@ Result CurlInternet::upload(Connection& connection, const std::string& local, st
     if (base.empty())
         return Result::failure(ERROR_INVALID_PARAMETER, "no file name");
 
-    // Sends the local file to `path`.
-    auto store = [&](const std::string& path) -> StoreOutcome {
+    // Sends the local file to `path`, or (empty) an empty file with no progress shown.
+    auto store = [&](const std::string& path, bool empty) -> StoreOutcome {
         StoreOutcome out;
         if (::lseek(file.get(), 0, SEEK_SET) != 0) {
             out.result = Result::failure(errorFromErrno(errno), std::strerror(errno));
@@ -393,14 +396,18 @@ Result CurlInternet::upload(Connection& connection, const std::string& local, st
         op.inFd = file.get();
         if (out.result = prepare(connection, op); !out.result.ok())
             return out;
+        if (empty)
+            op.watcher = nullptr;
         CURL* h = connection.easy.get();
         curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
-        curl_easy_setopt(h, CURLOPT_READFUNCTION, &onFileRead);
+        curl_easy_setopt(h, CURLOPT_READFUNCTION, empty ? &onNoData : &onFileRead);
         curl_easy_setopt(h, CURLOPT_READDATA, static_cast<void*>(&op));
-        if (out.result = chooseType(connection, op, ascii); !out.result.ok())
-            return out;
-        if (!ascii)  // the read callback adds CRs to a text
-            curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(st.st_size));
+        // An empty file is the same in either type: no TYPE command for it.
+        if (!empty)
+            if (out.result = chooseType(connection, op, ascii); !out.result.ok())
+                return out;
+        if (empty || !ascii)  // the read callback adds CRs to a text
+            curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(empty ? 0 : st.st_size));
         out.result = perform(connection, op);
         out.reply = {static_cast<int>(lastReply().code), lastReply().text, out.result};
         // A STOR the server answered 125/150 had begun: a later 426, 452 or 552 is a failed
@@ -467,7 +474,7 @@ Result CurlInternet::upload(Connection& connection, const std::string& local, st
         --keep;
     const std::string stem = (folder == "/" ? "/" : folder + "/") + "." + base.substr(0, keep) + ".quillon-" +
                              std::to_string(::getpid()) + "-" + std::to_string(g_tempCounter.fetch_add(1));
-    const ReplaceNames names{target, stem, stem + "-old"};
+    const ReplaceNames names{target, stem, stem + "-old", stem + "-probe"};
     FunctionSteps steps(store, command);
     ReplaceOutcome outcome = replaceRemote(steps, names, connection.renames, old.mode);
     if (outcome.reply)

@@ -26,6 +26,9 @@ public:
 
     ReplaceOutcome run()
     {
+        if (m_support == RenameSupport::Unknown)
+            if (std::optional<ReplaceOutcome> outcome = probe())
+                return *outcome;
         if (m_support == RenameSupport::None)
             return inPlace();
         const StoreOutcome stored = m_steps.store(m_names.temp);
@@ -44,7 +47,7 @@ public:
                 return inPlaceOverTemp();
             const StepReply to = m_steps.command("RNTO " + m_names.target);
             if (to.done()) {
-                if (m_support == RenameSupport::Unknown)
+                if (m_support == RenameSupport::Renames)
                     m_support = RenameSupport::OntoExisting;
                 return succeed();
             }
@@ -55,6 +58,36 @@ public:
     }
 
 private:
+    // Learnt before any data goes, once for the connection: an empty file is stored and
+    // renamed to another free name. Where that is refused the server renames nothing, and
+    // the data goes once, in place. No outcome: the upload goes on.
+    std::optional<ReplaceOutcome> probe()
+    {
+        const std::string moved = m_names.probe + "-moved";
+        const StoreOutcome stored = m_steps.storeEmpty(m_names.probe);
+        if (!stored.result.ok()) {
+            if (stored.nameRefused)  // no such names here: the target is written in place
+                return inPlace();
+            removeOrName(m_names.probe, "an empty file");
+            return fail(stored.result, stored.reply);
+        }
+        const StepReply from = m_steps.command("RNFR " + m_names.probe);
+        const StepReply to = from.done() ? m_steps.command("RNTO " + moved) : from;
+        if (to.code == 0) {  // the connection broke: the empty file is under one of the names
+            m_left.push_back(m_names.probe + " (an empty file)");
+            if (from.done())
+                m_left.push_back(moved + " (an empty file)");
+            return fail(refusal(to), std::nullopt);
+        }
+        if (to.refused()) {
+            removeOrName(m_names.probe, "an empty file");
+            return inPlace();
+        }
+        m_support = RenameSupport::Renames;
+        removeOrName(moved, "an empty file");
+        return std::nullopt;
+    }
+
     // Old file to the backup name, the new one onto the target, then the backup goes.
     ReplaceOutcome swap()
     {
@@ -102,9 +135,13 @@ private:
     {
         m_support = RenameSupport::None;
         const StoreOutcome stored = m_steps.store(m_names.target);
-        if (!stored.result.ok())
-            return fail(stored.result, stored.reply);
-        return succeed();
+        if (stored.result.ok())
+            return succeed();
+        ReplaceOutcome outcome = fail(stored.result, stored.reply);
+        if (!stored.nameRefused)  // the old file was being written over
+            outcome.result.text += (outcome.result.text.empty() ? "" : " ") + m_names.target +
+                                   " on the server may now hold only part of the new file.";
+        return outcome;
     }
 
     // As inPlace, with the complete new file already under the temporary name: it stays

@@ -16,6 +16,7 @@ namespace net {
 // What a connection's server was seen to allow; kept for the connection's life.
 enum class RenameSupport {
     Unknown,
+    Renames,       // renames onto a free name; onto an existing one not yet tried
     OntoExisting,  // RNTO replaces an existing file
     OntoFreeOnly,  // RNTO onto an existing name is refused: the old file is moved aside first
     None,          // no renaming at all: files are written in place
@@ -42,6 +43,8 @@ class RemoteSteps {
 public:
     virtual ~RemoteSteps() = default;
     virtual StoreOutcome store(const std::string& path) = 0;
+    // Stores an empty file, with no progress shown.
+    virtual StoreOutcome storeEmpty(const std::string& path) = 0;
     // One command in the target's folder; a refusal leaves the connection open.
     virtual StepReply command(const std::string& line) = 0;
 };
@@ -50,6 +53,7 @@ struct ReplaceNames {
     std::string target;  // absolute paths on the server
     std::string temp;
     std::string backup;
+    std::string probe;  // an empty file's, renamed once to learn what the server allows
 };
 
 struct ReplaceOutcome {
@@ -58,8 +62,10 @@ struct ReplaceOutcome {
     std::optional<StepReply> reply;  // the server's reply that explains a failure
 };
 
-// Uploads through a temporary name and puts it in the target's place. `mode`: the old
-// file's permissions, restored with SITE CHMOD where the server accepts it.
+// Uploads through a temporary name and puts it in the target's place. While `support` is
+// Unknown an empty file is renamed first, so that a server that renames nothing gets the
+// data once, in place. `mode`: the old file's permissions, restored with SITE CHMOD where
+// the server accepts it.
 ReplaceOutcome replaceRemote(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support,
                              std::optional<unsigned> mode);
 

@@ -42,7 +42,8 @@ Scenarios:
                     rename-refused     every RNFR: 550
                     dele-refused       every DELE: 550
                     plain-stor-553     STOR of a name without a leading dot: 553
-                    stor-426 (452, 552) STOR of a dot name: 150, a part is kept, then 426
+                    stor-426 (452, 552) STOR of a dot name: 150, a part of 1 KiB or more is kept, then 426
+                  every STOR logs "RECEIVED <bytes>" once its data connection closed
                     mlst               FEAT offers MLST (MLST gives unix.mode)
                     chmod-refused      SITE CHMOD: 550
                     refuse-VERB-N      the N-th VERB of the run: 553
@@ -522,8 +523,10 @@ class Disk:
                         break
             except OSError:
                 pass
+            size = f.tell()
         data.close()
-        if failure:
+        ctl.log.command(b"RECEIVED %d" % size)
+        if failure and size >= 1024:
             return ctl.reply(failure[0] + " Transfer failed.") or True
         return self.done(ctl, drop, "226 Transfer complete.")
 
