@@ -1,0 +1,87 @@
+// The main window and a secure server with a certificate of its own: the question
+// before trusting it for the run, against the real Internet layer.
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include "FtpServer.h"
+#include "TestCertificates.h"
+#include "app/fmKESTRIX.h"
+#include "net/CurlInternet.h"
+#include "remote/RemoteTree.h"
+#include "support/ScriptedUi.h"
+
+namespace {
+
+// The SHA-256 of the certificate's DER bytes, read from its PEM file, as "AB:CD:...".
+QString fingerprintOf(const std::string& pemFile)
+{
+    QFile file(QString::fromStdString(pemFile));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray pem = file.readAll();
+    const qsizetype begin = pem.indexOf('\n', pem.indexOf("-----BEGIN CERTIFICATE-----")) + 1;
+    const QByteArray der = QByteArray::fromBase64(pem.mid(begin, pem.indexOf("-----END CERTIFICATE-----") - begin));
+    return QString::fromLatin1(QCryptographicHash::hash(der, QCryptographicHash::Sha256).toHex(':').toUpper());
+}
+
+TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
+{
+    testsupport::TestCertificates pki;
+    ASSERT_TRUE(pki.ok()) << pki.error();
+    QTemporaryDir home, remote;
+    const testsupport::ScopedEnv homeEnv("HOME", home.path().toStdString());
+    const testsupport::ScopedEnv file("SSL_CERT_FILE", pki.caCertificate());
+    const testsupport::ScopedEnv dir("SSL_CERT_DIR", pki.emptyFolder());
+    ASSERT_TRUE(QFile(remote.filePath("readme.txt")).open(QIODevice::WriteOnly));
+    testsupport::FtpServerOptions options;
+    options.tlsCertificate = pki.selfSignedCertificate();
+    options.tlsKey = pki.selfSignedKey();
+    testsupport::FtpServer server(remote.path().toStdString(), options);
+    ASSERT_TRUE(server.running());
+    const QString address = QString::fromStdString(server.address());
+    const QString fingerprint = fingerprintOf(pki.selfSignedCertificate());
+    ASSERT_EQ(fingerprint.size(), 32 * 3 - 1);
+
+    for (const app::MsgAnswer answer : {app::MsgAnswer::No, app::MsgAnswer::Yes}) {
+        SCOPED_TRACE(answer == app::MsgAnswer::Yes ? "Yes" : "No");
+        net::CurlInternet internet;  // one run of the program: it trusts nothing yet
+        testsupport::ScriptedUi ui;
+        ui.answers = {answer};
+        app::fmKESTRIX window(internet, ui, nullptr, [] {});
+        ASSERT_TRUE(window.Form_Load());
+        window.cmdInternetOpen_Click();
+        window.txtServer->setText("ftps://" + address);
+        window.txtUser->setText("user");
+        window.txtPassword->setText("secret");
+        window.cmdConnect_Click();
+
+        ASSERT_FALSE(ui.shown.empty());
+        const QString question = ui.shown[0].text;
+        EXPECT_EQ(ui.shown[0].style, app::MsgStyle::YesNoDefaultNo);
+        const QStringList parts{"not issued by an authority this program trusts", "Server: " + address,
+                                "Issued to: CN=ftp.test\r\n", "Issued by: CN=ftp.test\r\n", "Valid from: 20",
+                                "Valid until: 20", "SHA-256 fingerprint: " + fingerprint + "\r\n",
+                                "read your password and your files", "the one the server's administrator gave you",
+                                "until the program ends?"};
+        for (const QString& part : parts)
+            EXPECT_TRUE(question.contains(part)) << part.toStdString() << " in\n" << question.toStdString();
+        if (answer == app::MsgAnswer::No) {
+            EXPECT_EQ(ui.texts().mid(1), QStringList{"InternetConnect Err: 12045\r\nClose Connection and Session?"});
+            EXPECT_FALSE(window.bConnected);
+        } else {
+            EXPECT_EQ(ui.shown.size(), 1u) << ui.texts().join('|').toStdString();
+            EXPECT_TRUE(window.bConnected);
+            EXPECT_NE(window.TreeView1->find("ftps://" + address + "/readme.txt"), nullptr);
+        }
+    }
+    EXPECT_EQ(server.count("USER"), 1) << server.commandLog();
+    EXPECT_TRUE(QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty())
+        << QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join(' ').toStdString();
+}
+
+}  // namespace
