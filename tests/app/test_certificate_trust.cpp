@@ -4,12 +4,17 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include "FtpServer.h"
 #include "TestCertificates.h"
+#include "app/QtUi.h"
 #include "app/fmKESTRIX.h"
 #include "net/CurlInternet.h"
 #include "remote/RemoteTree.h"
@@ -82,6 +87,26 @@ TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
     EXPECT_EQ(server.count("USER"), 1) << server.commandLog();
     EXPECT_TRUE(QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty())
         << QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join(' ').toStdString();
+}
+
+TEST(CertificateTrust, TheProgramsQuestionHasNoAsItsDefault)
+{
+    const std::pair<app::MsgStyle, app::MsgAnswer> rows[] = {{app::MsgStyle::YesNo, app::MsgAnswer::Yes},
+                                                             {app::MsgStyle::YesNoDefaultNo, app::MsgAnswer::No}};
+    for (const auto& [style, byDefault] : rows) {
+        auto* poll = new QTimer(qApp);  // presses the default button (as Enter would) once the box shows
+        QObject::connect(poll, &QTimer::timeout, poll, [poll] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                    poll->deleteLater();
+                    (box->defaultButton() ? box->defaultButton() : box->buttons().front())->click();
+                    return;
+                }
+        });
+        poll->start(10);
+        app::QtUi ui;
+        EXPECT_EQ(ui.MsgBox(nullptr, "Trust?", style), byDefault);
+    }
 }
 
 }  // namespace
