@@ -47,7 +47,15 @@ BOOL succeed()
     return TRUE_;
 }
 
-BOOL finish(const Result& result) { return result.ok() ? succeed() : fail(result); }
+// A success may bring a notice for the user (files an upload could not remove).
+BOOL finish(const Result& result)
+{
+    if (!result.ok())
+        return fail(result);
+    succeed();
+    t_lastDetail = result.text;
+    return TRUE_;
+}
 void fillRecord(const ListEntry& entry, WIN32_FIND_DATAA* record)
 {
     *record = WIN32_FIND_DATAA{};

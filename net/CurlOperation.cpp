@@ -49,6 +49,10 @@ int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
     // Server replies arrive as CURLINFO_HEADER_IN; commands (HEADER_OUT, with PASS) are never kept.
     if (type == CURLINFO_HEADER_IN) {
         op->replies.feed(std::string_view(data, size));
+    } else if (type == CURLINFO_HEADER_OUT && !op->quoted.empty()) {
+        const std::string_view sent(data, size);
+        if (sent.starts_with(op->quoted) && sent.substr(op->quoted.size()).starts_with("\r\n"))
+            op->quotedAt = op->replies.replies().size();
     } else if (type == CURLINFO_TEXT) {
         // libcurl's own limits on replies (it then fails with a receive error or keeps
         // waiting for a line end): the server is not speaking FTP.

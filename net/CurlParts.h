@@ -14,6 +14,7 @@
 #include "net/FtpPath.h"
 #include "net/ListingParser.h"
 #include "net/PeerCheck.h"
+#include "net/RemoteReplace.h"
 #include "net/ReplyReader.h"
 
 namespace net {
@@ -46,6 +47,7 @@ struct CurlInternet::Connection {
     bool typeMayBeAscii = false;
     std::string cwd = "/";
     bool mlsd = false;
+    RenameSupport renames = RenameSupport::Unknown;  // what uploads found the server allows
     // Guarded by the handle table's lock: calls running on it, and whether its handle
     // was closed meanwhile (the running call is then cancelled and the object goes
     // when the last call returns).
@@ -94,6 +96,9 @@ struct CurlInternet::Operation {
     curl_off_t uploadTotal = 0;
     std::string url;
     CurlSlist quote;
+    // A command whose reply is wanted: the index in `replies` of the first reply after it went.
+    std::string quoted;
+    std::size_t quotedAt = SIZE_MAX;
     CurlSlist resolve;
     // listing
     std::string* body = nullptr;

@@ -6,8 +6,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include "net/CurlParts.h"
+#include "net/RemoteReplace.h"
 #include "net/Result.h"
 
 // Downloads into a temporary file that replaces the target when complete, and uploads.
@@ -288,16 +290,43 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
     return Result::success();
 }
 
+namespace {
+constexpr const char* kNotAFile =
+    "Only an ordinary file can be uploaded; this is a folder, pipe or device. Nothing was sent.";
+
+// The upload's steps on the server, as the replacing logic sees them.
+class FunctionSteps final : public RemoteSteps {
+public:
+    FunctionSteps(std::function<StoreOutcome(const std::string&)> store,
+                  std::function<StepReply(const std::string&)> command)
+        : m_store(std::move(store)), m_command(std::move(command))
+    {
+    }
+    StoreOutcome store(const std::string& path) override { return m_store(path); }
+    StepReply command(const std::string& line) override { return m_command(line); }
+
+private:
+    std::function<StoreOutcome(const std::string&)> m_store;
+    std::function<StepReply(const std::string&)> m_command;
+};
+
+}  // namespace
+
 Result CurlInternet::upload(Connection& connection, const std::string& local, std::string_view remote, bool ascii)
 {
-    const UniqueFd file(::open(local.c_str(), O_RDONLY | O_CLOEXEC));
+    // Only an ordinary file goes: opening a pipe would wait for a writer, a device may
+    // never end. O_NONBLOCK keeps the open itself from waiting.
+    struct stat st {};
+    if (::stat(local.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return Result::failure(ERROR_ACCESS_DENIED, kNotAFile);
+    const UniqueFd file(::open(local.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (file.get() < 0) {
         const int err = errno;
         return Result::failure(err == ENOENT ? missingError(local) : errorFromErrno(err), std::strerror(err));
     }
-    struct stat st {};
-    if (::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode))
-        return Result::failure(ERROR_ACCESS_DENIED, "not a file");
+    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return Result::failure(ERROR_ACCESS_DENIED, kNotAFile);
+    (void)::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
 
     const std::string target = resolvePath(connection.cwd, remote);
     const auto slash = target.rfind('/');
@@ -306,90 +335,92 @@ Result CurlInternet::upload(Connection& connection, const std::string& local, st
     if (base.empty())
         return Result::failure(ERROR_INVALID_PARAMETER, "no file name");
 
-    // Sends the local file to `path`; `refused` tells whether the server turned the STOR
-    // down before taking any data (its reply to STOR was 4xx or 5xx, nothing came before).
-    auto store = [&](const std::string& path, bool* refused) -> Result {
-        if (::lseek(file.get(), 0, SEEK_SET) != 0)
-            return Result::failure(errorFromErrno(errno), std::strerror(errno));
+    // Sends the local file to `path`.
+    auto store = [&](const std::string& path) -> StoreOutcome {
+        StoreOutcome out;
+        if (::lseek(file.get(), 0, SEEK_SET) != 0) {
+            out.result = Result::failure(errorFromErrno(errno), std::strerror(errno));
+            return out;
+        }
         Operation op;
         op.progress = {CallProgress::Kind::Uploading, std::string(remote), 0, static_cast<std::uint64_t>(st.st_size)};
         op.url = "ftp://" + connection.authority + urlPath(path, false);
         op.inFd = file.get();
-        if (Result r = prepare(connection, op); !r.ok())
-            return r;
+        if (out.result = prepare(connection, op); !out.result.ok())
+            return out;
         CURL* h = connection.easy.get();
         curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(h, CURLOPT_READFUNCTION, &onFileRead);
         curl_easy_setopt(h, CURLOPT_READDATA, static_cast<void*>(&op));
-        if (Result r = chooseType(connection, op, ascii); !r.ok())
-            return r;
+        if (out.result = chooseType(connection, op, ascii); !out.result.ok())
+            return out;
         if (!ascii)  // the read callback adds CRs to a text
             curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(st.st_size));
-        Result r = perform(connection, op);
-        if (refused) {
-            const FtpReply* last = op.replies.last();
-            const bool began = std::any_of(op.replies.replies().begin(), op.replies.replies().end(),
-                                           [](const FtpReply& reply) { return reply.code == 125 || reply.code == 150; });
-            *refused = !r.ok() && !op.cancelled && op.localErrno == 0 && last && last->code >= 400 && !began;
-        }
-        return r;
+        out.result = perform(connection, op);
+        out.reply = {static_cast<int>(lastReply().code), lastReply().text, out.result};
+        // A STOR the server answered 125/150 had begun: a later 426, 452 or 552 is a failed
+        // upload. Refused before that with 550, 553 or 501, it was the name.
+        const FtpReply* last = op.replies.last();
+        const bool began = std::any_of(op.replies.replies().begin(), op.replies.replies().end(),
+                                       [](const FtpReply& reply) { return reply.code == 125 || reply.code == 150; });
+        const bool answered = !out.result.ok() && !op.cancelled && op.localErrno == 0 && last && last->code >= 400;
+        out.nameRefused = answered && !began && (last->code == 550 || last->code == 553 || last->code == 501);
+        if (answered && began)  // the server's own words say more than "partial file"
+            out.result = Result::failure(ERROR_INTERNET_EXTENDED_ERROR, last->text);
+        return out;
     };
-    // Sends commands in turn in the target's folder, stopping at the first refusal; no
-    // progress is shown for them. `fromTaken`: an RNFR among them was answered 350.
-    auto commands = [&](std::initializer_list<std::string> lines, bool* fromTaken, bool quick = false) -> Result {
+    // One command in the target's folder, with no progress shown. '*': a refusal is an
+    // answer, not a broken connection, so it costs no new login.
+    auto command = [&](const std::string& line) -> StepReply {
+        StepReply out;
         Operation op;
         op.url = "ftp://" + connection.authority + urlPath(folder, true);
-        if (Result r = prepare(connection, op); !r.ok())
-            return r;
+        if (out.result = prepare(connection, op); !out.result.ok())
+            return out;
         op.watcher = nullptr;
-        for (const std::string& line : lines)
-            if (!op.quote.append(line))
-                return Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
+        op.quoted = line;
+        if (!op.quote.append("*" + line)) {
+            out.result = Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
+            return out;
+        }
         CURL* h = connection.easy.get();
         curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
         curl_easy_setopt(h, CURLOPT_QUOTE, op.quote.get());
-        if (quick)
+        // Removing a file comes after a cancel or a failure too: the user is not kept waiting.
+        if (line.starts_with("DELE "))
             curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 5000L);
-        Result r = perform(connection, op);
-        if (fromTaken)
-            *fromTaken = op.replies.lastWithCode(350) != nullptr;
-        return r;
-    };
-    // Removes the temporary file where the server lets us; the report stays the upload's.
-    // Quick: after a cancel or a failure the user is not kept waiting long.
-    auto removeTemporary = [&](const std::string& path) {
-        const LastReply kept = lastReply();
-        (void)commands({"DELE " + path}, nullptr, true);
-        lastReply() = kept;
+        out.result = perform(connection, op);
+        if (op.quotedAt < op.replies.replies().size()) {
+            out.code = op.replies.replies()[op.quotedAt].code;
+            out.text = op.replies.replies()[op.quotedAt].text;
+        }
+        return out;
     };
 
-    // The old file is replaced only by a complete one: upload beside it, then rename.
+    // The old file's permissions, which the new file would not get by itself; and a folder
+    // of that name is never moved aside for a file.
+    ServerFile old;
+    if (connection.mlsd)
+        if (const StepReply r = command("MLST " + target); r.code == 250)
+            old = serverFileFromMlst(r.text);
+    if (!old.mode && !old.folder)
+        if (const StepReply r = command("STAT " + target); r.code / 100 == 2)
+            old = serverFileFromStat(r.text, base);
+    if (old.folder)
+        return Result::failure(ERROR_ACCESS_DENIED, "A folder of that name is on the server. Nothing was sent.");
+
     // A long name is cut before a whole UTF-8 character, for servers that want UTF-8 names.
     std::size_t keep = std::min<std::size_t>(base.size(), 100);
     while (keep > 0 && keep < base.size() && (static_cast<unsigned char>(base[keep]) & 0xC0) == 0x80)
         --keep;
-    const std::string temp = (folder == "/" ? "/" : folder + "/") + "." + base.substr(0, keep) + ".quillon-" +
+    const std::string stem = (folder == "/" ? "/" : folder + "/") + "." + base.substr(0, keep) + ".quillon-" +
                              std::to_string(::getpid()) + "-" + std::to_string(g_tempCounter.fetch_add(1));
-    bool refused = false;
-    if (Result r = store(temp, &refused); !r.ok()) {
-        if (!refused) {
-            removeTemporary(temp);  // cancelled or broken off: the part goes, the old file stays
-            return r;
-        }
-        // The server takes no such name (some refuse names with a leading dot): in place.
-        return store(target, nullptr);
-    }
-    bool fromTaken = false;
-    if (commands({"RNFR " + temp, "RNTO " + target}, &fromTaken).ok())
-        return Result::success();
-    // RNFR was taken and RNTO refused: some servers rename only onto a free name.
-    if (fromTaken && commands({"DELE " + target}, nullptr).ok() &&
-        commands({"RNFR " + temp, "RNTO " + target}, nullptr).ok())
-        return Result::success();
-    // No renaming on this server: replace the file in place, as it allows.
-    const Result direct = store(target, nullptr);
-    removeTemporary(temp);
-    return direct;
+    const ReplaceNames names{target, stem, stem + "-old"};
+    FunctionSteps steps(store, command);
+    ReplaceOutcome outcome = replaceRemote(steps, names, connection.renames, old.mode);
+    if (outcome.reply)
+        lastReply() = LastReply{static_cast<DWORD>(outcome.reply->code), outcome.reply->text};
+    return outcome.result;
 }
 
 }  // namespace net
