@@ -16,9 +16,9 @@ MsgAnswer QtUi::MsgBox(QWidget* parent, const QString& text, MsgStyle style, con
     box.setTextFormat(Qt::PlainText);
     if (!detail.isEmpty())
         box.setDetailedText(detail);
-    if (style == MsgStyle::YesNo) {
+    if (style == MsgStyle::YesNo || style == MsgStyle::YesNoDefaultNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(style == MsgStyle::YesNo ? QMessageBox::Yes : QMessageBox::No);
         return box.exec() == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
     }
     box.setStandardButtons(QMessageBox::Ok);

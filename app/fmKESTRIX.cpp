@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/CertificateQuestion.h"
 #include "app/TreePictures.h"
 #include "net/NameCodec.h"
 #include "remote/RemotePaths.h"
@@ -534,9 +535,14 @@ void fmKESTRIX::connectToServer()
     const QByteArray server = serverText.toLocal8Bit();
     const QByteArray user = txtUser->text().toLocal8Bit();
     const QByteArray password = txtPassword->text().toLocal8Bit();
-    hConnection = m_internet.InternetConnectA(hOpen, server.constData(), net::INTERNET_INVALID_PORT_NUMBER,
-                                              user.constData(), password.constData(), net::INTERNET_SERVICE_FTP,
-                                              passive, 0);
+    const auto connectNow = [&] {
+        return m_internet.InternetConnectA(hOpen, server.constData(), net::INTERNET_INVALID_PORT_NUMBER,
+                                           user.constData(), password.constData(), net::INTERNET_SERVICE_FTP,
+                                           passive, 0);
+    };
+    hConnection = connectNow();
+    if (hConnection == 0 && CertificateQuestion::askToTrust(m_internet, m_ui, this))
+        hConnection = connectNow();  // the server's own certificate is trusted now
     if (hConnection == 0) {
         bConnected = false;
         const auto error = static_cast<std::int32_t>(m_internet.GetLastError());

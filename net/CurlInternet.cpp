@@ -17,6 +17,7 @@ namespace {
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
 thread_local std::string t_lastDetail;  // the failed Result's text, beside t_lastError
+thread_local std::optional<ServerCertificate> t_untrusted;  // beside t_lastError: 12045 of a connect
 std::atomic<HINTERNET> g_nextHandle{1};
 std::once_flag g_curlInit;
 
@@ -26,6 +27,7 @@ BOOL fail(DWORD error)
 {
     t_lastError = error;
     t_lastDetail.clear();
+    t_untrusted.reset();
     return FALSE_;
 }
 
@@ -33,6 +35,7 @@ BOOL fail(const Result& result)
 {
     t_lastError = result.error;
     t_lastDetail = result.text;
+    t_untrusted.reset();
     return FALSE_;
 }
 
@@ -40,6 +43,7 @@ BOOL succeed()
 {
     t_lastError = ERROR_SUCCESS;
     t_lastDetail.clear();
+    t_untrusted.reset();
     return TRUE_;
 }
 
@@ -104,6 +108,10 @@ CurlInternet::~CurlInternet()
 DWORD CurlInternet::GetLastError() { return t_lastError; }
 
 std::string CurlInternet::lastErrorDetail() { return t_lastDetail; }
+
+std::optional<ServerCertificate> CurlInternet::untrustedCertificate() { return t_untrusted; }
+
+void CurlInternet::trustForThisRun(const ServerCertificate& certificate) { m_trust.trust(certificate); }
 
 void CurlInternet::setCallWatcher(CallWatcher* watcher) { m_watcher = watcher; }
 
@@ -220,6 +228,8 @@ HINTERNET CurlInternet::InternetConnectA(HINTERNET hInternet, const char* lpszSe
     if (server->tls) {
         connection->caFile = environment("SSL_CERT_FILE");
         connection->caPath = environment("SSL_CERT_DIR");
+        connection->pinnedKey = m_trust.pinFor(urlAuthority(*server)).value_or(std::string());
+        connection->peer.emplace(server->host, urlAuthority(*server), connection->pinnedKey);
     }
     ServerAddress peer = *server;
     if (viaGateway) {
@@ -255,6 +265,7 @@ HINTERNET CurlInternet::InternetConnectA(HINTERNET hInternet, const char* lpszSe
         m_connections.emplace(handle, std::move(connection));
     }
     Result outcome = Result::success();
+    std::optional<ServerCertificate> untrusted;
     {
         const Lease lease(*this, handle);
         if (Connection* c = lease.get(); !c) {
@@ -268,12 +279,18 @@ HINTERNET CurlInternet::InternetConnectA(HINTERNET hInternet, const char* lpszSe
             }
             if (outcome.ok() && c->closed)
                 outcome = Result::failure(ERROR_INTERNET_OPERATION_CANCELLED, "the connection was closed");
+            // Offered for trust only while no key is trusted for the server: a changed key is refused.
+            if (outcome.error == ERROR_INTERNET_INVALID_CA && c->peer && c->pinnedKey.empty())
+                untrusted = c->peer->untrusted();
         }
         if (!outcome.ok())
             (void)InternetCloseHandle(handle);
     }
-    if (!outcome.ok())
-        return fail(outcome);
+    if (!outcome.ok()) {
+        fail(outcome);
+        t_untrusted = std::move(untrusted);
+        return 0;
+    }
     succeed();
     return handle;
 }

@@ -86,6 +86,8 @@ public:
     // The text of the last failed internal call on this thread; cleared by every call that
     // succeeds or fails without one.
     std::string lastErrorDetail() override;
+    std::optional<ServerCertificate> untrustedCertificate() override;
+    void trustForThisRun(const ServerCertificate& certificate) override;
 
     // The server's current directory of a connection as the layer keeps it; empty for a bad handle.
     std::string currentDirectory(HINTERNET hConnect) const;
@@ -112,6 +114,7 @@ private:
     void closeConnection(HINTERNET handle);
 
     Options m_options;
+    RunTrust m_trust;
     CallWatcher* m_watcher = nullptr;
     mutable std::mutex m_mutex;
     std::unordered_map<HINTERNET, std::unique_ptr<Session>> m_sessions;

@@ -14,6 +14,7 @@
 #include "net/CurlInternet.h"
 #include "net/FtpPath.h"
 #include "net/ListingParser.h"
+#include "net/PeerCheck.h"
 #include "net/RemoteReplace.h"
 #include "net/ReplyReader.h"
 
@@ -36,6 +37,10 @@ struct CurlInternet::Connection {
     // connection was made (empty: libcurl's default store). Kept so every call asks the same.
     std::string caFile;
     std::string caPath;
+    // "ftps://" only: watches every handshake; and the key trusted for this run, if any
+    // ("sha256//..."), then the only one accepted.
+    std::optional<PeerCheck> peer;
+    std::string pinnedKey;
     bool tls13 = false;              // the server refused TLS 1.2: TLS 1.3, and no uploads
     bool tlsVersionRefused = false;  // a call failed because the server refused the TLS version
     bool passive = true;

@@ -3,8 +3,10 @@
 // window tests use a recording fake.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "net/ServerCertificate.h"
 #include "net/WinInet.h"
 
 namespace net {
@@ -71,6 +73,14 @@ public:
     // error number. After a call that succeeded: empty, or a notice the user
     // must read (an upload names the files the server kept that it could not remove).
     virtual std::string lastErrorDetail() = 0;
+
+    // Our own addition: the certificate of the calling thread's last call when that was a
+    // secure connect that failed (12045) only because no trusted authority issued the
+    // certificate; nullopt after any other call.
+    virtual std::optional<ServerCertificate> untrustedCertificate() { return std::nullopt; }
+    // Our own addition: until the program ends, connections to the certificate's server
+    // accept its public key, and only that key; the host name is still checked.
+    virtual void trustForThisRun(const ServerCertificate& certificate) { (void)certificate; }
 };
 
 }  // namespace net

@@ -59,6 +59,8 @@ std::optional<TlsFailure> describeTlsFailure(CURL* handle, CURLcode rc, const Ft
     case CURLE_SSL_CRL_BADFILE:
         return TlsFailure{ERROR_INTERNET_INVALID_CA, 0,
                           "The trusted certificates could not be read (see SSL_CERT_FILE and SSL_CERT_DIR)."};
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        return TlsFailure{ERROR_INTERNET_INVALID_CA, 0, kNotTheTrustedKey};
     case CURLE_SSL_ISSUER_ERROR:
         return TlsFailure{ERROR_INTERNET_INVALID_CA, 0,
                           "The server's certificate was not issued by a trusted authority."};

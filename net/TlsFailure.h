@@ -25,6 +25,9 @@ struct TlsFailure {
 inline constexpr char kNoTls13Uploads[] =
     "The server accepts only TLS 1.3, which this program does not use for uploads.";
 
+// Told when a server showed another key than the one trusted for this run.
+inline constexpr char kNotTheTrustedKey[] = "The server's certificate is not the one you chose to trust for this run.";
+
 // nullopt: rc is not a TLS failure. `last` is the server's last reply, if any; `detail` is
 // libcurl's error text.
 std::optional<TlsFailure> describeTlsFailure(CURL* handle, CURLcode rc, const FtpReply* last,

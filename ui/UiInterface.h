@@ -9,7 +9,8 @@ class QWidget;
 namespace app {
 
 // Message box styles and answers, with the values the windows compare against.
-enum class MsgStyle { OkOnly = 0, YesNo = 4 };
+// YesNoDefaultNo: a question whose safe answer is "No" (Yes/No with the second button the default).
+enum class MsgStyle { OkOnly = 0, YesNo = 4, YesNoDefaultNo = 4 | 0x100 };
 enum class MsgAnswer { Ok = 1, Yes = 6, No = 7 };
 
 struct FileDialogRequest {

@@ -312,6 +312,82 @@ TEST_F(FtpsCertificate, RefusalIsNotRetriedInPlainText)
     EXPECT_EQ(m_server->commands(), (std::vector<std::string>{"AUTH TLS"}));
 }
 
+// ---------------------------------------------------------------- a server's own certificate, trusted for this run
+
+TEST_F(FtpsCertificate, OwnCertificateTrustedForTheRunServesProtectedData)
+{
+    startTlsServer(/*selfSigned=*/true);
+    trust(s_pki->caCertificate());
+    const std::string down = randomBytes(300 * 1024 + 1, 51);
+    writeFile(remotePath("down.bin"), down);
+    EXPECT_EQ(connectTo(ftpsName()), 0u);
+    ASSERT_EQ(m_api->GetLastError(), ERROR_INTERNET_INVALID_CA);
+    ASSERT_TRUE(m_api->untrustedCertificate());
+    expectNoLoginSent();
+    m_api->trustForThisRun(*m_api->untrustedCertificate());
+    const HINTERNET c = connectTo(ftpsName());
+    ASSERT_NE(c, 0u) << m_api->GetLastError() << " " << lastResponse().second;
+    EXPECT_EQ(listAll(c).size(), 1u);
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "down.bin", localPath("down.bin").c_str(), FALSE_, 0,
+                                   FTP_TRANSFER_TYPE_BINARY, 0))
+        << m_api->GetLastError() << " " << lastResponse().second;
+    EXPECT_TRUE(readFile(localPath("down.bin")) == down);
+    const auto tls = testsupport::splitLines(m_server->tlsLog());
+    EXPECT_EQ(std::count(tls.begin(), tls.end(), "data TLSv1.2"), 2) << m_server->tlsLog();
+}
+
+TEST_F(FtpsCertificate, ATrustedServerMustKeepItsKeyAndNameAndNothingElseIsOffered)
+{
+    // A server trusted for the run is started again on its port with another key (one a trusted
+    // authority issued, even), or shows another key on its data connections; a certificate for
+    // another name is refused as such, and not offered.
+    enum class Change { None, Restart, DataKey };
+    struct Case { const char* name; Change change; DWORD error; const char* text; };
+    const char* const changed = "The server's certificate is not the one you chose to trust for this run.";
+    const Case cases[] = {
+        {"ftp.test", Change::Restart, ERROR_INTERNET_INVALID_CA, changed},
+        {"ftp.test", Change::DataKey, ERROR_INTERNET_INVALID_CA, changed},
+        {"wrong.test", Change::None, ERROR_INTERNET_SEC_CERT_CN_INVALID,
+         "The server's certificate is for another host name."},
+    };
+    trust(s_pki->caCertificate());
+    for (const Case& row : cases) {
+        SCOPED_TRACE(static_cast<int>(row.change));
+        testsupport::FtpServerOptions options;
+        options.tlsCertificate = s_pki->selfSignedCertificate();
+        options.tlsKey = s_pki->selfSignedKey();
+        if (row.change == Change::DataKey) {
+            options.tlsDataCertificate = s_pki->serverCertificate();
+            options.tlsDataKey = s_pki->serverKey();
+        }
+        startServer(options);
+        if (row.change != Change::None) {
+            ASSERT_EQ(connectTo(ftpsName()), 0u);
+            ASSERT_TRUE(m_api->untrustedCertificate());
+            m_api->trustForThisRun(*m_api->untrustedCertificate());
+        }
+        if (row.change == Change::Restart) {
+            options.tlsCertificate = s_pki->serverCertificate();
+            options.tlsKey = s_pki->serverKey();
+            options.port = m_server->port();
+            m_server.reset();
+            startServer(options);
+        }
+        if (row.change == Change::DataKey) {
+            const HINTERNET c = connectTo(ftpsName());
+            ASSERT_NE(c, 0u) << m_api->GetLastError();
+            WIN32_FIND_DATAA record{};
+            EXPECT_EQ(m_api->FtpFindFirstFileA(c, "*.*", &record, 0, 0), 0u);
+        } else {
+            EXPECT_EQ(connectTo(ftpsName(row.name)), 0u);
+            expectNoLoginSent();
+        }
+        EXPECT_EQ(m_api->GetLastError(), row.error);
+        EXPECT_EQ(lastResponse().second, row.text);
+        EXPECT_FALSE(m_api->untrustedCertificate());
+    }
+}
+
 // ---------------------------------------------------------------- servers without TLS
 
 TEST_F(FtpsRefusal, PlainServerIsRefusedBeforeTheLogin)

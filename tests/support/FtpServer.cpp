@@ -98,6 +98,11 @@ FtpServer::FtpServer(std::string root, FtpServerOptions options)
         args << "--tls-min" << QString::fromStdString(m_options.tlsMinimum);
     if (m_options.tlsDataAfterCommand)
         args << "--tls-data-after-command";
+    if (!m_options.tlsDataCertificate.empty())
+        args << "--tls-data-cert" << QString::fromStdString(m_options.tlsDataCertificate) << "--tls-data-key"
+             << QString::fromStdString(m_options.tlsDataKey);
+    if (m_options.port != 0)
+        args << "--port" << QString::number(m_options.port);
     m_port = startScript(m_process, QStringLiteral(QUILLON_FTPSERVER_SCRIPT), args);
 }
 

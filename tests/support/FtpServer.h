@@ -42,6 +42,9 @@ struct FtpServerOptions {
     std::string tlsMinimum;         // "1.3": older TLS versions are refused; empty: TLS 1.2 and 1.3
     // A data connection's TLS handshake is answered only once the transfer command has come.
     bool tlsDataAfterCommand = false;
+    std::string tlsDataCertificate; // set: data connections show this certificate (and tlsDataKey)
+    std::string tlsDataKey;
+    int port = 0;                   // 0: a free one; set: listen there (a server started again)
 };
 
 class FtpServer {

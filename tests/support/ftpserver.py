@@ -35,8 +35,11 @@ def main():
     ap.add_argument("--upload-rate", type=int, default=0)
     ap.add_argument("--log", required=True)
     ap.add_argument("--host", default="127.0.0.1")
+    ap.add_argument("--port", type=int, default=0)
     ap.add_argument("--tls-cert", default="")
     ap.add_argument("--tls-key", default="")
+    ap.add_argument("--tls-data-cert", default="", help="another certificate for data connections")
+    ap.add_argument("--tls-data-key", default="")
     ap.add_argument("--tls-log", default="")
     ap.add_argument("--login-folder", default="")
     ap.add_argument("--raw-ascii", action="store_true")
@@ -120,6 +123,16 @@ def main():
                 log_tls("data", self.socket)
                 super().handle_ssl_established()
 
+            if args.tls_data_cert:
+                # A server whose data connections show another key than its control connection.
+                from OpenSSL import SSL
+                data_context = SSL.Context(SSL.TLS_SERVER_METHOD)
+                data_context.use_certificate_chain_file(args.tls_data_cert)
+                data_context.use_privatekey_file(args.tls_data_key or args.tls_data_cert)
+
+                def secure_connection(self, ssl_context, _context=data_context):
+                    super().secure_connection(_context)
+
         Handler.dtp_handler = DataHandler
         Handler.certfile = args.tls_cert
         Handler.keyfile = args.tls_key or None
@@ -170,7 +183,7 @@ def main():
 
     import logging
     logging.basicConfig(level=logging.CRITICAL)
-    server = FTPServer((args.host, 0), Handler)
+    server = FTPServer((args.host, args.port), Handler)
     server.max_cons = 64
     print("PORT %d" % server.address[1], flush=True)
     try:
