@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "LayerTestHelpers.h"
+#include "../settings/UnprivilegedRun.h"
 
 using namespace net;
 using namespace layertest;
@@ -619,6 +620,20 @@ TEST_F(CurlInternetTransfer, ReadOnlyLocalFileIsRefusedWith5AndKept)
     EXPECT_EQ(modeOf(localPath("ro")), 0444u);
     EXPECT_EQ(m_server->count("RETR"), 0);
     EXPECT_EQ(folderEntries(m_local.path().toStdString()), std::vector<std::string>{"ro"});
+    // Someone else's file (0644, root's) in a folder everyone may write: not this user's to replace.
+    ASSERT_EQ(::chmod(m_local.path().toLocal8Bit().constData(), 0711), 0);
+    ASSERT_TRUE(QDir(m_local.path()).mkdir("shared"));
+    ASSERT_EQ(::chmod(localPath("shared").c_str(), 0777), 0);
+    writeFile(localPath("shared/theirs"), "keep me");
+    ASSERT_EQ(::chmod(localPath("shared/theirs").c_str(), 0644), 0);
+    if (::geteuid() == 0)  // else the file is the user's own
+        EXPECT_TRUE(testsupport::runUnprivileged([&] {
+            return !m_api->FtpGetFileA(c, "f", localPath("shared/theirs").c_str(), FALSE_, 0, 2, 0) &&
+                   m_api->GetLastError() == ERROR_ACCESS_DENIED;
+        }));
+    EXPECT_EQ(readFile(localPath("shared/theirs")), "keep me");
+    EXPECT_EQ(m_server->count("RETR"), 0);
+
     ASSERT_EQ(::chmod(localPath("ro").c_str(), 0644), 0);  // writable again: replaced
     EXPECT_TRUE(m_api->FtpGetFileA(c, "f", localPath("ro").c_str(), FALSE_, 0, 2, 0));
     EXPECT_EQ(readFile(localPath("ro")), "new");
