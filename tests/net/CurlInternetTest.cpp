@@ -605,6 +605,22 @@ TEST_F(CurlInternetTransfer, DownloadReplacesAnExistingFileAndKeepsItsMode)
         EXPECT_EQ(st.st_gid, 65534u);
     }
     EXPECT_EQ(folderEntries(m_local.path().toStdString()).size(), 5u);
+
+    // While it fills, the temporary file over a private one is private too, whatever the umask.
+    std::vector<mode_t> tempModes;
+    DuringCall look([&] {
+        for (const std::string& name : folderEntries(m_local.path().toStdString()))
+            if (name.find(".quillon-") != std::string::npos)
+                tempModes.push_back(modeOf(localPath(name)));
+    });
+    m_api->setCallWatcher(&look);
+    const mode_t usual = ::umask(022);
+    EXPECT_TRUE(m_api->FtpGetFileA(c, "f", localPath("private").c_str(), FALSE_, 0, 2, 0));
+    ::umask(usual);
+    m_api->setCallWatcher(nullptr);
+    ASSERT_FALSE(tempModes.empty());
+    for (const mode_t mode : tempModes)
+        EXPECT_EQ(mode & 077, 0u) << std::oct << mode;
 }
 
 TEST_F(CurlInternetTransfer, ReadOnlyLocalFileIsRefusedWith5AndKept)
