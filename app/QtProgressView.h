@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QPointer>
 
 #include "app/CallProgressPresenter.h"
@@ -9,8 +10,10 @@ class QWidget;
 
 namespace app {
 
-// The progress window: modal to the main window, with "Cancel".
-class QtProgressView : public ProgressView {
+// The progress window, with "Cancel". It takes the owner's input as a modal window
+// would, but lets a close request from the window system through to the owner (the
+// toolkit drops one for a window blocked by a modal window).
+class QtProgressView : public QObject, public ProgressView {
 public:
     explicit QtProgressView(QWidget* owner);
     ~QtProgressView() override;
@@ -19,6 +22,9 @@ public:
     void hideProgress() override;
     void pumpEvents(bool progressShown) override;
     bool cancelRequested() const override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void makeDialog();

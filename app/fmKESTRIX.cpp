@@ -21,6 +21,7 @@
 #include <QStylePainter>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <cstring>
 
 #include "app/TreePictures.h"
@@ -34,6 +35,7 @@
 #include "transfer/LocalLists.h"
 #include "ui/UiInterface.h"
 #include "windows/AuxWindows.h"
+#include "windows/ButtonKeys.h"
 #include "windows/WindowStyle.h"
 
 namespace app {
@@ -157,6 +159,7 @@ fmKESTRIX::fmKESTRIX(net::InternetApi& internet, UiInterface& ui, windows::AuxWi
     buildMenus();
     setTabOrder();
     wireHandlers();
+    windows::pressButtonsOnEnter(this);
     // The controls keep their places whatever the size, so the size is fixed.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
@@ -243,7 +246,8 @@ void fmKESTRIX::buildControls()
         {txtServer, QStringLiteral("FTP Server Name")}, {txtUser, QStringLiteral("User Name")},
         {txtPassword, QStringLiteral("Password")},      {txtProxy, QStringLiteral("TIS Compatible Proxy")},
         {TreeView1, QStringLiteral("Server")},          {Drive1, QStringLiteral("Local drive")},
-        {Dir1, QStringLiteral("Local folders")},        {File1, QStringLiteral("Local files")}};
+        {Dir1, QStringLiteral("Local folders")},        {File1, QStringLiteral("Local files")},
+        {cmdGet, QStringLiteral("Download")},           {cmdPut, QStringLiteral("Upload")}};
     for (const auto& [control, name] : names)
         control->setAccessibleName(name);
     Label2->setBuddy(txtServer);
@@ -380,6 +384,7 @@ void fmKESTRIX::ClearListing()
 {
     colNames.clear();
     colAttributes.clear();
+    colDetails.clear();
 }
 
 void fmKESTRIX::ClearFields()
@@ -393,6 +398,9 @@ void fmKESTRIX::ClearFields()
 
 void fmKESTRIX::ext_Click()
 {
+    // A running call is cancelled (its temporary files go); the program ends as it returns.
+    if (callRunning() && m_cancelCalls)
+        m_cancelCalls();
     m_quit();
 }
 
@@ -603,6 +611,7 @@ void fmKESTRIX::appendEntry(const net::WIN32_FIND_DATAA& record)
     const auto length = ::strnlen(record.cFileName, sizeof record.cFileName);
     colAttributes.append(record.dwFileAttributes);
     colNames.append(net::textFromBytes(std::string_view(record.cFileName, length)));
+    colDetails.append(remote::detailsOf(record));
 }
 
 bool fmKESTRIX::ListRemoteDirectory(const QString& sPath)
@@ -643,14 +652,12 @@ void fmKESTRIX::AddNodes(const QString& sParent)
         TreeView1->addRoot(m_rootKey, QStringLiteral("root"));
         return;
     }
-    QList<QPair<QString, QString>> children;
-    children.reserve(colAttributes.size());
-    for (qsizetype i = 0; i < colAttributes.size(); ++i) {
-        const QString image = colAttributes[i] == net::FILE_ATTRIBUTE_DIRECTORY ? QStringLiteral("closed")
-                                                                                 : QStringLiteral("leaf");
-        children.append({sParent + QLatin1Char('/') + colNames[i], image});
-    }
-    TreeView1->addChildren(sParent, children);  // a parent that is not there gets nothing
+    const qsizetype count = std::min(colNames.size(), colAttributes.size());
+    // Each child's key is sParent, "/" and its name; the tree composes it.
+    TreeView1->addChildren(sParent, count, [this](qsizetype i) {  // a parent that is not there gets nothing
+        const bool folder = colAttributes[i] == net::FILE_ATTRIBUTE_DIRECTORY;
+        return remote::ChildEntry{colNames.at(i), folder ? u"closed" : u"leaf", colDetails.value(i)};
+    });
 }
 
 void fmKESTRIX::TreeView1_DblClick()
@@ -661,7 +668,7 @@ void fmKESTRIX::TreeView1_DblClick()
         m_ui.MsgBox(this, QStringLiteral("Not in session!"), MsgStyle::OkOnly);
         return;
     }
-    QTreeWidgetItem* node = TreeView1->selectedNode();
+    remote::Node* node = TreeView1->selectedNode();
     if (!node) {
         m_ui.MsgBox(this, QStringLiteral("no Selection to enumerate"), MsgStyle::OkOnly);
         return;
@@ -673,7 +680,7 @@ void fmKESTRIX::TreeView1_DblClick()
         if (!ListRemoteDirectory(path)) {
             // Not entered: it stays closed and childless, so another double-click retries.
             // (The node is gone if the report's "Yes" closed everything.)
-            if (QTreeWidgetItem* again = TreeView1->find(path))
+            if (remote::Node* again = TreeView1->find(path))
                 TreeView1->setImage(again, QStringLiteral("closed"));
             return;
         }
@@ -706,7 +713,7 @@ void fmKESTRIX::cmdGet_Click()
 {
     if (callRunning())
         return;  // a call runs: no second one
-    QTreeWidgetItem* node = TreeView1->selectedNode();
+    remote::Node* node = TreeView1->selectedNode();
     if (!bConnected) {
         m_ui.MsgBox(this, QStringLiteral("Not in session. Please start a new Internet Session."), MsgStyle::OkOnly);
         return;
@@ -740,7 +747,7 @@ void fmKESTRIX::cmdPut_Click()
 {
     if (callRunning())
         return;  // a call runs: no second one
-    QTreeWidgetItem* node = TreeView1->selectedNode();
+    remote::Node* node = TreeView1->selectedNode();
     if (!bConnected)
         return;
     if (!node || TreeView1->image(node) == QLatin1String("leaf")) {
@@ -765,6 +772,9 @@ void fmKESTRIX::cmdPut_Click()
         ErrorOut(error, QStringLiteral("FtpPutFile"));
         return;
     }
+    // Uploaded, with files left on the server that could not be removed: the user is told.
+    if (const QString notice = QString::fromLocal8Bit(m_internet.lastErrorDetail()); !notice.isEmpty())
+        m_ui.MsgBox(this, notice, MsgStyle::OkOnly);
     // The node may have gone if the error report closed everything meanwhile.
     node = TreeView1->find(nodeText);
     if (!node)

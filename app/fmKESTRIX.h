@@ -9,6 +9,8 @@
 
 #include "net/InternetApi.h"
 #include "remote/ImageList.h"
+#include "remote/EntryDetails.h"
+#include "remote/NameList.h"
 #include "settings/CommonDialog.h"
 
 class QAction;
@@ -56,8 +58,9 @@ public:
     net::HINTERNET hOpen = 0;
     net::HINTERNET hConnection = 0;
     net::DWORD dwType = 0;
-    QStringList colNames;
+    remote::NameList colNames;
     QVector<net::DWORD> colAttributes;
+    QVector<remote::EntryDetails> colDetails;  // size, time and permissions, where a listing gave them
 
     // Controls, named as the window's controls.
     QPushButton* cmdGet = nullptr;

@@ -5,6 +5,7 @@
 #include "app/DisplayCheck.h"
 #include "app/QtProgressView.h"
 #include "app/QtUi.h"
+#include "app/ShutdownSignals.h"
 #include "app/fmKESTRIX.h"
 #include "net/CurlInternet.h"
 #include "windows/AuxWindows.h"
@@ -33,6 +34,7 @@ int main(int argc, char** argv)
     internet.setCallWatcher(&progress);
     window.setCallInProgress([&progress] { return progress.running(); });
     window.setCancelCalls([&progress] { progress.cancelCalls(); });
+    const app::ShutdownSignals shutdown([&progress] { progress.cancelCalls(); });
     if (!window.Form_Load())
         return 1;
     window.show();

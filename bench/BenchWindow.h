@@ -2,7 +2,6 @@
 // The main window as app/main.cpp builds it (real CurlInternet, the progress
 // presenter), but with silent message boxes, connected to a bench server.
 
-#include <QTreeWidgetItem>
 
 #include "BenchSupport.h"
 #include "app/CallProgressPresenter.h"
@@ -50,7 +49,7 @@ struct BenchWindow {
     // Selects the node and double-clicks it as the user would (the handler).
     bool doubleClick(const QString& key)
     {
-        QTreeWidgetItem* node = window.TreeView1->find(key);
+        remote::Node* node = window.TreeView1->find(key);
         if (!node)
             return false;
         window.TreeView1->setCurrentItem(node);

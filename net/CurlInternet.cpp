@@ -43,7 +43,15 @@ BOOL succeed()
     return TRUE_;
 }
 
-BOOL finish(const Result& result) { return result.ok() ? succeed() : fail(result); }
+// A success may bring a notice for the user (files an upload could not remove).
+BOOL finish(const Result& result)
+{
+    if (!result.ok())
+        return fail(result);
+    succeed();
+    t_lastDetail = result.text;
+    return TRUE_;
+}
 void fillRecord(const ListEntry& entry, WIN32_FIND_DATAA* record)
 {
     *record = WIN32_FIND_DATAA{};
@@ -51,6 +59,9 @@ void fillRecord(const ListEntry& entry, WIN32_FIND_DATAA* record)
     record->ftLastWriteTime = entry.lastWrite;
     record->nFileSizeHigh = static_cast<DWORD>(entry.size >> 32);
     record->nFileSizeLow = static_cast<DWORD>(entry.size & 0xFFFFFFFFu);
+    // The layer's own use of the two reserved fields: what else the listing said.
+    record->dwReserved0 = entry.mode;
+    record->dwReserved1 = entry.dayOnly ? 1 : 0;
     const std::size_t n = std::min<std::size_t>(entry.name.size(), MAX_PATH - 1);
     std::memcpy(record->cFileName, entry.name.data(), n);
     record->cFileName[n] = '\0';

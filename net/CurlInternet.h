@@ -9,6 +9,12 @@
 // - ASCII transfers (FTP_TRANSFER_TYPE_ASCII) run in TYPE A with the layer's
 //   own conversion: an upload sends each line end (LF or CR LF) as one CR LF,
 //   a download turns CR LF into LF; lone CRs pass unchanged both ways.
+// - FtpPutFileA writes a temporary file beside the target and puts it in the
+//   target's place only when complete; where the server renames only onto free
+//   names the old file is moved aside first and removed last. A server that
+//   refuses renaming gets the file in place, for the rest of the connection.
+//   The old file's permissions follow (SITE CHMOD) where the server tells and
+//   allows it. Files it could not remove are named in lastErrorDetail().
 // - A successful call sets the last error to 0. The last error and the last
 //   server reply (InternetGetLastResponseInfoA) are per thread.
 // - Handles are never reused within a run. Closing a session closes its

@@ -5,6 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "net/CurlParts.h"
 #include "net/Result.h"
@@ -49,6 +54,10 @@ int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
     // Server replies arrive as CURLINFO_HEADER_IN; commands (HEADER_OUT, with PASS) are never kept.
     if (type == CURLINFO_HEADER_IN) {
         op->replies.feed(std::string_view(data, size));
+    } else if (type == CURLINFO_HEADER_OUT && !op->quoted.empty()) {
+        const std::string_view sent(data, size);
+        if (sent.starts_with(op->quoted) && sent.substr(op->quoted.size()).starts_with("\r\n"))
+            op->quotedAt = op->replies.replies().size();
     } else if (type == CURLINFO_TEXT) {
         // libcurl's own limits on replies (it then fails with a receive error or keeps
         // waiting for a line end): the server is not speaking FTP.
@@ -132,7 +141,7 @@ bool keepGoing(Op& op)
         op.progress.total = static_cast<std::uint64_t>(op.downloadTotal);
         break;
     }
-    if (!op.watcher->callProgress(op.progress)) {
+    if (!op.watcher->callProgress(op.progress) && !op.cleanup) {
         op.cancelled = true;
         return false;
     }
@@ -184,7 +193,10 @@ CURLcode drive(CURLM* multi, CURL* easy, Op& op)
         // the control connection, where the reply it needs before RETR arrives (servers that
         // start TLS on a data connection only after the transfer command answer the handshake
         // only then). curl_easy_perform sleeps a whole second there; this loop looks again soon.
-        if (timer < 0)
+        // The libcurl of Debian 12 sets a timer of about 200 ms meanwhile: the phase is told by
+        // the last reply, the passive one (227 or 229), read before the data connection exists.
+        const FtpReply* last = op.replies.last();
+        if (timer < 0 || (last && (last->code == 227 || last->code == 229)))
             wait = std::min(wait, kIdleWaitMs);
         fd_set readable, writable, failed;
         FD_ZERO(&readable);
@@ -224,6 +236,37 @@ bool closedWhileIdle(CURL* easy, const Op& op, CURLcode rc)
 }
 
 }  // namespace
+
+int runServed(CurlInternet::Operation& op, std::function<int()> work)
+{
+    const CallDepth depth;  // still inside the call: calls from the events it serves are refused
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable done;
+        std::optional<int> result;
+    };
+    auto shared = std::make_shared<Shared>();
+    try {
+        std::thread([shared, work] {
+            const int result = work();
+            const std::lock_guard lock(shared->mutex);
+            shared->result = result;
+            shared->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return work();  // no thread to be had: here, then
+    }
+    for (;;) {
+        {
+            std::unique_lock lock(shared->mutex);
+            if (shared->done.wait_for(lock, kReportInterval, [&] { return shared->result.has_value(); }))
+                return *shared->result;
+        }
+        op.lastByte = std::chrono::steady_clock::now();  // the stall rule is for the network
+        if (!keepGoing(op) && op.cancelled)
+            return -1;
+    }
+}
 
 Result CurlInternet::prepare(Connection& connection, Operation& op)
 {
@@ -317,8 +360,7 @@ Result CurlInternet::perform(Connection& connection, Operation& op)
 {
     const CallDepth depth;
     op.lastByte = std::chrono::steady_clock::now();
-    if (op.watcher)
-        op.watcher->callStarted(op.progress);
+    op.startWatch();
     CURLcode rc = drive(connection.multi.get(), connection.easy.get(), op);
     if (closedWhileIdle(connection.easy.get(), op, rc)) {
         // libcurl has dropped that connection: running the call again logs in once more
@@ -327,8 +369,8 @@ Result CurlInternet::perform(Connection& connection, Operation& op)
         op.lastByte = std::chrono::steady_clock::now();
         rc = drive(connection.multi.get(), connection.easy.get(), op);
     }
-    if (op.watcher)
-        op.watcher->callFinished();
+    if (!op.holdWatch)
+        op.endWatch();
     // The reply that ended the last command: libcurl ends a reply at any "ddd " line,
     // so a multi-line reply it acted on may still be open here (RFC 959 ends it only
     // at its own code); that one is the answer, not the reply before it.

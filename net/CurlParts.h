@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "net/CurlInternet.h"
 #include "net/FtpPath.h"
 #include "net/ListingParser.h"
+#include "net/RemoteReplace.h"
 #include "net/ReplyReader.h"
 
 namespace net {
@@ -41,6 +43,7 @@ struct CurlInternet::Connection {
     bool typeMayBeAscii = false;
     std::string cwd = "/";
     bool mlsd = false;
+    RenameSupport renames = RenameSupport::Unknown;  // what uploads found the server allows
     // Guarded by the handle table's lock: calls running on it, and whether its handle
     // was closed meanwhile (the running call is then cancelled and the object goes
     // when the last call returns).
@@ -71,6 +74,26 @@ struct CurlInternet::Find {
 struct CurlInternet::Operation {
     CallProgress progress;
     CallWatcher* watcher = nullptr;
+    // The watcher was told the call started and not yet that it finished. With holdWatch,
+    // the call goes on after perform (a download's flush) and ends with the operation.
+    bool watching = false;
+    bool holdWatch = false;
+    void startWatch()
+    {
+        if (watcher && !watching)
+            watcher->callStarted(progress);
+        watching = watcher != nullptr;
+    }
+    void endWatch()
+    {
+        if (watching)
+            watcher->callFinished();
+        watching = false;
+    }
+    ~Operation() { endWatch(); }
+    // Clean-up after a cancel or a failure: the watcher still hears from it (the window
+    // stays served), but cannot cancel it; its own time limit bounds it.
+    bool cleanup = false;
     ReplyReader replies;
     std::chrono::steady_clock::time_point lastReport{};
     bool reported = false;
@@ -89,6 +112,9 @@ struct CurlInternet::Operation {
     curl_off_t uploadTotal = 0;
     std::string url;
     CurlSlist quote;
+    // A command whose reply is wanted: the index in `replies` of the first reply after it went.
+    std::string quoted;
+    std::size_t quotedAt = SIZE_MAX;
     CurlSlist resolve;
     // listing
     std::string* body = nullptr;
@@ -98,6 +124,11 @@ struct CurlInternet::Operation {
     bool ascii = false;
     // download
     int outFd = -1;
+    // Write-through: writeback of each few MiB starts as they are written, so the flush at
+    // the end has little left to do.
+    bool writeBehind = false;
+    std::uint64_t written = 0;
+    std::uint64_t writebackFrom = 0;
     CrlfDecoder decoder;
     // upload
     int inFd = -1;
@@ -108,6 +139,12 @@ struct CurlInternet::Operation {
     int localErrno = 0;
     bool overlongReply = false;  // libcurl gave up on a reply longer than its own limit
 };
+
+// Runs `work` (a blocking step on local files, such as a flush) on a thread of its own
+// while the watcher hears from the call as during a transfer. Returns work's result, or
+// -1 when the call was cancelled first: `work` then finishes alone, so it must own all
+// it uses (a duplicated descriptor, say).
+int runServed(CurlInternet::Operation& op, std::function<int()> work);
 
 // The reply that InternetGetLastResponseInfoA gives, per thread.
 struct LastReply {

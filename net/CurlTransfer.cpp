@@ -6,8 +6,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include "net/CurlParts.h"
+#include "net/RemoteReplace.h"
 #include "net/Result.h"
 
 // Downloads into a temporary file that replaces the target when complete, and uploads.
@@ -43,18 +45,33 @@ private:
     int m_fd;
 };
 
-// A download's temporary file: removed unless committed.
+// A download's temporary file, named in the folder it was made in: removed from that
+// folder unless committed, wherever the folder has moved meanwhile.
 struct TempFile {
+    int folder = -1;  // not owned
     UniqueFd fd;
-    std::string path;
+    std::string name;
     bool committed = false;
     ~TempFile()
     {
         fd.reset();
-        if (!committed && !path.empty())
-            ::unlink(path.c_str());
+        if (!committed && !name.empty())
+            ::unlinkat(folder, name.c_str(), 0);
     }
 };
+
+// Runs fsync on a descriptor of its own, so that a call cancelled meanwhile may return.
+int flushServed(CurlInternet::Operation& op, int fd)
+{
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        return errno;
+    return runServed(op, [own] {
+        const int err = ::fsync(own) == 0 ? 0 : errno;
+        ::close(own);
+        return err;
+    });
+}
 
 std::pair<std::string, std::string> splitLocalPath(const std::string& path)
 {
@@ -77,6 +94,8 @@ DWORD missingError(const std::string& path)
 }
 
 using Op = CurlInternet::Operation;
+
+constexpr std::uint64_t kWriteBehind = 8 * 1024 * 1024;
 
 // Writes all of it; errno on failure, else 0.
 int writeAll(int fd, const char* data, size_t n)
@@ -109,6 +128,13 @@ size_t onFileData(char* data, size_t size, size_t count, void* user)
     if (err != 0) {
         op->localErrno = err;
         return 0;
+    }
+    op->written += op->ascii ? op->pending.size() : n;
+    if (op->writeBehind && op->written - op->writebackFrom >= kWriteBehind) {
+        // Only starts the writeback; the flush at the end waits for it.
+        (void)::sync_file_range(op->outFd, static_cast<off64_t>(op->writebackFrom),
+                                static_cast<off64_t>(op->written - op->writebackFrom), SYNC_FILE_RANGE_WRITE);
+        op->writebackFrom = op->written;
     }
     return n;
 }
@@ -200,8 +226,20 @@ bool userMayWrite(const std::string& path)
 Result CurlInternet::download(Connection& connection, std::string_view remote, const std::string& local,
                               bool failIfExists, bool writeThrough, bool ascii)
 {
+    const auto [folderPath, base] = splitLocalPath(local);
+    if (base.empty())
+        return Result::failure(ERROR_INVALID_PARAMETER, "no file name");
+    // Everything below happens by name in this folder, even if it is renamed or its path
+    // comes to lead elsewhere while the call runs.
+    // (O_PATH: a folder we may write but not list is used as before.)
+    const UniqueFd folder(::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) {
+        const int err = errno;
+        return Result::failure(err == ENOENT || err == ENOTDIR ? ERROR_PATH_NOT_FOUND : errorFromErrno(err),
+                               std::strerror(err));
+    }
     struct stat st {};
-    const bool replacing = ::stat(local.c_str(), &st) == 0;
+    const bool replacing = ::fstatat(folder.get(), base.c_str(), &st, 0) == 0;
     if (replacing) {
         // Only an ordinary file is ever replaced (never a folder, device or pipe).
         if (!S_ISREG(st.st_mode))
@@ -213,9 +251,6 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
         if ((st.st_mode & 0222) == 0 || !userMayWrite(local))
             return Result::failure(ERROR_ACCESS_DENIED, "target is read-only");
     }
-    const auto [folder, base] = splitLocalPath(local);
-    if (base.empty())
-        return Result::failure(ERROR_INVALID_PARAMETER, "no file name");
     // A ".." step would let a name taken from a listing climb out of the chosen folder.
     for (std::size_t start = 0; start <= local.size();) {
         std::size_t end = local.find('/', start);
@@ -228,14 +263,16 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
 
     // The target is replaced only by a complete file: write beside it, rename at the end.
     TempFile temp;
+    temp.folder = folder.get();
     const std::string stem = "." + base.substr(0, 180) + ".quillon-" + std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < 100 && temp.fd.get() < 0; ++attempt) {
-        std::string path = folder + "/" + stem + std::to_string(g_tempCounter.fetch_add(1));
+        std::string name = stem + std::to_string(g_tempCounter.fetch_add(1));
         // Over an existing file: private until it takes that file's mode at the end.
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0666);
+        const int fd = ::openat(folder.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                                replacing ? 0600 : 0666);
         if (fd >= 0) {
             temp.fd.adopt(fd);
-            temp.path = std::move(path);
+            temp.name = std::move(name);
         } else if (errno != EEXIST) {
             const int err = errno;
             return Result::failure(err == ENOENT ? ERROR_PATH_NOT_FOUND : errorFromErrno(err), std::strerror(err));
@@ -245,10 +282,14 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
         return Result::failure(ERROR_ACCESS_DENIED, "no temporary file");
 
     const std::string remotePath = resolvePath(connection.cwd, remote);
+    // Declared after the temporary file: the call ends (and the window hears so) before
+    // an unfinished file is removed.
     Operation op;
     op.progress = {CallProgress::Kind::Downloading, std::string(remote), 0, 0};
     op.url = "ftp://" + connection.authority + urlPath(remotePath, false);
     op.outFd = temp.fd.get();
+    op.writeBehind = writeThrough;
+    op.holdWatch = true;  // the flush is part of the call: the window is served through it
     if (Result r = prepare(connection, op); !r.ok())
         return r;
     CURL* h = connection.easy.get();
@@ -271,42 +312,75 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
         if (::fchmod(temp.fd.get(), mode) != 0)
             return Result::failure(errorFromErrno(errno), std::strerror(errno));
     }
-    if (writeThrough && ::fsync(temp.fd.get()) != 0)
-        return Result::failure(errorFromErrno(errno), std::strerror(errno));
+    if (writeThrough) {
+        const int err = flushServed(op, temp.fd.get());
+        if (err < 0)
+            return Result::failure(ERROR_INTERNET_OPERATION_CANCELLED, "cancelled");
+        if (err != 0)
+            return Result::failure(errorFromErrno(err), std::strerror(err));
+    }
     if (const int err = temp.fd.reset(); err != 0)
         return Result::failure(errorFromErrno(err), std::strerror(err));
     int rc;
     if (failIfExists) {
-        rc = ::renameat2(AT_FDCWD, temp.path.c_str(), AT_FDCWD, local.c_str(), RENAME_NOREPLACE);
+        rc = ::renameat2(folder.get(), temp.name.c_str(), folder.get(), base.c_str(), RENAME_NOREPLACE);
         if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
-            rc = ::link(temp.path.c_str(), local.c_str());
+            rc = ::linkat(folder.get(), temp.name.c_str(), folder.get(), base.c_str(), 0);
             if (rc == 0)
-                ::unlink(temp.path.c_str());
+                ::unlinkat(folder.get(), temp.name.c_str(), 0);
         }
     } else {
-        rc = ::rename(temp.path.c_str(), local.c_str());
+        rc = ::renameat(folder.get(), temp.name.c_str(), folder.get(), base.c_str());
     }
     if (rc != 0)
         return Result::failure(errorFromErrno(errno), std::strerror(errno));
     temp.committed = true;
+    // The new name is made durable too; the file is in place whatever happens meanwhile.
     if (writeThrough) {
-        const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (dir.get() >= 0)
-            ::fsync(dir.get());
+        const UniqueFd listing(::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (listing.get() >= 0)
+            (void)flushServed(op, listing.get());
     }
     return Result::success();
 }
 
+namespace {
+constexpr const char* kNotAFile =
+    "Only an ordinary file can be uploaded; this is a folder, pipe or device. Nothing was sent.";
+
+// The upload's steps on the server, as the replacing logic sees them.
+class FunctionSteps final : public RemoteSteps {
+public:
+    FunctionSteps(std::function<StoreOutcome(const std::string&)> store,
+                  std::function<StepReply(const std::string&)> command)
+        : m_store(std::move(store)), m_command(std::move(command))
+    {
+    }
+    StoreOutcome store(const std::string& path) override { return m_store(path); }
+    StepReply command(const std::string& line) override { return m_command(line); }
+
+private:
+    std::function<StoreOutcome(const std::string&)> m_store;
+    std::function<StepReply(const std::string&)> m_command;
+};
+
+}  // namespace
+
 Result CurlInternet::upload(Connection& connection, const std::string& local, std::string_view remote, bool ascii)
 {
-    const UniqueFd file(::open(local.c_str(), O_RDONLY | O_CLOEXEC));
+    // Only an ordinary file goes: opening a pipe would wait for a writer, a device may
+    // never end. O_NONBLOCK keeps the open itself from waiting.
+    struct stat st {};
+    if (::stat(local.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return Result::failure(ERROR_ACCESS_DENIED, kNotAFile);
+    const UniqueFd file(::open(local.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (file.get() < 0) {
         const int err = errno;
         return Result::failure(err == ENOENT ? missingError(local) : errorFromErrno(err), std::strerror(err));
     }
-    struct stat st {};
-    if (::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode))
-        return Result::failure(ERROR_ACCESS_DENIED, "not a file");
+    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return Result::failure(ERROR_ACCESS_DENIED, kNotAFile);
+    (void)::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
 
     const std::string target = resolvePath(connection.cwd, remote);
     const auto slash = target.rfind('/');
@@ -315,90 +389,99 @@ Result CurlInternet::upload(Connection& connection, const std::string& local, st
     if (base.empty())
         return Result::failure(ERROR_INVALID_PARAMETER, "no file name");
 
-    // Sends the local file to `path`; `refused` tells whether the server turned the STOR
-    // down before taking any data (its reply to STOR was 4xx or 5xx, nothing came before).
-    auto store = [&](const std::string& path, bool* refused) -> Result {
-        if (::lseek(file.get(), 0, SEEK_SET) != 0)
-            return Result::failure(errorFromErrno(errno), std::strerror(errno));
+    // Sends the local file to `path`.
+    auto store = [&](const std::string& path) -> StoreOutcome {
+        StoreOutcome out;
+        if (::lseek(file.get(), 0, SEEK_SET) != 0) {
+            out.result = Result::failure(errorFromErrno(errno), std::strerror(errno));
+            return out;
+        }
         Operation op;
         op.progress = {CallProgress::Kind::Uploading, std::string(remote), 0, static_cast<std::uint64_t>(st.st_size)};
         op.url = "ftp://" + connection.authority + urlPath(path, false);
         op.inFd = file.get();
-        if (Result r = prepare(connection, op); !r.ok())
-            return r;
+        if (out.result = prepare(connection, op); !out.result.ok())
+            return out;
         CURL* h = connection.easy.get();
         curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(h, CURLOPT_READFUNCTION, &onFileRead);
         curl_easy_setopt(h, CURLOPT_READDATA, static_cast<void*>(&op));
-        if (Result r = chooseType(connection, op, ascii); !r.ok())
-            return r;
+        if (out.result = chooseType(connection, op, ascii); !out.result.ok())
+            return out;
         if (!ascii)  // the read callback adds CRs to a text
             curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(st.st_size));
-        Result r = perform(connection, op);
-        if (refused) {
-            const FtpReply* last = op.replies.last();
-            const bool began = std::any_of(op.replies.replies().begin(), op.replies.replies().end(),
-                                           [](const FtpReply& reply) { return reply.code == 125 || reply.code == 150; });
-            *refused = !r.ok() && !op.cancelled && op.localErrno == 0 && last && last->code >= 400 && !began;
-        }
-        return r;
+        out.result = perform(connection, op);
+        out.reply = {static_cast<int>(lastReply().code), lastReply().text, out.result};
+        // A STOR the server answered 125/150 had begun: a later 426, 452 or 552 is a failed
+        // upload. Refused before that with 550, 553 or 501, it was the name.
+        const FtpReply* last = op.replies.last();
+        const bool began = std::any_of(op.replies.replies().begin(), op.replies.replies().end(),
+                                       [](const FtpReply& reply) { return reply.code == 125 || reply.code == 150; });
+        const bool answered = !out.result.ok() && !op.cancelled && op.localErrno == 0 && last && last->code >= 400;
+        out.nameRefused = answered && !began && (last->code == 550 || last->code == 553 || last->code == 501);
+        if (answered && began)  // the server's own words say more than "partial file"
+            out.result = Result::failure(ERROR_INTERNET_EXTENDED_ERROR, last->text);
+        return out;
     };
-    // Sends commands in turn in the target's folder, stopping at the first refusal; no
-    // progress is shown for them. `fromTaken`: an RNFR among them was answered 350.
-    auto commands = [&](std::initializer_list<std::string> lines, bool* fromTaken, bool quick = false) -> Result {
+    // One command in the target's folder, with no progress shown. '*': a refusal is an
+    // answer, not a broken connection, so it costs no new login.
+    auto command = [&](const std::string& line) -> StepReply {
+        StepReply out;
         Operation op;
         op.url = "ftp://" + connection.authority + urlPath(folder, true);
-        if (Result r = prepare(connection, op); !r.ok())
-            return r;
-        op.watcher = nullptr;
-        for (const std::string& line : lines)
-            if (!op.quote.append(line))
-                return Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
+        if (out.result = prepare(connection, op); !out.result.ok())
+            return out;
+        // Removing a file comes after a cancel or a failure too: the window stays served
+        // through it, but it cannot be cancelled (its time limit below bounds it).
+        const bool removal = line.starts_with("DELE ");
+        if (removal) {
+            op.cleanup = true;
+            op.progress = {CallProgress::Kind::Uploading, std::string(remote), 0, 0};
+        } else {
+            op.watcher = nullptr;
+        }
+        op.quoted = line;
+        if (!op.quote.append("*" + line)) {
+            out.result = Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
+            return out;
+        }
         CURL* h = connection.easy.get();
         curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
         curl_easy_setopt(h, CURLOPT_QUOTE, op.quote.get());
-        if (quick)
+        if (removal)  // the user is not kept waiting long
             curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 5000L);
-        Result r = perform(connection, op);
-        if (fromTaken)
-            *fromTaken = op.replies.lastWithCode(350) != nullptr;
-        return r;
-    };
-    // Removes the temporary file where the server lets us; the report stays the upload's.
-    // Quick: after a cancel or a failure the user is not kept waiting long.
-    auto removeTemporary = [&](const std::string& path) {
-        const LastReply kept = lastReply();
-        (void)commands({"DELE " + path}, nullptr, true);
-        lastReply() = kept;
+        out.result = perform(connection, op);
+        if (op.quotedAt < op.replies.replies().size()) {
+            out.code = op.replies.replies()[op.quotedAt].code;
+            out.text = op.replies.replies()[op.quotedAt].text;
+        }
+        return out;
     };
 
-    // The old file is replaced only by a complete one: upload beside it, then rename.
+    // The old file's permissions, which the new file would not get by itself; and a folder
+    // of that name is never moved aside for a file.
+    ServerFile old;
+    if (connection.mlsd)
+        if (const StepReply r = command("MLST " + target); r.code == 250)
+            old = serverFileFromMlst(r.text);
+    if (!old.mode && !old.folder)
+        if (const StepReply r = command("STAT " + target); r.code / 100 == 2)
+            old = serverFileFromStat(r.text, base);
+    if (old.folder)
+        return Result::failure(ERROR_ACCESS_DENIED, "A folder of that name is on the server. Nothing was sent.");
+
     // A long name is cut before a whole UTF-8 character, for servers that want UTF-8 names.
     std::size_t keep = std::min<std::size_t>(base.size(), 100);
     while (keep > 0 && keep < base.size() && (static_cast<unsigned char>(base[keep]) & 0xC0) == 0x80)
         --keep;
-    const std::string temp = (folder == "/" ? "/" : folder + "/") + "." + base.substr(0, keep) + ".quillon-" +
+    const std::string stem = (folder == "/" ? "/" : folder + "/") + "." + base.substr(0, keep) + ".quillon-" +
                              std::to_string(::getpid()) + "-" + std::to_string(g_tempCounter.fetch_add(1));
-    bool refused = false;
-    if (Result r = store(temp, &refused); !r.ok()) {
-        if (!refused) {
-            removeTemporary(temp);  // cancelled or broken off: the part goes, the old file stays
-            return r;
-        }
-        // The server takes no such name (some refuse names with a leading dot): in place.
-        return store(target, nullptr);
-    }
-    bool fromTaken = false;
-    if (commands({"RNFR " + temp, "RNTO " + target}, &fromTaken).ok())
-        return Result::success();
-    // RNFR was taken and RNTO refused: some servers rename only onto a free name.
-    if (fromTaken && commands({"DELE " + target}, nullptr).ok() &&
-        commands({"RNFR " + temp, "RNTO " + target}, nullptr).ok())
-        return Result::success();
-    // No renaming on this server: replace the file in place, as it allows.
-    const Result direct = store(target, nullptr);
-    removeTemporary(temp);
-    return direct;
+    const ReplaceNames names{target, stem, stem + "-old"};
+    FunctionSteps steps(store, command);
+    ReplaceOutcome outcome = replaceRemote(steps, names, connection.renames, old.mode);
+    if (outcome.reply)
+        lastReply() = LastReply{static_cast<DWORD>(outcome.reply->code), outcome.reply->text};
+    return outcome.result;
 }
 
 }  // namespace net

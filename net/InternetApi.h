@@ -68,7 +68,8 @@ public:
     // Our own addition: why the calling thread's last failed call failed, in
     // plain words ("Connection refused", "No space left on device", a TLS
     // verification failure); empty when the layer knows no more than the
-    // error number, and after a call that succeeded.
+    // error number. After a call that succeeded: empty, or a notice the user
+    // must read (an upload names the files the server kept that it could not remove).
     virtual std::string lastErrorDetail() = 0;
 };
 

@@ -273,8 +273,15 @@ std::optional<ListEntry> parseUnixLine(std::string_view line, std::int64_t now)
             : type == 'l'          ? FILE_ATTRIBUTE_REPARSE_POINT
                                    : FILE_ATTRIBUTE_NORMAL;
         e.size = device ? 0 : size;
+        for (std::size_t bit = 0; bit < 9; ++bit) {
+            const char c = line[1 + bit];  // "rwx" letters, or s/t standing on an x
+            if (c != '-' && c != 'S' && c != 'T' && c != 'l' && c != 'L' && c != '?')
+                e.mode |= std::uint16_t(0400 >> bit);
+        }
+        e.mode |= kModeGiven;
         if (year >= 0) {
             e.lastWrite = toFileTime(unixSeconds(year, month, day, 0, 0, 0));
+            e.dayOnly = true;
         } else {
             // ls omits the year for recent files; a date that lands well in
             // the future belongs to last year.
@@ -453,6 +460,9 @@ std::optional<ListEntry> parseMlsdLine(std::string_view line)
             parseUnsigned(value, e.size);
         else if (iequals(key, "modify"))
             parseMlsdTime(value, e.lastWrite);
+        else if (iequals(key, "unix.mode") && !value.empty() && value.size() <= 6 &&
+                 value.find_first_not_of("01234567") == std::string_view::npos)
+            e.mode = std::uint16_t((std::stoul(std::string(value), nullptr, 8) & 0777) | kModeGiven);
     }
     e.name.assign(name.data(), name.size());
     return e;

@@ -12,11 +12,16 @@
 
 namespace net {
 
+// Set in ListEntry::mode when the listing gave the entry's permission bits.
+constexpr std::uint16_t kModeGiven = 0x8000;
+
 struct ListEntry {
     std::string name;            // bytes as the server sent them; may exceed MAX_PATH
     DWORD attributes = 0;        // FILE_ATTRIBUTE_DIRECTORY, _NORMAL or _REPARSE_POINT
     std::uint64_t size = 0;
     FILETIME lastWrite;          // 100-ns ticks since 1601-01-01 UTC; zero when unknown
+    bool dayOnly = false;        // the listing gave the day of lastWrite, not its time
+    std::uint16_t mode = 0;      // permission bits | kModeGiven; zero when the listing gave none
     // MLSD "type=cdir" or "type=pdir": the listed folder or its parent, not an entry of it.
     bool listedFolder = false;
 };

@@ -30,8 +30,8 @@ struct WIN32_FIND_DATAA {
     FILETIME ftLastWriteTime;
     DWORD nFileSizeHigh = 0;
     DWORD nFileSizeLow = 0;
-    DWORD dwReserved0 = 0;
-    DWORD dwReserved1 = 0;
+    DWORD dwReserved0 = 0;  // this layer: the entry's permission bits | 0x8000 where the listing gave them
+    DWORD dwReserved1 = 0;  // this layer: 1 when the listing gave only the day of ftLastWriteTime
     char cFileName[MAX_PATH] = {};
     char cAlternateFileName[14] = {};
 };

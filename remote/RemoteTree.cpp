@@ -1,6 +1,7 @@
 #include "remote/RemoteTree.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -14,8 +15,6 @@
 namespace remote {
 
 namespace {
-
-constexpr int kImageRole = Qt::UserRole;
 
 // Folder state shows only through the node pictures: the branch area gets
 // dotted connecting lines, drawn here so that every style shows them, and
@@ -54,13 +53,13 @@ public:
 }  // namespace
 
 RemoteTree::RemoteTree(QWidget* parent)
-    : QTreeWidget(parent)
+    : QTreeView(parent)
 {
     auto* style = new BranchLineStyle;
     style->setParent(this);
     setStyle(style);
 
-    setColumnCount(1);
+    setModel(&m_model);
     setHeaderHidden(true);
     setRootIsDecorated(false);
     setItemsExpandable(false);
@@ -79,146 +78,130 @@ RemoteTree::RemoteTree(QWidget* parent)
     header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
 }
 
-RemoteTree::~RemoteTree() = default;
+RemoteTree::~RemoteTree()
+{
+    setModel(nullptr);  // the model goes before the view's base
+}
 
 void RemoteTree::setImageList(const ImageList* images)
 {
     m_images = images;
-    for (QTreeWidgetItem* item : std::as_const(m_index))
-        item->setIcon(0, m_images ? m_images->icon(image(item)) : QIcon());
+    m_model.setImageList(images);
+    viewport()->update();
 }
 
-QTreeWidgetItem* RemoteTree::makeItem(const QString& key, const QString& image) const
+Node* RemoteTree::addRoot(const QString& key, const QString& image)
 {
-    auto* item = new QTreeWidgetItem;
-    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-    item->setText(0, key);
-    item->setData(0, kImageRole, image);
-    if (m_images)
-        item->setIcon(0, m_images->icon(image));
-    return item;
+    return m_model.addRoot(key, image);
 }
 
-QTreeWidgetItem* RemoteTree::addRoot(const QString& key, const QString& image)
+Node* RemoteTree::addChild(const QString& parentKey, const QString& key, const QString& image)
 {
-    if (m_index.contains(key))
-        return nullptr;
-    QTreeWidgetItem* item = makeItem(key, image);
-    addTopLevelItem(item);
-    m_index.insert(key, item);
-    return item;
-}
-
-QTreeWidgetItem* RemoteTree::addChild(const QString& parentKey, const QString& key,
-                                      const QString& image)
-{
-    QTreeWidgetItem* parent = find(parentKey);
-    if (!parent || m_index.contains(key))
-        return nullptr;
-    QTreeWidgetItem* item = makeItem(key, image);
-    parent->addChild(item);
-    m_index.insert(key, item);
-    return item;
+    const std::vector<Node*> added = m_model.addChildren(find(parentKey), {{key, image}});
+    return added.empty() ? nullptr : added.front();
 }
 
 int RemoteTree::addChildren(const QString& parentKey, const QList<NodeSpec>& nodes)
 {
-    QTreeWidgetItem* parent = find(parentKey);
-    if (!parent || nodes.isEmpty())
-        return 0;
-
-    QList<QTreeWidgetItem*> items;
-    items.reserve(nodes.size());
-    m_index.reserve(m_index.size() + nodes.size());
-    for (const NodeSpec& node : nodes) {
-        if (m_index.contains(node.first))
-            continue;
-        QTreeWidgetItem* item = makeItem(node.first, node.second);
-        m_index.insert(node.first, item);
-        items.append(item);
-    }
-    if (items.isEmpty())
-        return 0;
-    parent->addChildren(items);
-    makeVisible(items.constLast());
-    return int(items.size());
+    return madeVisible(m_model.addChildren(find(parentKey), nodes));
 }
 
-void RemoteTree::makeVisible(QTreeWidgetItem* item)
+int RemoteTree::addChildren(const QString& parentKey, qsizetype count,
+                            const std::function<ChildEntry(qsizetype)>& entry)
 {
-    if (!item)
+    return madeVisible(m_model.addChildren(find(parentKey), count, entry));
+}
+
+int RemoteTree::madeVisible(const std::vector<Node*>& added)
+{
+    if (!added.empty())
+        makeVisible(added.back());
+    return int(added.size());
+}
+
+void RemoteTree::makeVisible(Node* node)
+{
+    if (!node)
         return;
-    for (QTreeWidgetItem* up = item->parent(); up; up = up->parent())
-        up->setExpanded(true);
-    scrollToItem(item);
-}
-
-void RemoteTree::unindexSubtree(QTreeWidgetItem* item)
-{
-    QList<QTreeWidgetItem*> pending{item};
-    while (!pending.isEmpty()) {
-        QTreeWidgetItem* node = pending.takeLast();
-        m_index.remove(node->text(0));
-        for (int i = 0, n = node->childCount(); i < n; ++i)
-            pending.append(node->child(i));
-    }
+    for (Node* up = node->parent(); up; up = up->parent())
+        expand(indexOf(up));
+    scrollTo(indexOf(node));
 }
 
 bool RemoteTree::remove(const QString& key)
 {
-    QTreeWidgetItem* item = find(key);
-    if (!item)
+    Node* node = find(key);
+    if (!node)
         return false;
-    unindexSubtree(item);
-    delete item;  // takes its subtree with it
+    m_model.remove(node);
     return true;
 }
 
-void RemoteTree::removeChildren(QTreeWidgetItem* item)
+void RemoteTree::removeChildren(Node* node)
 {
-    if (!item)
-        return;
-    // One model removal for all children; deleting them after taking them is cheap.
-    const QList<QTreeWidgetItem*> children = item->takeChildren();
-    for (QTreeWidgetItem* child : children) {
-        unindexSubtree(child);
-        delete child;
-    }
+    m_model.removeChildren(node);
 }
 
 void RemoteTree::clearNodes()
 {
-    m_index.clear();
-    clear();
+    m_model.clear();
 }
 
-QString RemoteTree::text(const QTreeWidgetItem* item)
+void RemoteTree::setImage(Node* node, const QString& imageKey)
 {
-    return item ? item->text(0) : QString();
+    m_model.setImage(node, imageKey);
+    if (imageKey == QLatin1String("open"))
+        expand(indexOf(node));
+    else if (imageKey == QLatin1String("closed"))
+        collapse(indexOf(node));
 }
 
-QString RemoteTree::image(const QTreeWidgetItem* item)
+void RemoteTree::keyboardSearch(const QString& search)
 {
-    return item ? item->data(0, kImageRole).toString() : QString();
-}
-
-void RemoteTree::setImage(QTreeWidgetItem* item, const QString& imageKey)
-{
-    if (!item)
+    if (search.isEmpty() || m_model.topLevelCount() == 0)
         return;
-    item->setData(0, kImageRole, imageKey);
-    item->setIcon(0, m_images ? m_images->icon(imageKey) : QIcon());
+    if (!m_typedAt.isValid() || m_typedAt.elapsed() > QApplication::keyboardInputInterval())
+        m_typed.clear();
+    m_typedAt.start();
+    m_typed += search;
+    const bool sameLetter = m_typed.count(m_typed.front()) == m_typed.size();
+    const QString prefix = sameLetter ? m_typed.left(1) : m_typed;
+
+    QModelIndex at = currentIndex().isValid() ? currentIndex() : m_model.index(0, 0);
+    const auto next = [this](const QModelIndex& i) {
+        const QModelIndex below = indexBelow(i);
+        return below.isValid() ? below : m_model.index(0, 0);  // wraps round
+    };
+    if (sameLetter && currentIndex().isValid())
+        at = next(at);  // a fresh letter, or the same again: starts after the current node
+    for (int seen = 0; seen <= m_model.nodeCount() && at.isValid(); ++seen, at = next(at)) {
+        if (RemoteTreeModel::nodeAt(at)->name().startsWith(prefix, Qt::CaseInsensitive)) {
+            setCurrentIndex(at);
+            return;
+        }
+    }
 }
 
-QTreeWidgetItem* RemoteTree::selectedNode() const
+Node* RemoteTree::selectedNode() const
 {
-    const QList<QTreeWidgetItem*> selected = selectedItems();
-    return selected.isEmpty() ? nullptr : selected.constFirst();
+    const QModelIndexList selected = selectionModel()->selectedRows();
+    return selected.isEmpty() ? nullptr : RemoteTreeModel::nodeAt(selected.constFirst());
 }
 
-int RemoteTree::childCount(const QTreeWidgetItem* item)
+void RemoteTree::setCurrentItem(Node* node)
 {
-    return item ? item->childCount() : 0;
+    setCurrentIndex(indexOf(node));
+}
+
+void RemoteTree::setSelected(Node* node, bool selected)
+{
+    selectionModel()->select(indexOf(node), (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect)
+                                                | QItemSelectionModel::Rows);
+}
+
+QIcon RemoteTree::icon(const Node* node) const
+{
+    return m_model.data(indexOf(node), Qt::DecorationRole).value<QIcon>();
 }
 
 void RemoteTree::keyPressEvent(QKeyEvent* event)
@@ -235,12 +218,12 @@ void RemoteTree::keyPressEvent(QKeyEvent* event)
         emit DblClick();
         return;
     }
-    QTreeWidget::keyPressEvent(event);
+    QTreeView::keyPressEvent(event);
 }
 
 void RemoteTree::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    QTreeWidget::mouseDoubleClickEvent(event);
+    QTreeView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
         emit DblClick();
 }

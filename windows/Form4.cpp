@@ -39,6 +39,8 @@ Form4::Form4(std::function<void()> openAnimation, QWidget* parent)
     applyFixedToolStyle(this, px(3825), px(3075), kAboutIcon);
 
     m_Picture1->setObjectName(QStringLiteral("Picture1"));
+    m_Picture1->setAccessibleName(QStringLiteral("Quillon FTP logo"));
+    m_Picture1->setAccessibleDescription(QStringLiteral("Double-click for a short animation"));
     m_Picture1->setGeometry(pxRect(840, 120, 1935, 1095));
     m_Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_Picture1->setLineWidth(2);

@@ -17,6 +17,7 @@ fmhelp::fmhelp(QWidget* parent)
     applyHelpStyle(this, px(7095), px(5985), kHelpIcon);
 
     m_Text1->setObjectName(QStringLiteral("Text1"));
+    m_Text1->setAccessibleName(QStringLiteral("Help text"));
     // 30 twips taller than the client area, as stored.
     m_Text1->setGeometry(pxRect(0, 0, 7095, 6015));
     m_Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -17,6 +17,7 @@ frmlicence::frmlicence(QWidget* parent)
     applyFixedToolStyle(this, px(9000), px(6465), kHelpIcon);
 
     m_List1->setObjectName(QStringLiteral("List1"));
+    m_List1->setAccessibleName(QStringLiteral("License text"));
     m_List1->setGeometry(pxRect(0, 120, 9015, 6300));
     m_List1->setSelectionMode(QAbstractItemView::SingleSelection);
     m_List1->setSortingEnabled(false);

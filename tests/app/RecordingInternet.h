@@ -166,6 +166,7 @@ public:
         if (failing("FtpPutFileA"))
             return 0;
         folders[currentDir].push_back({remote, net::FILE_ATTRIBUTE_NORMAL});
+        m_lastError = 0;
         return 1;
     }
 
@@ -186,7 +187,8 @@ public:
 
     // What lastErrorDetail() reports after a failed call.
     std::string errorDetail;
-    std::string lastErrorDetail() override { return m_lastError ? errorDetail : std::string(); }
+    std::string putNotice;  // after an upload that succeeded: files the server kept
+    std::string lastErrorDetail() override { return m_lastError ? errorDetail : putNotice; }
 
 private:
     static std::string str(const char* s) { return s ? std::string(s) : std::string("NULL"); }

@@ -13,7 +13,7 @@ namespace {
 QStringList childTexts(remote::RemoteTree& tree, const QString& key)
 {
     QStringList out;
-    QTreeWidgetItem* node = tree.find(key);
+    remote::Node* node = tree.find(key);
     for (int i = 0; node && i < node->childCount(); ++i)
         out << tree.text(node->child(i));
     return out;

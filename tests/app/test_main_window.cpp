@@ -374,8 +374,8 @@ TEST_F(MainWindowTest, ScreenReadersHearEveryControlByNameAndKind)
         {w->Drive1, "Local drive", QAccessible::ComboBox},
         {w->Dir1, "Local folders", QAccessible::List},
         {w->File1, "Local files", QAccessible::List},
-        {w->cmdGet, "<--- Download", QAccessible::Button},
-        {w->cmdPut, "Upload ------>", QAccessible::Button},
+        {w->cmdGet, "Download", QAccessible::Button},
+        {w->cmdPut, "Upload", QAccessible::Button},
         {w->Frame1, "Transfer Type", QAccessible::Grouping},
         {w->optBin, "Binary", QAccessible::RadioButton},
         {w->optAscii, "Ascii", QAccessible::RadioButton},
@@ -397,6 +397,35 @@ TEST_F(MainWindowTest, ScreenReadersHearEveryControlByNameAndKind)
     }
     EXPECT_EQ(w->Label2->buddy(), w->txtServer);
     EXPECT_EQ(w->label4->buddy(), w->txtPassword);
+}
+
+TEST_F(MainWindowTest, EnterAndReturnPressTheFocusedButton)
+{
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    window->txtServer->setText("srv");
+    const struct {
+        QAbstractButton* button;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        const char* call;  // what the button's handler asks of the Internet layer
+    } presses[] = {
+        {window->cmdInternetOpen, Qt::Key_Return, Qt::NoModifier, "InternetOpenA"},
+        {window->cmdConnect, Qt::Key_Enter, Qt::KeypadModifier, "InternetConnectA"},
+        {window->cmdDisconnect, Qt::Key_Return, Qt::NoModifier, "InternetCloseHandle"},
+        {window->cmdClosehOpen, Qt::Key_Enter, Qt::KeypadModifier, "InternetCloseHandle"},
+    };
+    for (const auto& press : presses) {
+        internet.calls.clear();
+        press.button->setFocus();
+        ASSERT_TRUE(press.button->hasFocus()) << press.call;
+        QTest::keyClick(press.button, press.key, press.modifiers);
+        EXPECT_EQ(internet.callsNamed(press.call).size(), 1u) << press.call;
+    }
+    internet.calls.clear();
+    window->cmdInternetOpen->setFocus();
+    QTest::keyClick(window->cmdInternetOpen, Qt::Key_Return, Qt::ControlModifier);  // not a press
+    EXPECT_TRUE(internet.calls.empty());
 }
 
 TEST_F(MainWindowTest, TransferTypeIsOneExclusiveGroupStartingEmpty)

@@ -6,6 +6,9 @@
 #include <QTest>
 
 #include "app/CallProgressPresenter.h"
+#include <QAccessible>
+#include <QProgressBar>
+
 #include "app/QtProgressView.h"
 
 namespace {
@@ -137,6 +140,9 @@ TEST(CallProgress, TheProgressWindowMadeAheadStaysHiddenUntilACallNeedsIt)
     EXPECT_EQ(visibleDialogs(), 0);
     view.showProgress(QStringLiteral("Downloading a.bin"), 1, 2);
     EXPECT_EQ(visibleDialogs(), 1);
+    QProgressBar* bar = owner.findChild<QProgressBar*>();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(bar)->text(QAccessible::Name), "Progress");
     view.hideProgress();
     EXPECT_EQ(visibleDialogs(), 0);
 }

@@ -127,7 +127,9 @@ TEST_F(MainWindowTest, UploadIntoRootChangesToSlashAndRelistsTheNode)
     selectLocalFile(local, "new.txt");
     auto& tree = *window->TreeView1;
     tree.setCurrentItem(tree.find("srv"));
+    internet.putNotice = "The file was uploaded. The server may still hold /.new.txt.quillon-1-2-old (the old file).";
     window->File1_DblClick();
+    EXPECT_EQ(ui.texts(), QStringList{QString::fromStdString(internet.putNotice)});
     const std::string h = std::to_string(window->hConnection);
     ASSERT_GE(internet.calls.size(), 2u);
     EXPECT_EQ(internet.calls[0], "FtpSetCurrentDirectoryA(" + h + ",/)");

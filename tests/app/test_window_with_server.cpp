@@ -3,15 +3,21 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QAccessible>
 #include <QTemporaryDir>
 #include <QtWidgets>
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <random>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include "FtpServer.h"
 #include "HostileServer.h"
@@ -86,7 +92,7 @@ protected:
     // The root's key: the server text the connection was made with.
     QString root() const { return m_key; }
     remote::RemoteTree& tree() { return *m_window->TreeView1; }
-    QTreeWidgetItem* node(const QString& below) { return tree().find(root() + below); }
+    remote::Node* node(const QString& below) { return tree().find(root() + below); }
     void doubleClick(const QString& below)
     {
         tree().setCurrentItem(node(below));
@@ -101,7 +107,7 @@ protected:
     QStringList children(const QString& below)
     {
         QStringList out;
-        QTreeWidgetItem* n = below.isEmpty() ? tree().find(root()) : node(below);
+        remote::Node* n = below.isEmpty() ? tree().find(root()) : node(below);
         for (int i = 0; n && i < n->childCount(); ++i)
             out << remote::RemoteTree::text(n->child(i)).mid(root().size());
         return out;
@@ -437,6 +443,97 @@ TEST_F(WindowWithServer, EditedServerBoxChangesNeitherMappingNorRemoval)
 }
 
 // A server that logs users into their home folder: the root node stands for that folder.
+// What a screen reader hears of each node, reached as it would reach it (by the
+// node's place on screen): its own name, a description of its path and of what the
+// server listed, and whether it is a folder that is open.
+struct Spoken {
+    QString below;  // the node's path below the root; empty: the root
+    QString name;
+    QStringList description;
+    bool expandable;
+    bool expanded;
+};
+
+class WindowWithListServer : public WindowWithServer {
+protected:
+    testsupport::FtpServerOptions serverOptions() const override
+    {
+        testsupport::FtpServerOptions options = WindowWithServer::serverOptions();
+        options.mlsd = false;
+        return options;
+    }
+
+public:
+    void expectSpoken(const std::vector<Spoken>& rows)
+    {
+        m_window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+        QAccessibleInterface* treeView = QAccessible::queryAccessibleInterface(&tree());
+        for (const Spoken& row : rows) {
+            remote::Node* n = row.below.isEmpty() ? tree().find(root()) : node(row.below);
+            ASSERT_NE(n, nullptr) << row.below.toStdString();
+            tree().scrollTo(tree().indexOf(n));
+            const QPoint at = tree().viewport()->mapToGlobal(tree().visualItemRect(n).center());
+            QAccessibleInterface* cell = treeView->childAt(at.x(), at.y());
+            ASSERT_NE(cell, nullptr) << row.below.toStdString();
+            EXPECT_EQ(cell->text(QAccessible::Name).toStdString(), row.name.toStdString());
+            const std::string description = row.description.join('\n').toStdString();
+            EXPECT_EQ(cell->text(QAccessible::Description).toStdString(), description);
+            EXPECT_EQ(tree().model()->data(tree().indexOf(n), Qt::ToolTipRole).toString().toStdString(), description);
+            EXPECT_EQ(cell->state().expandable, row.expandable) << row.below.toStdString();
+            EXPECT_EQ(cell->state().expanded, row.expanded) << row.below.toStdString();
+        }
+    }
+    QString size(const QString& below) const
+    {
+        return "Size: " + QLocale().formattedDataSize(QFileInfo(m_remote.filePath(below.mid(1))).size(), 1);
+    }
+    QString modified(const QString& below) const
+    {
+        const QDateTime disk = QFileInfo(m_remote.filePath(below.mid(1))).lastModified();
+        return "Modified: " + QLocale().toString(disk, QLocale::ShortFormat);
+    }
+    static void setTimeAndMode(const QString& path, std::int64_t unixSeconds, mode_t mode)
+    {
+        const timespec times[2] = {{unixSeconds, 0}, {unixSeconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0);
+    }
+};
+
+class WindowWithMlsdServer : public WindowWithListServer {
+protected:
+    testsupport::FtpServerOptions serverOptions() const override { return WindowWithServer::serverOptions(); }
+};
+
+TEST_F(WindowWithMlsdServer, ScreenReadersHearEachNodeByItsNameWithItsSizeAndTime)
+{
+    connect();
+    doubleClick("/pub");
+    expectSpoken({
+        {"", root(), {root()}, true, true},
+        {"/pub", "pub", {root() + "/pub", modified("/pub")}, true, true},
+        {"/pub/data.bin", "data.bin", {root() + "/pub/data.bin", size("/pub/data.bin"), modified("/pub/data.bin")}, false, false},
+        {"/empty", "empty", {root() + "/empty", modified("/empty")}, true, false},
+        {"/readme.txt", "readme.txt", {root() + "/readme.txt", size("/readme.txt"), modified("/readme.txt")}, false, false},
+    });
+}
+
+TEST_F(WindowWithListServer, ListedPermissionsAndDaysWithoutTimeAreSaid)
+{
+    setTimeAndMode(m_remote.filePath("readme.txt"), 1580731200, 0640);  // 2020-02-03 12:00 UTC: ls shows the day only
+    setTimeAndMode(m_remote.filePath("empty"), QDateTime::currentSecsSinceEpoch() / 60 * 60 - 3600, 0750);  // ls: minutes
+    connect();
+    const QString day = QLocale().toString(QDate(2020, 2, 3), QLocale::ShortFormat);
+    expectSpoken({
+        {"/empty", "empty", {root() + "/empty", modified("/empty"), "Permissions: rwxr-x---"}, true, false},
+        {"/readme.txt", "readme.txt",
+         {root() + "/readme.txt", size("/readme.txt"), "Modified: " + day + " (the server gave only the day)",
+          "Permissions: rw-r-----"},
+         false, false},
+    });
+}
+
 class WindowWithHomeServer : public WindowWithServer {
 protected:
     testsupport::FtpServerOptions serverOptions() const override
@@ -593,6 +690,48 @@ TEST_F(WindowDuringACall, CloseDuringAConnectCancelsItAndThenClosesTheWindow)
     WAIT_FOR(!m_window->isVisible());
     EXPECT_EQ(m_window->hOpen, 0u);  // the close ran the session close
     EXPECT_EQ(m_server->count("USER"), 0);  // cancelled long before the greeting
+}
+
+// The local folder's entries, hidden ones too.
+std::string entries(const QTemporaryDir& dir)
+{
+    return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join('|').toStdString();
+}
+
+// The program in a process of its own during a download dripping from the server (25
+// bytes over 12 s): a signal, or once the progress window shows, a close request from the
+// window system or File > Exit.
+TEST(ProgramEnding, SignalsCloseRequestAndExitDuringADownloadLeaveOnlyTheOldFile)
+{
+    const struct {
+        const char* what;
+        int signal;
+        int status;
+    } cases[] = {{"signal", SIGTERM, 128 + SIGTERM},
+                 {"signal", SIGINT, 128 + SIGINT},
+                 {"signal", SIGHUP, 128 + SIGHUP},
+                 {"close", 0, 0},
+                 {"exit", 0, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + " " + std::to_string(c.signal));
+        testsupport::HostileServer server("slow-file");
+        ASSERT_TRUE(server.running());
+        QTemporaryDir local;
+        writeFile(local.filePath("hello.txt"), "old");
+        QProcess program;
+        program.setProcessChannelMode(QProcess::ForwardedChannels);
+        program.start(QUILLON_ENDING_CHILD, {QString::fromStdString(server.address()), local.path(), c.what});
+        ASSERT_TRUE(program.waitForStarted(5000));
+        // The download is under way, its temporary file there.
+        WAIT_FOR_MS(server.count("RETR") == 1 && entries(local).find(".quillon-") != std::string::npos, 10000);
+        if (c.signal)
+            ::kill(static_cast<pid_t>(program.processId()), c.signal);
+        ASSERT_TRUE(program.waitForFinished(5000));  // cancelled, not run to its end
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), c.status);
+        EXPECT_EQ(entries(local), "hello.txt");
+        EXPECT_EQ(readFile(local.filePath("hello.txt")), "old");
+    }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build, stripped, into a scratch prefix; checks that exactly the
-# program, its launcher, icons, description and manual page are installed
-# (nothing the program never reads), that the program is stripped, then starts
+# program, its launcher, icons, description, manual page, licence and changelog
+# are installed (nothing the program never reads), that the program is stripped, then starts
 # the installed program the way its launcher does, from a folder holding no pictures.
 set -euo pipefail
 build="$1"
@@ -11,6 +11,8 @@ trap '[ -z "${pid:-}" ] || kill "$pid" 2>/dev/null || true; rm -rf "$prefix"' EX
 cmake --install "$build" --strip --prefix "$prefix" >/dev/null
 expected="bin/quillon-ftp
 share/applications/quillon-ftp.desktop
+share/doc/quillon-ftp/changelog.gz
+share/doc/quillon-ftp/copyright
 share/icons/hicolor/128x128/apps/quillon-ftp.png
 share/icons/hicolor/16x16/apps/quillon-ftp.png
 share/icons/hicolor/256x256/apps/quillon-ftp.png
@@ -18,7 +20,7 @@ share/icons/hicolor/32x32/apps/quillon-ftp.png
 share/icons/hicolor/48x48/apps/quillon-ftp.png
 share/icons/hicolor/64x64/apps/quillon-ftp.png
 share/icons/hicolor/scalable/apps/quillon-ftp.svg
-share/man/man1/quillon-ftp.1
+share/man/man1/quillon-ftp.1.gz
 share/metainfo/com.orrinvale.quillonftp.metainfo.xml"
 installed="$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)"
 if [ "$installed" != "$expected" ]; then

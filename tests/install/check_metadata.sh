@@ -12,9 +12,9 @@ fail() { echo "$*"; exit 1; }
 # desktop-file-validate exits 0 on hints and warnings too: any output fails.
 report="$(desktop-file-validate "$desktop" 2>&1)" || fail "desktop-file-validate: $report"
 [ -z "$report" ] || fail "desktop-file-validate: $report"
-# appstreamcli fails on errors and warnings; its hints ("I:") fail here too.
-report="$(appstreamcli validate --no-net "$metainfo" 2>&1)" || fail "appstreamcli: $report"
-! grep -q '^I: ' <<<"$report" || fail "appstreamcli: $report"
+# appstreamcli fails on errors and warnings; its hints ("I:") and pedantic notes ("P:") fail here too.
+report="$(appstreamcli validate --no-net --pedantic "$metainfo" 2>&1)" || fail "appstreamcli: $report"
+! grep -q '^[IP]: ' <<<"$report" || fail "appstreamcli: $report"
 
 newest="$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$metainfo" | head -n1)"
 [ "$newest" = "$version" ] || fail "the newest release in the description is '$newest', the project is $version"

@@ -667,7 +667,8 @@ std::vector<std::string> fileCommands(const std::vector<std::string>& log)
             continue;
         const std::string arg = line.substr(verb.size() + 1);
         const bool temp = arg.rfind(".up.bin.quillon-", 0) == 0 || arg.rfind("/.up.bin.quillon-", 0) == 0;
-        out.push_back(verb + " " + (temp ? std::string("<temp>") : arg));
+        const bool backup = temp && arg.ends_with("-old");
+        out.push_back(verb + " " + (backup ? std::string("<backup>") : temp ? std::string("<temp>") : arg));
     }
     return out;
 }
@@ -687,7 +688,8 @@ TEST_F(CurlInternetTransfer, UploadReplacesTheServerFileOnlyWhenCompleteOnEveryK
     kinds[1].options.permissions = "elradmwMT";
     kinds[2] = {"renames onto free names only",
                 {},
-                {"STOR <temp>", "RNFR <temp>", "RNTO /up.bin", "DELE /up.bin", "RNFR <temp>", "RNTO /up.bin"}};
+                {"STOR <temp>", "RNFR <temp>", "RNTO /up.bin", "RNFR /up.bin", "RNTO <backup>", "RNFR <temp>",
+                 "RNTO /up.bin", "DELE <backup>"}};
     kinds[2].options.renameOntoExisting = false;
     kinds[3] = {"no dot files", {}, {"STOR <temp>", "STOR up.bin"}};
     kinds[3].options.dotFiles = false;
@@ -697,10 +699,12 @@ TEST_F(CurlInternetTransfer, UploadReplacesTheServerFileOnlyWhenCompleteOnEveryK
         SCOPED_TRACE(kind.name);
         startServer(kind.options);
         writeFile(remotePath("up.bin"), "the old file");
+        ASSERT_EQ(::chmod(remotePath("up.bin").c_str(), 0750), 0);
         const HINTERNET c = connect();
         ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("up.bin").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0))
             << m_api->GetLastError() << "\n" << m_server->commandLog();
         EXPECT_TRUE(readFile(remotePath("up.bin")) == bytes);
+        EXPECT_EQ(modeOf(remotePath("up.bin")), 0750u);  // STAT told it, SITE CHMOD gave it back
         EXPECT_EQ(folderEntries(m_remote.path().toStdString()), std::vector<std::string>{"up.bin"});
         EXPECT_EQ(fileCommands(m_server->commands()), kind.commands) << m_server->commandLog();
         EXPECT_TRUE(m_api->InternetCloseHandle(c));
@@ -812,7 +816,7 @@ struct DataCancel : CallWatcher {
     void callStarted(const CallProgress&) override {}
     bool callProgress(const CallProgress& now) override
     {
-        sent = now.done;
+        sent = std::max(sent, now.done);  // the clean-up after the cancel reports 0
         return now.done == 0;
     }
     void callFinished() override {}

@@ -6,6 +6,7 @@
 #include <QDir>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 
 #include "HostileFixture.h"
@@ -41,6 +42,22 @@ protected:
 };
 class HostileNames : public HostileTest {};
 class HostileAscii : public HostileTest {};
+class HostileLocalFolder : public HostileTest {};
+class HostileCleanUp : public HostileTest {};
+
+// Runs `act` at the third report and cancels at the tenth.
+struct ActingWatcher : CallWatcher {
+    std::function<void()> act;
+    int reports = 0;
+    void callStarted(const CallProgress&) override {}
+    bool callProgress(const CallProgress&) override
+    {
+        if (++reports == 3)
+            act();
+        return reports < 10;
+    }
+    void callFinished() override {}
+};
 
 }  // namespace
 
@@ -229,3 +246,50 @@ TEST_F(HostileAscii, LineEndsAreExactAndAnUnderstatedSizeIsNoFailure)
     EXPECT_NE(log.find("STORED raw.txt I a\\x0ab\\x0d\\x0ac\\x0dd\\x0d\\x0d\\x0a\n"), std::string::npos) << log;
 }
 
+
+// The local folder renamed, or its path turned into a link to another folder, during a
+// download: the temporary file goes from the folder it was made in, nothing goes elsewhere.
+TEST_F(HostileLocalFolder, MovedOrSwappedFolderKeepsTheOldFileAndNoTemporary)
+{
+    for (const bool link : {false, true}) {
+        SCOPED_TRACE(link ? "path now a link elsewhere" : "folder renamed");
+        const std::string folder = localPath(link ? "dl-l" : "dl-r");
+        const std::string moved = folder + "-moved";
+        const std::string other = folder + "-other";
+        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(other)) && QDir().mkpath(QString::fromStdString(folder)));
+        writeFile(folder + "/hello.txt", "old");
+        start("slow-file");
+        const HINTERNET c = connect();
+        ASSERT_NE(c, 0u);
+        ActingWatcher watcher;
+        watcher.act = [&] {
+            ASSERT_EQ(::rename(folder.c_str(), moved.c_str()), 0);
+            if (link)
+                ASSERT_EQ(::symlink(other.c_str(), folder.c_str()), 0);
+        };
+        m_api->setCallWatcher(&watcher);
+        EXPECT_FALSE(m_api->FtpGetFileA(c, "hello.txt", (folder + "/hello.txt").c_str(), FALSE_,
+                                        FILE_FLAG_WRITE_THROUGH, FTP_TRANSFER_TYPE_BINARY, 0));
+        m_api->setCallWatcher(nullptr);
+        EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_OPERATION_CANCELLED);
+        EXPECT_EQ(folderEntries(moved), std::vector<std::string>{"hello.txt"});
+        EXPECT_EQ(readFile(moved + "/hello.txt"), "old");
+        EXPECT_TRUE(folderEntries(other).empty());
+    }
+}
+
+// A broken-off upload's temporary file is removed on the server while the watcher keeps
+// hearing from the call, though the DELE takes 3 s to be answered.
+TEST_F(HostileCleanUp, RemovingTheTemporaryAfterAFailureKeepsTheWatcherTold)
+{
+    start("slow-dele");
+    const HINTERNET c = connect();
+    ASSERT_NE(c, 0u);
+    writeFile(localPath("up.bin"), "some bytes");
+    CountingWatcher watcher;
+    m_api->setCallWatcher(&watcher);
+    EXPECT_FALSE(m_api->FtpPutFileA(c, localPath("up.bin").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0));
+    m_api->setCallWatcher(nullptr);
+    EXPECT_EQ(m_server->count("DELE"), 1) << m_server->commandLog();
+    EXPECT_GT(watcher.reports, 70);  // told every 20 ms or so through the 3 s
+}

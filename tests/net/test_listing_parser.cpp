@@ -90,6 +90,27 @@ TEST(MlsdLine, FileWithSizeAndTime)
     EXPECT_EQ(ticks(e.lastWrite), expectTicks(2024, 1, 1, 12));
 }
 
+TEST(ListingLines, PermissionsAndDaysWithoutTime)
+{
+    const struct {
+        std::string line;
+        bool mlsd;
+        std::uint16_t mode;  // with kModeGiven when the line gives permissions
+        bool dayOnly;
+    } rows[] = {
+        {"type=file;size=1;modify=20240101120000;unix.mode=0640; a", true, 0640 | net::kModeGiven, false},
+        {"type=file;size=1;modify=20240101120000;perm=adfrw; a", true, 0, false},
+        {"type=file;unix.mode=9z; a", true, 0, false},
+        {"-rw-r--r--    1 ftp      ftp         12 Mar 14  2023 a", false, 0644 | net::kModeGiven, true},
+        {"drwsr-S--T    1 ftp      ftp         12 Mar 14 10:01 a", false, 0740 | net::kModeGiven, false},
+    };
+    for (const auto& row : rows) {
+        auto e = row.mlsd ? mlsd(row.line) : list(row.line);
+        EXPECT_EQ(e.mode, row.mode) << row.line;
+        EXPECT_EQ(e.dayOnly, row.dayOnly) << row.line;
+    }
+}
+
 TEST(MlsdLine, DirectoryKinds)
 {
     auto d = mlsd("type=dir;size=0;modify=20240101120000;perm=el; pub");

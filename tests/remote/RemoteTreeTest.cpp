@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QImage>
 #include <QLineEdit>
 #include <QPixmap>
@@ -23,9 +24,9 @@ QPixmap filled(Qt::GlobalColor colour)
     return pixmap;
 }
 
-QColor iconColour(const QTreeWidgetItem* item)
+QColor iconColour(const RemoteTree& tree, const remote::Node* item)
 {
-    return item->icon(0).pixmap(16, 16).toImage().pixelColor(8, 8);
+    return tree.icon(item).pixmap(16, 16).toImage().pixelColor(8, 8);
 }
 
 class RemoteTreeTest : public ::testing::Test {
@@ -62,7 +63,7 @@ protected:
         ASSERT_NE(m_tree.addChild("srv", "srv/readme", "leaf"), nullptr);
     }
 
-    QPoint centreOf(QTreeWidgetItem* item) const { return m_tree.visualItemRect(item).center(); }
+    QPoint centreOf(remote::Node* item) const { return m_tree.visualItemRect(item).center(); }
 
     remote::ImageList m_images;
     RemoteTree m_tree;
@@ -75,26 +76,26 @@ protected:
 TEST_F(RemoteTreeTest, RootAndChildrenCarryKeyTextAndImage)
 {
     buildSample();
-    QTreeWidgetItem* root = m_tree.find("srv");
+    remote::Node* root = m_tree.find("srv");
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->parent(), nullptr);
     EXPECT_EQ(m_tree.topLevelItemCount(), 1);
     EXPECT_EQ(RemoteTree::text(root), "srv");
     EXPECT_EQ(RemoteTree::image(root), "root");
-    EXPECT_EQ(iconColour(root), QColor(Qt::blue));
+    EXPECT_EQ(iconColour(m_tree, root), QColor(Qt::blue));
 
-    QTreeWidgetItem* pub = m_tree.find("srv/pub");
+    remote::Node* pub = m_tree.find("srv/pub");
     ASSERT_NE(pub, nullptr);
     EXPECT_EQ(pub->parent(), root);
     EXPECT_EQ(RemoteTree::text(pub), "srv/pub");
     EXPECT_EQ(RemoteTree::image(pub), "closed");
-    EXPECT_EQ(iconColour(pub), QColor(Qt::yellow));
+    EXPECT_EQ(iconColour(m_tree, pub), QColor(Qt::yellow));
 
-    QTreeWidgetItem* a = m_tree.find("srv/pub/docs/a.txt");
+    remote::Node* a = m_tree.find("srv/pub/docs/a.txt");
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->parent(), m_tree.find("srv/pub/docs"));
     EXPECT_EQ(RemoteTree::image(a), "leaf");
-    EXPECT_EQ(iconColour(a), QColor(Qt::white));
+    EXPECT_EQ(iconColour(m_tree, a), QColor(Qt::white));
 
     EXPECT_EQ(m_tree.nodeCount(), 6);
     EXPECT_EQ(RemoteTree::childCount(root), 2);
@@ -110,7 +111,7 @@ TEST_F(RemoteTreeTest, ChildrenKeepInsertionOrder)
         m_tree.addChild("srv", "srv/" + name, "leaf");
     m_tree.addChildren("srv", {{"srv/b", "leaf"}, {"srv/a", "closed"}});
 
-    QTreeWidgetItem* root = m_tree.find("srv");
+    remote::Node* root = m_tree.find("srv");
     QStringList seen;
     for (int i = 0; i < root->childCount(); ++i)
         seen << RemoteTree::text(root->child(i));
@@ -141,7 +142,7 @@ TEST_F(RemoteTreeTest, AddChildUnderUnknownParentAddsNothing)
 TEST_F(RemoteTreeTest, DuplicateKeysAreRefused)
 {
     buildSample();
-    QTreeWidgetItem* pub = m_tree.find("srv/pub");
+    remote::Node* pub = m_tree.find("srv/pub");
     EXPECT_EQ(m_tree.addRoot("srv", "root"), nullptr);
     EXPECT_EQ(m_tree.addChild("srv", "srv/pub", "leaf"), nullptr);
     EXPECT_EQ(m_tree.find("srv/pub"), pub);
@@ -180,7 +181,38 @@ TEST_F(RemoteTreeTest, BatchInsertsInOneModelInsertion)
     EXPECT_EQ(inserted.at(0).at(1).toInt(), 0);
     EXPECT_EQ(inserted.at(0).at(2).toInt(), 49);
     EXPECT_EQ(RemoteTree::image(m_tree.find("srv/e0")), "closed");
-    EXPECT_EQ(iconColour(m_tree.find("srv/e1")), QColor(Qt::white));
+    EXPECT_EQ(iconColour(m_tree, m_tree.find("srv/e1")), QColor(Qt::white));
+}
+
+TEST_F(RemoteTreeTest, KeysOfAnyCharactersAreFoundAndStayFoundAfterRemovals)
+{
+    const QString root = "ftps://[::1]:2121";
+    ASSERT_NE(m_tree.addRoot(root, "root"), nullptr);
+    const QStringList names{"plain", "caf\u00e9", "\u65e5\u672c", "a b", "\U0001F600", "x/y", "",
+                            QString(QChar(0xDC80)) + "raw"};
+    QList<RemoteTree::NodeSpec> nodes;
+    for (const QString& name : names)
+        nodes.append({root + "/" + name, "leaf"});
+    ASSERT_EQ(m_tree.addChildren(root, nodes), names.size());
+    for (int i = 0; i < 2000; ++i)  // enough to share probe runs in the index
+        m_tree.addChild(root, root + "/n" + QString::number(i), "leaf");
+    for (int i = 0; i < 2000; i += 3)
+        ASSERT_TRUE(m_tree.remove(root + "/n" + QString::number(i)));
+    remote::Node* top = m_tree.find(root);
+    for (const QString& name : names) {
+        remote::Node* node = m_tree.find(root + "/" + name);
+        ASSERT_NE(node, nullptr) << name.toStdString();
+        EXPECT_EQ(RemoteTree::text(node), root + "/" + name);
+        EXPECT_EQ(top->child(node->row()), node);
+    }
+    for (int i = 0; i < 2000; ++i) {
+        remote::Node* node = m_tree.find(root + "/n" + QString::number(i));
+        ASSERT_EQ(node == nullptr, i % 3 == 0) << i;
+        if (node)
+            EXPECT_EQ(m_tree.model()->index(node->row(), 0, m_tree.indexOf(top)).data().toString(), RemoteTree::text(node));
+    }
+    EXPECT_EQ(m_tree.find(root + "/caf\u00c9"), nullptr);
+    EXPECT_EQ(m_tree.find(root + "/"), m_tree.find(root + "/" + names[6]));
 }
 
 // --- removal ---------------------------------------------------------------
@@ -233,7 +265,7 @@ TEST_F(RemoteTreeTest, RemovingRootEmptiesTree)
 TEST_F(RemoteTreeTest, RemoveChildrenKeepsTheFolder)
 {
     buildSample();
-    QTreeWidgetItem* pub = m_tree.find("srv/pub");
+    remote::Node* pub = m_tree.find("srv/pub");
     m_tree.removeChildren(pub);
     EXPECT_EQ(m_tree.find("srv/pub"), pub);
     EXPECT_EQ(pub->childCount(), 0);
@@ -251,7 +283,7 @@ TEST_F(RemoteTreeTest, RemoveChildrenKeepsTheFolder)
 TEST_F(RemoteTreeTest, SameKeysCanBeAddedAgainAfterRemoval)
 {
     buildSample();
-    QTreeWidgetItem* pub = m_tree.find("srv/pub");
+    remote::Node* pub = m_tree.find("srv/pub");
     m_tree.removeChildren(pub);
     const int added = m_tree.addChildren(
         "srv/pub", {{"srv/pub/docs", "closed"}, {"srv/pub/b.txt", "leaf"}});
@@ -282,13 +314,13 @@ TEST_F(RemoteTreeTest, ClearNodesEmptiesTheIndex)
 TEST_F(RemoteTreeTest, SetImageChangesKeyAndPicture)
 {
     buildSample();
-    QTreeWidgetItem* pub = m_tree.find("srv/pub");
+    remote::Node* pub = m_tree.find("srv/pub");
     m_tree.setImage(pub, "open");
     EXPECT_EQ(RemoteTree::image(pub), "open");
-    EXPECT_EQ(iconColour(pub), QColor(Qt::green));
+    EXPECT_EQ(iconColour(m_tree, pub), QColor(Qt::green));
     m_tree.setImage(pub, "closed");
     EXPECT_EQ(RemoteTree::image(pub), "closed");
-    EXPECT_EQ(iconColour(pub), QColor(Qt::yellow));
+    EXPECT_EQ(iconColour(m_tree, pub), QColor(Qt::yellow));
 }
 
 TEST_F(RemoteTreeTest, ImageListAttachedLaterPaintsExistingNodes)
@@ -296,10 +328,10 @@ TEST_F(RemoteTreeTest, ImageListAttachedLaterPaintsExistingNodes)
     RemoteTree tree;
     tree.addRoot("srv", "root");
     tree.addChild("srv", "srv/x", "leaf");
-    EXPECT_TRUE(tree.find("srv")->icon(0).isNull());
+    EXPECT_TRUE(tree.icon(tree.find("srv")).isNull());
     tree.setImageList(&m_images);
-    EXPECT_EQ(iconColour(tree.find("srv")), QColor(Qt::blue));
-    EXPECT_EQ(iconColour(tree.find("srv/x")), QColor(Qt::white));
+    EXPECT_EQ(iconColour(tree, tree.find("srv")), QColor(Qt::blue));
+    EXPECT_EQ(iconColour(tree, tree.find("srv/x")), QColor(Qt::white));
 }
 
 // --- looks and behaviour -----------------------------------------------------
@@ -313,15 +345,15 @@ TEST_F(RemoteTreeTest, LabelsAreNotEditableAndSelectionIsSingle)
     EXPECT_TRUE(m_tree.uniformRowHeights());
     EXPECT_EQ(m_tree.editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_EQ(m_tree.selectionMode(), QAbstractItemView::SingleSelection);
-    EXPECT_FALSE(m_tree.find("srv/pub")->flags() & Qt::ItemIsEditable);
-    EXPECT_TRUE(m_tree.find("srv/pub")->flags() & Qt::ItemIsSelectable);
+    EXPECT_FALSE(m_tree.model()->flags(m_tree.indexOf(m_tree.find("srv/pub"))) & Qt::ItemIsEditable);
+    EXPECT_TRUE(m_tree.model()->flags(m_tree.indexOf(m_tree.find("srv/pub"))) & Qt::ItemIsSelectable);
 }
 
 TEST_F(RemoteTreeTest, BranchesShowDottedLinesAndNoExpandButton)
 {
     buildSample();
-    m_tree.find("srv")->setExpanded(true);
-    m_tree.find("srv/pub")->setExpanded(true);
+    m_tree.setExpanded(m_tree.find("srv"), true);
+    m_tree.setExpanded(m_tree.find("srv/pub"), true);
     showTree();
     const QImage shot = m_tree.viewport()->grab().toImage();
     const QRgb base = m_tree.palette().color(QPalette::Base).rgb();
@@ -347,13 +379,13 @@ TEST_F(RemoteTreeTest, SelectedNodeFollowsSelection)
 {
     buildSample();
     EXPECT_EQ(m_tree.selectedNode(), nullptr);
-    m_tree.find("srv/readme")->setSelected(true);
+    m_tree.setSelected(m_tree.find("srv/readme"), true);
     EXPECT_EQ(m_tree.selectedNode(), m_tree.find("srv/readme"));
     m_tree.setCurrentItem(m_tree.find("srv/pub"));
     EXPECT_EQ(m_tree.selectedNode(), m_tree.find("srv/pub"));
     // Removing the selected node leaves either no selection or a live node.
     m_tree.remove("srv/pub");
-    QTreeWidgetItem* after = m_tree.selectedNode();
+    remote::Node* after = m_tree.selectedNode();
     if (after)
         EXPECT_EQ(m_tree.find(RemoteTree::text(after)), after);
     m_tree.clearSelection();
@@ -365,16 +397,16 @@ TEST_F(RemoteTreeTest, LastAddedNodeIsMadeVisible)
     m_tree.addRoot("srv", "root");
     m_tree.addChild("srv", "srv/pub", "closed");
     showTree();
-    EXPECT_FALSE(m_tree.find("srv")->isExpanded());
+    EXPECT_FALSE(m_tree.isExpanded(m_tree.find("srv")));
 
     QList<RemoteTree::NodeSpec> nodes;
     for (int i = 0; i < 400; ++i)
         nodes.append({QStringLiteral("srv/pub/f%1").arg(i), "leaf"});
     ASSERT_EQ(m_tree.addChildren("srv/pub", nodes), 400);
 
-    QTreeWidgetItem* last = m_tree.find("srv/pub/f399");
-    EXPECT_TRUE(m_tree.find("srv")->isExpanded());
-    EXPECT_TRUE(m_tree.find("srv/pub")->isExpanded());
+    remote::Node* last = m_tree.find("srv/pub/f399");
+    EXPECT_TRUE(m_tree.isExpanded(m_tree.find("srv")));
+    EXPECT_TRUE(m_tree.isExpanded(m_tree.find("srv/pub")));
     WAIT_FOR(m_tree.viewport()->rect().contains(m_tree.visualItemRect(last)));
     EXPECT_GT(m_tree.verticalScrollBar()->value(), 0);
     EXPECT_FALSE(m_tree.visualItemRect(m_tree.find("srv")).intersects(m_tree.viewport()->rect()));
@@ -383,8 +415,8 @@ TEST_F(RemoteTreeTest, LastAddedNodeIsMadeVisible)
 TEST_F(RemoteTreeTest, SingleAddsDoNotExpand)
 {
     buildSample();
-    EXPECT_FALSE(m_tree.find("srv")->isExpanded());
-    EXPECT_FALSE(m_tree.find("srv/pub")->isExpanded());
+    EXPECT_FALSE(m_tree.isExpanded(m_tree.find("srv")));
+    EXPECT_FALSE(m_tree.isExpanded(m_tree.find("srv/pub")));
 }
 
 TEST_F(RemoteTreeTest, DoubleClickOnEmptyAreaEmitsDblClick)
@@ -401,10 +433,10 @@ TEST_F(RemoteTreeTest, DoubleClickOnEmptyAreaEmitsDblClick)
 TEST_F(RemoteTreeTest, DoubleClickOnNodeSelectsItThenEmits)
 {
     buildSample();
-    m_tree.find("srv")->setExpanded(true);
+    m_tree.setExpanded(m_tree.find("srv"), true);
     showTree();
-    QTreeWidgetItem* pub = m_tree.find("srv/pub");
-    QTreeWidgetItem* selectedAtSignal = nullptr;
+    remote::Node* pub = m_tree.find("srv/pub");
+    remote::Node* selectedAtSignal = nullptr;
     QObject::connect(&m_tree, &RemoteTree::DblClick,
                      [&] { selectedAtSignal = m_tree.selectedNode(); });
     QSignalSpy spy(&m_tree, &RemoteTree::DblClick);
@@ -413,7 +445,7 @@ TEST_F(RemoteTreeTest, DoubleClickOnNodeSelectsItThenEmits)
     WAIT_FOR((spy.count()) == (1));
     EXPECT_EQ(selectedAtSignal, pub);
     // The tree itself neither expands nor edits on a double-click.
-    EXPECT_FALSE(pub->isExpanded());
+    EXPECT_FALSE(m_tree.isExpanded(pub));
     EXPECT_TRUE(m_tree.viewport()->findChildren<QLineEdit*>().isEmpty());
 }
 
@@ -435,7 +467,7 @@ TEST_F(RemoteTreeTest, LongPathsShowWholeAndScrollSideways)
     m_tree.addChild("srv", deep + "1", "leaf");
     m_tree.addChild("srv", deep + "2", "leaf");
     showTree(240, 160);
-    QTreeWidgetItem* first = m_tree.find(deep + "1");
+    remote::Node* first = m_tree.find(deep + "1");
     m_tree.makeVisible(first);
     const QRect row = m_tree.visualItemRect(first);
     // The row is as wide as its whole text, wider than the tree, and the tree scrolls to it.
@@ -470,6 +502,24 @@ TEST_F(RemoteTreeTest, ReturnEnterRightAndLeftActAsADoubleClick)
     EXPECT_EQ(spy.count(), 4);
 }
 
+TEST_F(RemoteTreeTest, TypedLettersFindTheNextNodeByItsOwnName)
+{
+    m_tree.addRoot("srv", "root");
+    m_tree.addChildren("srv", {{"srv/alpha", "leaf"}, {"srv/Beta", "closed"}, {"srv/bravo", "leaf"}, {"srv/sub", "leaf"}});
+    showTree();
+    m_tree.setFocus();
+    m_tree.setCurrentItem(m_tree.find("srv"));
+    const struct {
+        QString typed;
+        QString current;
+    } steps[] = {{"b", "srv/Beta"}, {"b", "srv/bravo"}, {"b", "srv/Beta"}, {"s", "srv/sub"}, {"s", "srv"}, {"su", "srv/sub"}};
+    for (const auto& step : steps) {
+        QTest::qWait(QApplication::keyboardInputInterval() + 50);  // each step a fresh search
+        QTest::keyClicks(&m_tree, step.typed);
+        EXPECT_EQ(RemoteTree::text(m_tree.selectedNode()), step.current) << step.typed.toStdString();
+    }
+}
+
 // --- scale -------------------------------------------------------------------
 
 TEST_F(RemoteTreeTest, HundredThousandChildrenAreAddedAndFound)
@@ -486,15 +536,15 @@ TEST_F(RemoteTreeTest, HundredThousandChildrenAreAddedAndFound)
     ASSERT_EQ(m_tree.addChildren("srv", nodes), kCount);
     EXPECT_EQ(inserted.count(), 1);
     EXPECT_EQ(m_tree.nodeCount(), kCount + 1);
-    QTreeWidgetItem* root = m_tree.find("srv");
+    remote::Node* root = m_tree.find("srv");
     ASSERT_EQ(root->childCount(), kCount);
     for (int i : {0, 1, 4242, 77777, kCount - 1}) {
-        QTreeWidgetItem* item = m_tree.find(QStringLiteral("srv/file%1").arg(i));
+        remote::Node* item = m_tree.find(QStringLiteral("srv/file%1").arg(i));
         ASSERT_NE(item, nullptr) << i;
         EXPECT_EQ(root->child(i), item);
         EXPECT_EQ(RemoteTree::image(item), i % 10 ? "leaf" : "closed");
     }
-    QTreeWidgetItem* last = root->child(kCount - 1);
+    remote::Node* last = root->child(kCount - 1);
     WAIT_FOR(m_tree.viewport()->rect().contains(m_tree.visualItemRect(last)));
 
     m_tree.removeChildren(root);

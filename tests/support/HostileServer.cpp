@@ -19,13 +19,17 @@ QString scriptPath()
 
 }  // namespace
 
-HostileServer::HostileServer(const std::string& scenario, int lifetimeSeconds)
+HostileServer::HostileServer(const std::string& scenario, int lifetimeSeconds, const std::string& modes)
 {
+    QDir(m_logDir.path()).mkdir(QStringLiteral("disk"));
     m_port = startScript(m_process, scriptPath(),
                          {QStringLiteral("--scenario"), QString::fromStdString(scenario), QStringLiteral("--log"),
                           m_logDir.filePath("commands.log"), QStringLiteral("--lifetime"),
-                          QString::number(lifetimeSeconds)});
+                          QString::number(lifetimeSeconds), QStringLiteral("--root"), m_logDir.filePath("disk"),
+                          QStringLiteral("--modes"), QString::fromStdString(modes)});
 }
+
+std::string HostileServer::diskPath() const { return m_logDir.filePath("disk").toStdString(); }
 
 HostileServer::~HostileServer() { stopScript(m_process); }
 

@@ -21,7 +21,8 @@ namespace testsupport {
 
 class HostileServer {
 public:
-    explicit HostileServer(const std::string& scenario, int lifetimeSeconds = 120);
+    // `modes`: the "disk" scenario's comma-separated modes (see hostile_server.py).
+    explicit HostileServer(const std::string& scenario, int lifetimeSeconds = 120, const std::string& modes = {});
     ~HostileServer();
     HostileServer(const HostileServer&) = delete;
     HostileServer& operator=(const HostileServer&) = delete;
@@ -35,6 +36,8 @@ public:
     std::string commandLog() const;
     // How many commands start with `verb` as a whole word.
     int count(std::string_view verb) const;
+    // The "disk" scenario's folder: what the server stored.
+    std::string diskPath() const;
 
 private:
     QTemporaryDir m_logDir;

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A scripted FTP server for tests that misbehaves on purpose.
 
-    hostile_server.py --scenario NAME --log FILE [--lifetime SECONDS]
+    hostile_server.py --scenario NAME --log FILE [--lifetime SECONDS] [--root DIR --modes A,B]
 
 Listens on a free port of 127.0.0.1, prints "PORT <n>" and serves one
 scenario. Every command it receives is appended to FILE, one per line
@@ -25,6 +25,8 @@ Scenarios:
   late-greeting   the greeting comes after 3 s of silence
   silent-list     after 150 the listing's data connection stays silent for 3 s
   drip-list       the listing's last 5 bytes arrive one every 1.2 s
+  slow-file       RETR hello.txt sends its 25 bytes one every half second
+  slow-dele       STOR takes the data and answers 426; the DELE reply takes 3 s
   refused-login   PASS gets a 530 reply over three lines, the middle one "123 ..."
   long-greeting   a greeting line of 10 MiB without an end
   long-reply      a CWD reply line of 10 MiB without an end
@@ -40,9 +42,22 @@ Scenarios:
                   CR LF while SIZE and the 150 reply count the stored (shorter)
                   file, as Unix servers do; STOR logs the raw bytes it received
                   as "STORED <name> <TYPE> <bytes>"; nothing else is converted
+  disk            a real folder (--root): STOR, RNFR/RNTO, DELE, SITE CHMOD, MLST and
+                  STAT act on it, shaped by --modes (comma-separated):
+                    rnto-existing-550  RNTO onto an existing name: 550
+                    rename-refused     every RNFR: 550
+                    dele-refused       every DELE: 550
+                    plain-stor-553     STOR of a name without a leading dot: 553
+                    stor-426 (452, 552) STOR of a dot name: 150, a part is kept, then 426
+                    mlst               FEAT offers MLST (MLST gives unix.mode)
+                    chmod-refused      SITE CHMOD: 550
+                    refuse-VERB-N      the N-th VERB of the run: 553
+                    drop-VERB-N        the N-th VERB is carried out, then the connection closes unanswered
 """
 
 import argparse
+import os
+import stat
 import random
 import socket
 import sys
@@ -58,9 +73,9 @@ LONG_LINE = 10 * 1024 * 1024
 BIG_COUNT = 100000
 
 SCENARIOS = ("pasv-elsewhere", "evil-names", "mlsd-names", "cut-426", "cut-226", "cut-drop", "slow-greeting",
-             "slow-reply", "slow-list", "late-greeting", "silent-list", "drip-list",
+             "slow-reply", "slow-list", "late-greeting", "silent-list", "drip-list", "slow-file", "slow-dele",
              "refused-login", "long-greeting", "long-reply", "junk-listing", "big-listing",
-             "ascii-text", "idle-421", "idle-drop", "idle-refused")
+             "ascii-text", "disk", "idle-421", "idle-drop", "idle-refused")
 IDLE = 0.5
 ASCII_TEXT = b"one\ntwo\n"
 
@@ -141,8 +156,9 @@ class Log:
 
 
 class Control:
-    def __init__(self, sock, scenario, log, deadline, first=True):
+    def __init__(self, sock, scenario, log, deadline, disk=None, first=True):
         self.sock = sock
+        self.disk = disk
         self.first = first        # the first connection the server accepted
         self.idle_after_feat = False
         self.scenario = scenario
@@ -312,7 +328,10 @@ class Control:
         if self.scenario == "ascii-text" and self.type == b"A":
             content = content.replace(b"\n", b"\r\n")   # more bytes than announced
         try:
-            data.sendall(content)
+            if self.scenario == "slow-file":
+                self.trickle_data(data, content, 0.5)
+            else:
+                data.sendall(content)
         except OSError:
             pass
         data.close()
@@ -335,7 +354,7 @@ class Control:
             pass
         data.close()
         self.log.command(b"STORED " + name + b" " + self.type + b" " + received)
-        self.reply("226 Transfer complete.")
+        self.reply("426 Transfer aborted." if self.scenario == "slow-dele" else "226 Transfer complete.")
 
     def serve(self):
         if self.scenario == "slow-greeting":
@@ -396,6 +415,8 @@ class Control:
                     self.reply("250 Directory changed.")
             elif verb == b"FEAT":
                 mlst = " MLST type*;size*;modify*;\r\n" if self.scenario == "mlsd-names" else ""
+                if self.disk and "mlst" in self.disk.modes:
+                    mlst = " MLST type*;size*;unix.mode*;\r\n"
                 self.send("211-Features:\r\n SIZE\r\n REST STREAM\r\n" + mlst + "211 End\r\n")
                 self.idle_after_feat = self.first and self.scenario.startswith("idle-")
             elif verb == b"TYPE" and self.scenario == "ascii-text":
@@ -417,8 +438,13 @@ class Control:
             elif verb == b"RETR":
                 if not self.send_file(arg):
                     return
-            elif verb == b"STOR" and self.scenario == "ascii-text":
+            elif verb == b"STOR" and self.scenario in ("ascii-text", "slow-dele"):
                 self.receive_file(arg)
+            elif verb == b"DELE" and self.scenario == "slow-dele":
+                self.trickle(b"250 Deleted.\r\n", 0.2)
+            elif self.disk and verb in Disk.VERBS:
+                if not self.disk.command(self, verb, arg):
+                    return
             elif verb == b"QUIT":
                 self.reply("221 Bye.")
                 return
@@ -439,12 +465,105 @@ class Control:
                 pass
 
 
+class Disk:
+    """The disk scenario: commands act on a real folder; modes shape the replies."""
+    VERBS = (b"STOR", b"RNFR", b"RNTO", b"DELE", b"SITE", b"MLST", b"STAT")
+
+    def __init__(self, root, modes):
+        self.root = os.path.realpath(root)
+        self.modes = set(m for m in modes.split(",") if m)
+        self.counts = {}
+        self.lock = threading.Lock()
+
+    def path(self, arg, cwd):
+        name = arg.decode("latin-1")
+        full = os.path.normpath(os.path.join(self.root, (name if name.startswith("/") else cwd + "/" + name).lstrip("/")))
+        return full if full.startswith(self.root + "/") else None
+
+    def command(self, ctl, verb, arg):
+        """Runs one command; False: the connection is to close now."""
+        with self.lock:
+            n = self.counts[verb] = self.counts.get(verb, 0) + 1
+        if "refuse-%s-%d" % (verb.decode(), n) in self.modes:
+            ctl.reply("553 Refused.")
+            return True
+        drop = "drop-%s-%d" % (verb.decode(), n) in self.modes
+        if verb == b"SITE":
+            word, _, rest = arg.partition(b" ")
+            mode, _, arg = rest.partition(b" ")
+        path = self.path(arg, ctl.cwd)
+        exists = path is not None and os.path.isfile(path)
+        if verb == b"SITE":
+            if not exists or word.upper() != b"CHMOD" or "chmod-refused" in self.modes:
+                return ctl.reply("550 Refused.") or True
+            os.chmod(path, int(mode, 8))
+            return self.done(ctl, drop, "200 Mode changed.")
+        if verb == b"MLST" or verb == b"STAT":
+            if not path or not os.path.exists(path):
+                return ctl.reply("550 No such file.") or True
+            st, kind = os.stat(path), ("file" if exists else "dir")
+            if verb == b"MLST":
+                return ctl.send("250-Listing\r\n type=%s;size=%d;unix.mode=%04o; %s\r\n250 End\r\n"
+                                % (kind, st.st_size, stat.S_IMODE(st.st_mode), path)) or True
+            mode = stat.filemode(st.st_mode)
+            line = unix_line(os.path.basename(path).encode("latin-1"), st.st_size, mode[0], mode[1:])
+            return ctl.send(b"213-Status:\r\n" + line + b"213 End.\r\n") or True
+        if verb == b"STOR":
+            return self.store(ctl, path, drop)
+        if verb == b"RNFR":
+            ctl.rename_from = path if exists and "rename-refused" not in self.modes else None
+            return ctl.reply("350 Ready." if ctl.rename_from else "550 Cannot rename.") or True
+        if verb == b"RNTO":
+            source, ctl.rename_from = getattr(ctl, "rename_from", None), None
+            if not source or not path or (exists and "rnto-existing-550" in self.modes):
+                return ctl.reply("550 Cannot rename.") or True
+            os.rename(source, path)
+            return self.done(ctl, drop, "250 Renamed.")
+        if not exists or "dele-refused" in self.modes:
+            return ctl.reply("550 Cannot delete.") or True
+        os.unlink(path)
+        return self.done(ctl, drop, "250 Deleted.")
+
+    @staticmethod
+    def done(ctl, drop, reply):
+        """Carried out: the reply, or (drop) the connection closes unanswered."""
+        if not drop:
+            ctl.reply(reply)
+        return not drop
+
+    def store(self, ctl, path, drop):
+        dot = os.path.basename(path or "").startswith(".")
+        if not path or (not dot and "plain-stor-553" in self.modes):
+            return ctl.reply("553 Not allowed.") or True
+        data = ctl.accept_data()
+        if not data:
+            return True
+        ctl.reply("150 Ok to send data.")
+        failure = [m[-3:] for m in ("stor-426", "stor-452", "stor-552") if m in self.modes and dot]
+        with open(path, "wb") as f:
+            try:
+                while True:              # ends with the data connection, or after a part
+                    chunk = data.recv(65536)
+                    f.write(chunk)
+                    if not chunk or (failure and f.tell() >= 1024):
+                        break
+            except OSError:
+                pass
+        data.close()
+        if failure:
+            return ctl.reply(failure[0] + " Transfer failed.") or True
+        return self.done(ctl, drop, "226 Transfer complete.")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--scenario", required=True, choices=SCENARIOS)
     parser.add_argument("--log", required=True)
     parser.add_argument("--lifetime", type=float, default=120.0)
+    parser.add_argument("--root")
+    parser.add_argument("--modes", default="")
     args = parser.parse_args()
+    disk = Disk(args.root, args.modes) if args.scenario == "disk" else None
 
     log = Log(args.log)
     deadline = time.monotonic() + args.lifetime
@@ -464,7 +583,7 @@ def main():
         except OSError:
             break
         accepted += 1
-        threading.Thread(target=Control(sock, args.scenario, log, deadline, accepted == 1).run,
+        threading.Thread(target=Control(sock, args.scenario, log, deadline, disk, accepted == 1).run,
                          daemon=True).start()
     listener.close()
     return 0

@@ -4,6 +4,7 @@
 #include "windows/AuxWindows.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QTimer>
 #include <QListWidget>
@@ -270,4 +271,14 @@ TEST(AuxWindows, EscapeClosesEachWindow)
     frmanim& anim = aux.showAnimation();
     EXPECT_TRUE(escapeCloses(anim.window(), anim.window()));
     EXPECT_FALSE(anim.isOpen());
+}
+
+TEST(AuxWindows, ScreenReadersHearTheTextBoxesAndTheLogoByName)
+{
+    AuxWindows aux;
+    const std::pair<QWidget*, QString> named[] = {{aux.showHelp()->Text1(), "Help text"},
+                                                  {aux.showLicence()->List1(), "License text"},
+                                                  {aux.showAbout()->Picture1(), "Quillon FTP logo"}};
+    for (const auto& [widget, name] : named)
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name), name);
 }

@@ -1,0 +1,250 @@
+#include "net/RemoteReplace.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "net/ListingParser.h"
+
+namespace net {
+namespace {
+
+// A refused step's reply: the failure the user is shown (12003 and the server's words).
+Result refusal(const StepReply& reply)
+{
+    if (reply.code == 0)
+        return reply.result.ok() ? Result::failure(ERROR_INTERNET_CONNECTION_ABORTED, "no reply") : reply.result;
+    return Result::failure(ERROR_INTERNET_EXTENDED_ERROR, reply.text);
+}
+
+class Replace {
+public:
+    Replace(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support, std::optional<unsigned> mode)
+        : m_steps(steps), m_names(names), m_support(support), m_mode(mode)
+    {
+    }
+
+    ReplaceOutcome run()
+    {
+        if (m_support == RenameSupport::None)
+            return inPlace();
+        const StoreOutcome stored = m_steps.store(m_names.temp);
+        if (!stored.result.ok()) {
+            if (stored.nameRefused)  // no such names here: the target is written in place
+                return inPlace();
+            // Cut, disk full, quota, Cancel: the part goes, the old file stays.
+            removeOrName(m_names.temp, "a part of the new file");
+            return fail(stored.result, stored.reply);
+        }
+        if (m_support != RenameSupport::OntoFreeOnly) {
+            const StepReply from = m_steps.command("RNFR " + m_names.temp);
+            if (from.code == 0)
+                return broken(from, false);
+            if (from.refused())
+                return inPlaceOverTemp();
+            const StepReply to = m_steps.command("RNTO " + m_names.target);
+            if (to.done()) {
+                if (m_support == RenameSupport::Unknown)
+                    m_support = RenameSupport::OntoExisting;
+                return succeed();
+            }
+            if (to.code == 0)
+                return broken(to, false);
+        }
+        return swap();
+    }
+
+private:
+    // Old file to the backup name, the new one onto the target, then the backup goes.
+    ReplaceOutcome swap()
+    {
+        const StepReply oldFrom = m_steps.command("RNFR " + m_names.target);
+        if (oldFrom.code == 0)
+            return broken(oldFrom, false);
+        if (oldFrom.refused()) {
+            // Nothing to move aside (the target is gone) or no right to: a rename onto the
+            // free name, once; a server that refuses that renames nothing.
+            const StepReply from = m_steps.command("RNFR " + m_names.temp);
+            const StepReply to = from.done() ? m_steps.command("RNTO " + m_names.target) : from;
+            if (to.done())
+                return succeed();
+            if (to.code == 0)
+                return broken(to, false);
+            return inPlaceOverTemp();
+        }
+        const StepReply oldTo = m_steps.command("RNTO " + m_names.backup);
+        if (oldTo.code == 0)
+            return broken(oldTo, true);
+        if (oldTo.refused())
+            return inPlaceOverTemp();
+        const StepReply from = m_steps.command("RNFR " + m_names.temp);
+        const StepReply to = from.done() ? m_steps.command("RNTO " + m_names.target) : from;
+        if (to.done()) {
+            m_support = RenameSupport::OntoFreeOnly;
+            removeOrName(m_names.backup, "the old file");
+            return succeed();
+        }
+        if (to.code == 0)
+            return broken(to, true);
+        // The new file cannot take the name: the old one goes back, the failure is reported.
+        const StepReply backFrom = m_steps.command("RNFR " + m_names.backup);
+        const StepReply back = backFrom.done() ? m_steps.command("RNTO " + m_names.target) : backFrom;
+        if (back.done())
+            removeOrName(m_names.temp, "the new file");
+        else
+            m_left = {m_names.backup + " (the old file)", m_names.temp + " (the new file)"};
+        return fail(refusal(to), to);
+    }
+
+    // No temporary file can take the target's place on this server (renames or hidden names
+    // refused): the target is written in place, now and for the rest of the connection.
+    ReplaceOutcome inPlace()
+    {
+        m_support = RenameSupport::None;
+        const StoreOutcome stored = m_steps.store(m_names.target);
+        if (!stored.result.ok())
+            return fail(stored.result, stored.reply);
+        return succeed();
+    }
+
+    // As inPlace, with the complete new file already under the temporary name: it stays
+    // until the target holds the new file whole, and is named where it cannot go.
+    ReplaceOutcome inPlaceOverTemp()
+    {
+        m_support = RenameSupport::None;
+        const StoreOutcome stored = m_steps.store(m_names.target);
+        if (stored.result.ok()) {
+            removeOrName(m_names.temp, "a copy of the new file");
+            return succeed();
+        }
+        if (stored.nameRefused)  // nothing was written: the old file is whole
+            removeOrName(m_names.temp, "the new file");
+        else
+            m_left.push_back(m_names.temp + " (the new file)");
+        return fail(stored.result, stored.reply);
+    }
+
+    // The connection broke on a step whose outcome is unknown: nothing more is touched,
+    // and the user learns where the files may be.
+    ReplaceOutcome broken(const StepReply& reply, bool oldMoved)
+    {
+        if (oldMoved)
+            m_left.push_back(m_names.backup + " (the old file)");
+        m_left.push_back(m_names.temp + " (the new file)");
+        return fail(refusal(reply), std::nullopt);
+    }
+
+    void removeOrName(const std::string& path, const char* what)
+    {
+        if (!m_steps.command("DELE " + path).done())
+            m_left.push_back(path + " (" + what + ")");
+    }
+
+    ReplaceOutcome succeed()
+    {
+        if (m_mode) {  // a refusal leaves the server's own permissions; never set-id bits
+            char text[16];
+            std::snprintf(text, sizeof text, "%03o", *m_mode & 0777u);
+            (void)m_steps.command(std::string("SITE CHMOD ") + text + " " + m_names.target);
+        }
+        if (m_left.empty())
+            return {Result::success(), std::nullopt};
+        return {Result{ERROR_SUCCESS, "The file was uploaded. The server may still hold " + leftText()}, std::nullopt};
+    }
+
+    ReplaceOutcome fail(Result result, std::optional<StepReply> reply)
+    {
+        if (!m_left.empty())
+            result.text += (result.text.empty() ? "" : " ") + std::string("The server may still hold ") + leftText();
+        if (reply && reply->code == 0)
+            reply.reset();
+        return {std::move(result), std::move(reply)};
+    }
+
+    std::string leftText() const
+    {
+        std::string text;
+        for (const std::string& name : m_left)
+            text += (text.empty() ? "" : ", ") + name;
+        return text + ".";
+    }
+
+    RemoteSteps& m_steps;
+    const ReplaceNames& m_names;
+    RenameSupport& m_support;
+    std::optional<unsigned> m_mode;
+    std::vector<std::string> m_left;  // files that could not be removed, with what they hold
+};
+
+std::optional<unsigned> octal(std::string_view digits)
+{
+    unsigned value = 0;
+    if (digits.empty() || digits.size() > 5)
+        return std::nullopt;
+    for (const char c : digits) {
+        if (c < '0' || c > '7')
+            return std::nullopt;
+        value = value * 8 + static_cast<unsigned>(c - '0');
+    }
+    return value & 07777u;
+}
+
+}  // namespace
+
+ReplaceOutcome replaceRemote(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support,
+                             std::optional<unsigned> mode)
+{
+    return Replace(steps, names, support, mode).run();
+}
+
+ServerFile serverFileFromMlst(std::string_view reply)
+{
+    std::string lower(reply);
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    ServerFile file;
+    file.folder = lower.find("type=dir;") != std::string::npos || lower.find("type=cdir;") != std::string::npos;
+    const auto at = lower.find("unix.mode=");
+    if (at == std::string::npos || lower.find("type=file;") == std::string::npos)
+        return file;
+    const auto begin = at + 10;
+    const auto end = lower.find(';', begin);
+    if (end != std::string::npos)
+        file.mode = octal(lower.substr(begin, end - begin));
+    return file;
+}
+
+ServerFile serverFileFromStat(std::string_view reply, std::string_view name)
+{
+    // "213-Status of x:", " -rwxr-xr-x 1 owner group 5 Jan 01  2020 x", "213 End": the line
+    // naming the file (a folder's STAT lists what it holds).
+    ServerFile file;
+    std::size_t start = 0;
+    while (start < reply.size()) {
+        std::size_t end = reply.find('\n', start);
+        if (end == std::string_view::npos)
+            end = reply.size();
+        std::string_view line = reply.substr(start, end - start);
+        start = end + 1;
+        line.remove_prefix(std::min(line.size(), line.find_first_not_of(' ')));
+        const std::optional<ListEntry> entry = parseListLine(line);
+        if (!entry || (entry->name != name && !entry->name.ends_with("/" + std::string(name))))
+            continue;
+        file.folder = (entry->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (line.size() < 10 || line[0] != '-')
+            return file;
+        unsigned mode = 0;
+        for (std::size_t i = 0; i < 9; ++i) {
+            const char c = line[1 + i];
+            if (c == "rwxrwxrwx"[i] || (i % 3 == 2 && (c == 's' || c == 't')))
+                mode |= 1u << (8 - i);
+            else if (c != '-' && !(i % 3 == 2 && (c == 'S' || c == 'T')))
+                return file;  // not a mode this program can read
+        }
+        file.mode = mode;
+        return file;
+    }
+    return file;
+}
+
+}  // namespace net

@@ -1,0 +1,132 @@
+#pragma once
+// The nodes of the remote tree, stored compactly: a node holds its own name once
+// (one byte a character when it can, two otherwise) and its parent; its path, the
+// key and text of the tree, is composed when asked for. The index holds only node
+// pointers: a node's hash follows from its parent's and its own name, so a path
+// is found without any path being stored.
+
+#include <QAbstractItemModel>
+#include <QStringList>
+
+#include "remote/EntryDetails.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace remote {
+
+class ImageList;
+class RemoteTreeModel;
+
+class Node {
+public:
+    Node* parent() const { return m_parent; }  // null for a top-level node
+    int childCount() const { return int(m_children.size()); }
+    Node* child(int i) const { return i >= 0 && i < childCount() ? m_children[std::size_t(i)] : nullptr; }
+    int row() const { return m_row; }
+    QString name() const;  // the entry's own name; the server text for a root
+    QString path() const;  // the tree path: key and text
+    const EntryDetails& details() const { return m_details; }
+
+private:
+    friend class RemoteTreeModel;
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
+    Node(Node* parent, std::uint32_t hash, QStringView name, bool wide, std::uint8_t image,
+         const EntryDetails& details);
+    ~Node();
+    static Node* create(Node* parent, std::uint32_t hash, QStringView name, std::uint8_t image,
+                        const EntryDetails& details = {});
+    static void destroy(Node* node);
+    bool pathEquals(QStringView path) const;
+    bool nameEquals(QStringView name) const;
+    const char* latin1() const { return reinterpret_cast<const char*>(this + 1); }
+    const char16_t* utf16() const { return reinterpret_cast<const char16_t*>(this + 1); }
+    std::optional<QStringView> withoutOwnName(QStringView path) const;
+
+    Node* m_parent;
+    std::vector<Node*> m_children;  // owned
+    EntryDetails m_details;
+    std::uint32_t m_hash;           // of the whole path
+    std::int32_t m_row = 0;
+    std::uint32_t m_length;         // of the name, in characters
+    std::uint8_t m_image;
+    bool m_wide;                    // the name is UTF-16 rather than Latin-1
+    // The name's characters follow the node in the same allocation.
+};
+
+// One new child: its own name, its image key and what the listing said of it.
+struct ChildEntry {
+    QStringView name;
+    QStringView image;
+    EntryDetails details;
+};
+
+class RemoteTreeModel : public QAbstractItemModel {
+    Q_OBJECT
+public:
+    // A node's image key: its kind.
+    static constexpr int ImageRole = Qt::UserRole;
+    // The entry's own name (a root's: the server text); also the accessible name,
+    // while the tooltip and the accessible description tell the path and the details.
+    static constexpr int NameRole = Qt::UserRole + 1;
+
+    explicit RemoteTreeModel(QObject* parent = nullptr);
+    ~RemoteTreeModel() override;
+
+    void setImageList(const ImageList* images);
+
+    Node* find(QStringView key) const;
+    // Null when the key is taken.
+    Node* addRoot(const QString& key, const QString& image);
+    // Adds the (key, image) pairs as the last children of `parent`, in one insertion,
+    // skipping keys that are taken (in the tree or earlier in the batch) and keys that
+    // are not the parent's path, "/" and a name. The added nodes.
+    std::vector<Node*> addChildren(Node* parent, const QList<QPair<QString, QString>>& nodes);
+    // The same for `count` children given by name, without composing their keys.
+    std::vector<Node*> addChildren(Node* parent, qsizetype count, const std::function<ChildEntry(qsizetype)>& entry);
+    void remove(Node* node);
+    void removeChildren(Node* node);
+    void clear();
+
+    // "root", "closed", "open" or "leaf"; the tree keeps no other image key.
+    static QString image(const Node* node);
+    void setImage(Node* node, const QString& imageKey);
+    int nodeCount() const { return int(m_count); }
+    int topLevelCount() const { return m_top.childCount(); }
+
+    QModelIndex indexOf(const Node* node) const;
+    static Node* nodeAt(const QModelIndex& index);
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    bool hasChildren(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+private:
+    // Open addressing, linear probing; slots hold node pointers only.
+    Node* findChild(const Node* parent, std::uint32_t hash, QStringView name) const;
+    void indexInsert(Node* node);
+    void indexErase(Node* node);
+    void unindexSubtree(Node* node);
+    void destroySubtree(Node* node);
+    void growIndex(std::size_t count);
+    static std::uint8_t imageIndex(QStringView key);
+
+    struct Top {
+        std::vector<Node*> children;
+        int childCount() const { return int(children.size()); }
+        Node* child(int i) const { return i >= 0 && i < childCount() ? children[std::size_t(i)] : nullptr; }
+    };
+    Top m_top;
+    std::vector<Node*> m_slots;
+    std::size_t m_count = 0;
+    const ImageList* m_images = nullptr;
+};
+
+}  // namespace remote

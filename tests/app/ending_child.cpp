@@ -1,0 +1,63 @@
+// The program as app/main.cpp wires it, downloading hello.txt from the server given as
+// the first argument into the folder given as the second. Once the progress window
+// shows, the third argument says what comes: "close" (a close request as the window
+// system sends it; close() itself is never blocked by a modal window), "exit" (File >
+// Exit), or anything else: nothing (the test sends a signal).
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTimer>
+#include <qpa/qwindowsysteminterface.h>
+
+#include "app/CallProgressPresenter.h"
+#include "app/QtProgressView.h"
+#include "app/ShutdownSignals.h"
+#include "app/fmKESTRIX.h"
+#include "net/CurlInternet.h"
+#include "remote/RemoteTree.h"
+#include "support/ScriptedUi.h"
+#include "transfer/FileList.h"
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    if (argc != 4)
+        return 2;
+    net::CurlInternet internet;
+    testsupport::ScriptedUi ui;
+    app::fmKESTRIX w(internet, ui);
+    app::QtProgressView view(&w);
+    app::CallProgressPresenter progress(view);
+    internet.setCallWatcher(&progress);
+    w.setCallInProgress([&] { return progress.running(); });
+    w.setCancelCalls([&] { progress.cancelCalls(); });
+    const app::ShutdownSignals shutdown([&] { progress.cancelCalls(); });
+    if (!w.Form_Load())
+        return 2;
+    w.show();
+    const QString server = QString::fromLatin1(argv[1]);
+    w.File1->setPath(QString::fromLocal8Bit(argv[2]));
+    w.cmdInternetOpen_Click();
+    w.txtServer->setText(server);
+    w.txtUser->setText(QStringLiteral("user"));
+    w.txtPassword->setText(QStringLiteral("secret"));
+    w.cmdConnect_Click();
+    w.TreeView1->setCurrentItem(w.TreeView1->find(server + QStringLiteral("/hello.txt")));
+    const QByteArray then = argv[3];
+    QTimer ask;
+    ask.setInterval(50);
+    QObject::connect(&ask, &QTimer::timeout, [&] {
+        if (!progress.shown())
+            return;
+        ask.stop();
+        if (then == "exit")
+            w.ext->trigger();
+        else if (then == "close")
+            QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(w.windowHandle());
+    });
+    ask.start();
+    QTimer::singleShot(0, &w, &app::fmKESTRIX::cmdGet_Click);
+    const int status = application.exec();
+    internet.setCallWatcher(nullptr);
+    return status;
+}

@@ -1,0 +1,123 @@
+// Uploads over an existing file on servers that rename only onto free names, rename nothing,
+// keep what they cannot delete, fail a STOR after 150 or drop the connection after a step.
+// The oracle is the server's disk and command log.
+#include <sys/stat.h>
+
+#include <set>
+#include <string>
+
+#include "HostileFixture.h"
+
+using namespace net;
+using namespace hostiletest;
+using layertest::folderEntries;
+using layertest::readFile;
+using layertest::writeFile;
+
+namespace {
+
+class HostileUpload : public HostileTest {
+protected:
+    // "name=old|new|part" for each file on the server's disk; temporary names as <temp>/<backup>.
+    std::string disk(const std::string& fresh) const
+    {
+        std::set<std::string> out;
+        for (const std::string& name : folderEntries(m_server->diskPath())) {
+            const std::string path = m_server->diskPath() + "/" + name;
+            const std::string bytes = layertest::exists(path + "/") ? "dir" : readFile(path);
+            out.insert((name == "t" ? name : name.ends_with("-old") ? "<backup>" : "<temp>") + "=" +
+                       (bytes == "old" || bytes == "dir" ? bytes : bytes == fresh ? "new" : "part"));
+        }
+        std::string text;
+        for (const std::string& entry : out)
+            text += (text.empty() ? "" : " ") + entry;
+        return text;
+    }
+};
+
+}  // namespace
+
+TEST_F(HostileUpload, NoServerLosesBothFilesAndWhatStaysIsNamed)
+{
+    struct Row { const char* modes; bool ok; const char* disk; int stors; };  // STORs of the first upload
+    const Row rows[] = {
+        {"", true, "t=new", 1},
+        {"rnto-existing-550", true, "t=new", 1},
+        {"rnto-existing-550,mlst", true, "t=new", 1},
+        {"rnto-existing-550,chmod-refused", true, "t=new", 1},
+        {"rnto-existing-550,dele-refused", true, "<backup>=old t=new", 1},
+        {"rnto-existing-550,refuse-RNTO-3", false, "t=old", 1},  // the new file cannot take the name
+        {"rename-refused", true, "t=new", 2},
+        {"rename-refused,dele-refused", true, "<temp>=new t=new", 2},
+        {"rename-refused,plain-stor-553", false, "t=old", 2},
+        {"plain-stor-553", true, "t=new", 1},
+        {"stor-426", false, "t=old", 1},
+        {"stor-452", false, "t=old", 1},
+        {"stor-552", false, "t=old", 1},
+        {"rnto-existing-550,drop-STOR-1", false, "t=old", 1},
+        {"rnto-existing-550,drop-RNTO-2", false, "<backup>=old <temp>=new", 1},
+        {"rnto-existing-550,drop-RNTO-3", false, "<backup>=old t=new", 1},
+        {"rnto-existing-550,drop-DELE-1", true, "t=new", 1},
+        {"rnto-existing-550,drop-SITE-1", true, "t=new", 1},
+        {"rnto-existing-550,mlst,folder", false, "t=dir", 0},  // a folder is never moved aside
+        {"rnto-existing-550,folder", false, "t=dir", 0},
+    };
+    const std::string fresh = layertest::randomBytes(64 * 1024, 20);
+    writeFile(localPath("up"), fresh);
+    for (const Row& row : rows) {
+        const std::string modes = row.modes;
+        SCOPED_TRACE(modes);
+        m_server = std::make_unique<testsupport::HostileServer>("disk", 60, modes);
+        ASSERT_TRUE(m_server->running());
+        const std::string target = m_server->diskPath() + "/t";
+        if (modes.find("folder") == std::string::npos)  // not the server's: the test's own
+            writeFile(target, "old");
+        ASSERT_TRUE(modes.find("folder") == std::string::npos || ::mkdir(target.c_str(), 0755) == 0);
+        ASSERT_EQ(::chmod(target.c_str(), 0750), 0);
+        m_api = std::make_unique<CurlInternet>(layertest::fastOptions());
+        m_session = m_api->InternetOpenA("hostile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+        const HINTERNET c = connect();
+        ASSERT_NE(c, 0u);
+        EXPECT_EQ(m_api->FtpPutFileA(c, localPath("up").c_str(), "t", FTP_TRANSFER_TYPE_BINARY, 0) != 0, row.ok)
+            << m_api->lastErrorDetail();
+        const std::string detail = m_api->lastErrorDetail();
+        const std::string log = m_server->commandLog();
+        EXPECT_EQ(disk(fresh), row.disk) << log;
+        for (const std::string& name : folderEntries(m_server->diskPath()))
+            if (name != "t")
+                EXPECT_NE(detail.find("/" + name), std::string::npos) << name << " not named in: " << detail;
+        EXPECT_EQ(m_server->count("STOR"), row.stors) << log;
+        if (modes.find("drop") == std::string::npos)
+            EXPECT_EQ(m_server->count("USER"), 1) << "a refusal cost a login\n" << log;
+        struct stat st {};
+        if (row.ok && modes.find("chmod-refused") == std::string::npos && ::stat(target.c_str(), &st) == 0)
+            EXPECT_EQ(st.st_mode & 0777, 0750u) << log;
+        if (!row.ok && row.stors > 0 && modes.find("drop") == std::string::npos) {
+            EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_EXTENDED_ERROR) << detail;
+            DWORD code = 0, length = 0;  // the server's refusal is the reply shown
+            EXPECT_TRUE(m_api->InternetGetLastResponseInfoA(&code, nullptr, &length));
+            EXPECT_GE(code, 400u);
+        }
+        // What the connection learnt holds: the next upload sends the file once.
+        ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("up").c_str(), "t", FTP_TRANSFER_TYPE_BINARY, 0) ||
+                    !row.ok)
+            << m_api->lastErrorDetail();
+        if (row.ok) {
+            EXPECT_EQ(m_server->count("STOR"), row.stors + 1) << m_server->commandLog();
+            EXPECT_EQ(readFile(target), fresh);
+        }
+    }
+}
+
+TEST_F(HostileUpload, APipeIsRefusedAtOnceAndNothingIsSent)
+{
+    start("disk");
+    const HINTERNET c = connect();
+    ASSERT_NE(c, 0u);
+    ASSERT_EQ(::mkfifo(localPath("fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(m_api->FtpPutFileA(c, localPath("fifo").c_str(), "t", FTP_TRANSFER_TYPE_BINARY, 0));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_NE(m_api->lastErrorDetail().find("ordinary file"), std::string::npos);
+    EXPECT_EQ(m_server->count("STOR"), 0);
+    EXPECT_TRUE(folderEntries(m_server->diskPath()).empty());
+}
