@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -361,8 +362,9 @@ Result CurlInternet::perform(Connection& connection, Operation& op)
     const CallDepth depth;
     op.lastByte = std::chrono::steady_clock::now();
     op.startWatch();
+    const bool callStart = std::exchange(connection.callStart, false);
     CURLcode rc = drive(connection.multi.get(), connection.easy.get(), op);
-    if (closedWhileIdle(connection.easy.get(), op, rc)) {
+    if (callStart && closedWhileIdle(connection.easy.get(), op, rc)) {
         // libcurl has dropped that connection: running the call again logs in once more
         // on a new one. Not a retry of anything done half-way; a failed login is reported.
         op.replies.reset();
