@@ -728,7 +728,7 @@ void fmKESTRIX::cmdGet_Click()
         m_ui.MsgBox(this, QStringLiteral("Please select the file to download from the server."), MsgStyle::OkOnly);
         return;
     }
-    const remote::SplitPath split = remote::splitAtLastSlash(TreeView1->text(node));
+    const remote::SplitPath split = remote::splitTreePath(TreeView1->text(node), m_rootKey);
     const QString folder = File1->Path();
     if (!ChangeRemoteDir(split.directory))
         return;  // a same-named file in the folder that stayed current is not this one

@@ -2,6 +2,7 @@
 
 #include "app/CallProgressPresenter.h"
 #include "app/CommandLine.h"
+#include "app/DisplayCheck.h"
 #include "app/QtProgressView.h"
 #include "app/QtUi.h"
 #include "app/ShutdownSignals.h"
@@ -13,6 +14,8 @@ int main(int argc, char** argv)
 {
     // --help, --version and mistakes are answered before anything needs a display.
     if (const std::optional<int> status = app::answerCommandLine(argc, argv))
+        return *status;
+    if (const std::optional<int> status = app::refuseWithoutDisplay(argc, argv))
         return *status;
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillon FTP"));

@@ -140,6 +140,7 @@ public:
         if (it != owner.m_connections.end()) {
             m_connection = it->second.get();
             ++m_connection->busy;
+            m_connection->callStart = true;
         }
     }
     ~Lease()

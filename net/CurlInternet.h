@@ -26,6 +26,9 @@
 //   runs on it cancels that call (12017); the connection goes when it returns.
 // - A transfer, listing or change of folder fails with 12002 after stallTimeout
 //   in which no byte arrived or left; the connect step has connectTimeout.
+// - A call that finds its control connection closed by the server while idle
+//   (its first reply is 421, or the connection closes before any reply) logs in
+//   once more on a new connection and runs there; a failed login is its result.
 
 #include <chrono>
 #include <functional>

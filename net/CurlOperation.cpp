@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -217,6 +218,24 @@ CURLcode drive(CURLM* multi, CURL* easy, Op& op)
     return result;
 }
 
+// The server closed the connection while it lay idle, so this call did nothing
+// there: it ran on the connection kept from before, and the very first reply was
+// 421 ("Control connection timed out", sent when the idle time ran out and read
+// only now), or the connection closed before any reply came.
+bool closedWhileIdle(CURL* easy, const Op& op, CURLcode rc)
+{
+    if (rc == CURLE_OK || op.cancelled || op.stalled || op.localErrno != 0 || op.overlongReply ||
+        op.replies.failed() || op.replies.unfinished())
+        return false;
+    long connects = -1;
+    if (curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &connects) != CURLE_OK || connects != 0)
+        return false;
+    const std::vector<FtpReply>& replies = op.replies.replies();
+    if (!replies.empty())
+        return replies.front().code == 421;
+    return rc == CURLE_RECV_ERROR || rc == CURLE_SEND_ERROR || rc == CURLE_GOT_NOTHING;
+}
+
 }  // namespace
 
 int runServed(CurlInternet::Operation& op, std::function<int()> work)
@@ -352,7 +371,15 @@ Result CurlInternet::perform(Connection& connection, Operation& op)
     const CallDepth depth;
     op.lastByte = std::chrono::steady_clock::now();
     op.startWatch();
-    const CURLcode rc = drive(connection.multi.get(), connection.easy.get(), op);
+    const bool callStart = std::exchange(connection.callStart, false);
+    CURLcode rc = drive(connection.multi.get(), connection.easy.get(), op);
+    if (callStart && closedWhileIdle(connection.easy.get(), op, rc)) {
+        // libcurl has dropped that connection: running the call again logs in once more
+        // on a new one. Not a retry of anything done half-way; a failed login is reported.
+        op.replies.reset();
+        op.lastByte = std::chrono::steady_clock::now();
+        rc = drive(connection.multi.get(), connection.easy.get(), op);
+    }
     if (!op.holdWatch)
         op.endWatch();
     // The reply that ended the last command: libcurl ends a reply at any "ddd " line,

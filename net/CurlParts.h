@@ -46,6 +46,9 @@ struct CurlInternet::Connection {
     bool passive = true;
     // An ASCII transfer ran: the server may be in TYPE A while libcurl believes TYPE I.
     bool typeMayBeAscii = false;
+    // Set as each call begins, cleared by its first operation: only that one may log
+    // in again after an idle close (later ones follow commands the server carried out).
+    bool callStart = false;
     std::string cwd = "/";
     bool mlsd = false;
     RenameSupport renames = RenameSupport::Unknown;  // what uploads found the server allows

@@ -215,6 +215,14 @@ size_t onFileRead(char* buffer, size_t size, size_t count, void* user)
     return n;
 }
 
+// By the user's own (effective) rights, not by whether anybody may write the file.
+bool userMayWrite(const std::string& path)
+{
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0)
+        return true;
+    return errno != EACCES && errno != EPERM && errno != EROFS;
+}
+
 }  // namespace
 
 Result CurlInternet::download(Connection& connection, std::string_view remote, const std::string& local,
@@ -240,8 +248,9 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
             return Result::failure(ERROR_ACCESS_DENIED, "target is not a file");
         if (failIfExists)
             return Result::failure(ERROR_FILE_EXISTS, "target exists");
-        // A file nobody may write is read-only: it is kept, whoever runs the program.
-        if ((st.st_mode & 0222) == 0)
+        // A file nobody may write is read-only: it is kept, whoever runs the program. So is
+        // one the user may not write, even where the folder would let a rename replace it.
+        if ((st.st_mode & 0222) == 0 || !userMayWrite(local))
             return Result::failure(ERROR_ACCESS_DENIED, "target is read-only");
     }
     // A ".." step would let a name taken from a listing climb out of the chosen folder.

@@ -22,4 +22,11 @@ SplitPath splitAtLastSlash(const QString& text)
     return {text.left(cut), text.mid(cut)};
 }
 
+SplitPath splitTreePath(const QString& text, const QString& rootKey)
+{
+    if (!rootKey.isEmpty() && text == rootKey)
+        return {QString(), text};
+    return splitAtLastSlash(text);
+}
+
 }  // namespace remote

@@ -21,4 +21,9 @@ struct SplitPath {
 };
 SplitPath splitAtLastSlash(const QString& text);
 
+// The same for a node's tree path, but the root node (`text` equal to `rootKey`)
+// is no file below a folder, whatever the server name holds ("ftps://host",
+// "ftp://host/"): it gives an empty directory and the whole text as its name.
+SplitPath splitTreePath(const QString& text, const QString& rootKey);
+
 }  // namespace remote

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace settings {
 
@@ -56,7 +57,63 @@ bool skipDelimiter(const QString& text, qsizetype& pos)
 
 ParseResult parseSettings(const QByteArray& data)
 {
-    const QString text = QString::fromUtf8(data);
+    return parseSettingsText(QString::fromUtf8(data));
+}
+
+namespace {
+
+// Windows-1252 differs from Latin-1 only in 0x80..0x9F; 0 marks the five
+// bytes it leaves undefined.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
+};
+
+bool isControl(char16_t c)
+{
+    return (c < 0x20 && c != u'\t' && c != u'\r' && c != u'\n') || (c >= 0x7F && c <= 0x9F);
+}
+
+}  // namespace
+
+DecodedText decodeSettingsText(const QByteArray& data)
+{
+    DecodedText out;
+    if (data.contains('\0')) {
+        out.error = FileError::NulByte;
+        return out;
+    }
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    out.text = utf8.decode(data);
+    if (utf8.hasError()) {
+        out.text.clear();
+        out.text.reserve(data.size());
+        for (const char byte : data) {
+            const auto b = static_cast<unsigned char>(byte);
+            const char16_t c = b >= 0x80 && b <= 0x9F ? kCp1252High[b - 0x80] : char16_t(b);
+            if (c == 0) {
+                out.error = FileError::NotText;
+                out.text.clear();
+                return out;
+            }
+            out.text += QChar(c);
+        }
+    }  // else the decoder has dropped a leading byte-order mark
+    for (const QChar c : std::as_const(out.text)) {
+        if (isControl(c.unicode())) {
+            out.error = FileError::ControlCharacter;
+            out.detail = QStringLiteral("U+%1").arg(c.unicode(), 4, 16, QChar(u'0')).toUpper();
+            out.text.clear();
+            return out;
+        }
+    }
+    return out;
+}
+
+ParseResult parseSettingsText(const QString& text)
+{
     qsizetype pos = 0;
     bool commaBefore = false;  // a comma promises a value, even an empty one at the end
     QString values[3];
@@ -113,8 +170,13 @@ QString FileResult::reason() const
     case FileError::TooLarge:
         return QStringLiteral("the file is larger than %1 KiB, far too large for connection settings")
             .arg(kMaxSettingsBytes / 1024);
+    case FileError::NulByte:
+        return QStringLiteral("the file is not text (it holds a NUL byte)");
+    case FileError::ControlCharacter:
+        return QStringLiteral("the file is not text (it holds the control character %1)").arg(detail);
     case FileError::NotText:
-        return QStringLiteral("the file is not text (it holds bytes that are not UTF-8 characters)");
+        return QStringLiteral("the file is not text (it holds bytes that are characters neither in "
+                              "UTF-8 nor in Windows-1252)");
     }
     return {};
 }
@@ -207,14 +269,14 @@ FileResult readSettingsFile(int fd, const QString& path)
     }
     data.truncate(size);
 
-    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    (void)QString(utf8.decode(data));
-    if (utf8.hasError() || data.contains('\0')) {
-        result.error = FileError::NotText;
+    DecodedText decoded = decodeSettingsText(data);
+    if (decoded.error != FileError::None) {
+        result.error = decoded.error;
+        result.detail = decoded.detail;
         return result;
     }
 
-    ParseResult parsed = parseSettings(data);
+    ParseResult parsed = parseSettingsText(decoded.text);
     if (!parsed.ok()) {
         result.error = FileError::EndsEarly;
         return result;

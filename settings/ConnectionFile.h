@@ -1,8 +1,9 @@
 #pragma once
 // The connection settings file (".kvx"): one line
 //   "server","user","password"\r\n
-// in UTF-8, nothing escaped. Reading also accepts bare values and values on
-// separate lines.
+// written in UTF-8, nothing escaped. Reading also accepts bare values, values on
+// separate lines, and files in Windows-1252 (the 8-bit code page such files were
+// first written in) when they are not valid UTF-8.
 
 #include <QByteArray>
 #include <QString>
@@ -28,7 +29,9 @@ struct ParseResult {
     bool ok() const { return fields.has_value(); }
 };
 
-// Takes the first three values from the start of data; the rest is ignored.
+// Takes the first three values from the start of the text; the rest is ignored.
+ParseResult parseSettingsText(const QString& text);
+// The same on bytes read as UTF-8.
 ParseResult parseSettings(const QByteArray& data);
 
 inline const QString kEndsEarly = QStringLiteral("ends before the third value");
@@ -41,8 +44,21 @@ enum class FileError {
     CannotRead,
     EndsEarly,      // fewer than three values
     TooLarge,       // more than kMaxSettingsBytes: no settings file
-    NotText,        // not UTF-8 text (binary junk, NUL bytes)
+    NulByte,        // a NUL byte: no text file
+    ControlCharacter,  // a control character other than tab, CR and LF; detail names it
+    NotText,        // bytes that are characters neither in UTF-8 nor in Windows-1252
 };
+
+struct DecodedText {
+    QString text;
+    FileError error = FileError::None;  // None, NulByte, ControlCharacter or NotText
+    QString detail;                     // the control character, as "U+0001"
+};
+
+// The text of a settings file's bytes: UTF-8 when they are valid UTF-8 (a leading
+// byte-order mark dropped), else Windows-1252. Refuses NUL bytes, control
+// characters and bytes that Windows-1252 leaves undefined.
+DecodedText decodeSettingsText(const QByteArray& data);
 
 // A settings line is a few hundred bytes; reading stops past this.
 inline constexpr qsizetype kMaxSettingsBytes = 64 * 1024;
@@ -63,7 +79,7 @@ struct FileResult {
 FileResult saveSettingsFile(const QString& path, const ConnectionFields& fields);
 
 // Reads only an ordinary file (never waits on a pipe or reads a device), at most
-// kMaxSettingsBytes of it, and only text.
+// kMaxSettingsBytes of it, and only text (decodeSettingsText).
 FileResult loadSettingsFile(const QString& path);
 
 // The reading part of loadSettingsFile, on a file already open for reading: the

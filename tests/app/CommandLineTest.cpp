@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/CommandLine.h"
+#include "app/DisplayCheck.h"
 
 namespace {
 
@@ -62,5 +63,33 @@ TEST(CommandLine, MistakesAreNamedAndEndWithStatus2)
         EXPECT_TRUE(answer.text.startsWith("quillon-ftp: ")) << answer.text.toStdString();
         EXPECT_TRUE(answer.text.contains(c.named)) << answer.text.toStdString();
         EXPECT_TRUE(answer.text.contains("quillon-ftp --help")) << answer.text.toStdString();
+    }
+}
+
+TEST(CommandLine, NoDisplayIsFoundBeforeTheApplicationStarts)
+{
+    const struct {
+        QStringList arguments;
+        app::DisplayEnvironment environment;  // QT_QPA_PLATFORM, DISPLAY, WAYLAND_DISPLAY
+        bool found;
+    } cases[] = {
+        {{}, {}, false},
+        {{}, {"xcb", "", ""}, false},
+        {{}, {"wayland;xcb:nogl", "", ""}, false},
+        {{}, {"", ":0", ""}, true},
+        {{}, {"", "", "wayland-0"}, true},
+        {{}, {"xcb", "", "wayland-0"}, false},
+        {{}, {"wayland", "", "wayland-0"}, true},
+        {{}, {"offscreen", "", ""}, true},
+        {{"-platform", "offscreen"}, {"xcb", "", ""}, true},
+        {{"--platform=xcb"}, {"offscreen", "", ""}, false},
+        {{"-display", ":1"}, {"xcb", "", ""}, true},
+    };
+    for (const auto& c : cases) {
+        QStringList arguments = c.arguments;
+        arguments.prepend(QStringLiteral("quillon-ftp"));
+        EXPECT_EQ(app::displayFound(arguments, c.environment), c.found)
+            << arguments.join(' ').toStdString() << " / " << c.environment.platform.toStdString() << ","
+            << c.environment.display.toStdString() << "," << c.environment.waylandDisplay.toStdString();
     }
 }

@@ -22,13 +22,13 @@ protected:
     }
 
     // Start a session and connect to "srv" whose root holds pub/ and readme.
-    void connectToSrv()
+    void connectToSrv(const QString& server = QStringLiteral("srv"))
     {
         internet.addFolder("/", {{"pub", net::FILE_ATTRIBUTE_DIRECTORY}, {"readme", net::FILE_ATTRIBUTE_NORMAL}});
         internet.addFolder("/pub", {{"docs", net::FILE_ATTRIBUTE_DIRECTORY}, {"x", net::FILE_ATTRIBUTE_NORMAL}});
         internet.addFolder("/pub/docs", {{"a.txt", net::FILE_ATTRIBUTE_NORMAL}});
         window->cmdInternetOpen_Click();
-        window->txtServer->setText(QStringLiteral("srv"));
+        window->txtServer->setText(server);
         window->txtUser->setText(QStringLiteral("me"));
         window->txtPassword->setText(QStringLiteral("secret"));
         window->cmdConnect_Click();

@@ -31,6 +31,17 @@ TEST_F(MainWindowTest, DownloadChecksConnectionBeforeSelection)
     window->cmdGet_Click();
     EXPECT_EQ(ui.texts(), QStringList{"Please select the file to download from the server."});
     EXPECT_TRUE(internet.calls.empty());
+
+    // The root node is no file, however the server name was typed.
+    for (const QString server : {"srv", "ftp://srv/", "ftps://srv"}) {
+        window->cmdDisconnect_Click();
+        connectToSrv(server);
+        ui.shown.clear();
+        window->TreeView1->setCurrentItem(window->TreeView1->find(server));
+        window->cmdGet_Click();
+        EXPECT_EQ(ui.texts(), QStringList{"Please enter the directory to CD"}) << server.toStdString();
+        EXPECT_TRUE(internet.calls.empty()) << internet.calls.front();
+    }
 }
 
 TEST_F(MainWindowTest, DownloadSplitsAtLastSlashAndPassesTheTransferType)

@@ -161,6 +161,18 @@ TEST_F(CurlInternetErrors, FailIfExistsGives80)
     EXPECT_TRUE(m_api->FtpGetFileA(c, "f", localPath("g").c_str(), TRUE_, 0, 2, 0));
     EXPECT_EQ(readFile(localPath("g")), "server");
     EXPECT_EQ(m_server->count("RETR"), 1);
+
+    // Nor is a file that someone makes at the target while the download runs.
+    DuringCall race([&] {
+        if (!exists(localPath("h")))
+            writeFile(localPath("h"), "theirs");
+    });
+    m_api->setCallWatcher(&race);
+    EXPECT_FALSE(m_api->FtpGetFileA(c, "f", localPath("h").c_str(), TRUE_, 0, 2, 0));
+    m_api->setCallWatcher(nullptr);
+    EXPECT_EQ(m_api->GetLastError(), ERROR_FILE_EXISTS);
+    EXPECT_EQ(readFile(localPath("h")), "theirs");
+    EXPECT_EQ(folderEntries(m_local.path().toStdString()), (std::vector<std::string>{"f", "g", "h"}));
 }
 
 TEST_F(CurlInternetErrors, LocalFileErrors)

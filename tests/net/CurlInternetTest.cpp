@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "LayerTestHelpers.h"
+#include "../settings/UnprivilegedRun.h"
 
 using namespace net;
 using namespace layertest;
@@ -604,6 +605,22 @@ TEST_F(CurlInternetTransfer, DownloadReplacesAnExistingFileAndKeepsItsMode)
         EXPECT_EQ(st.st_gid, 65534u);
     }
     EXPECT_EQ(folderEntries(m_local.path().toStdString()).size(), 5u);
+
+    // While it fills, the temporary file over a private one is private too, whatever the umask.
+    std::vector<mode_t> tempModes;
+    DuringCall look([&] {
+        for (const std::string& name : folderEntries(m_local.path().toStdString()))
+            if (name.find(".quillon-") != std::string::npos)
+                tempModes.push_back(modeOf(localPath(name)));
+    });
+    m_api->setCallWatcher(&look);
+    const mode_t usual = ::umask(022);
+    EXPECT_TRUE(m_api->FtpGetFileA(c, "f", localPath("private").c_str(), FALSE_, 0, 2, 0));
+    ::umask(usual);
+    m_api->setCallWatcher(nullptr);
+    ASSERT_FALSE(tempModes.empty());
+    for (const mode_t mode : tempModes)
+        EXPECT_EQ(mode & 077, 0u) << std::oct << mode;
 }
 
 TEST_F(CurlInternetTransfer, ReadOnlyLocalFileIsRefusedWith5AndKept)
@@ -619,6 +636,20 @@ TEST_F(CurlInternetTransfer, ReadOnlyLocalFileIsRefusedWith5AndKept)
     EXPECT_EQ(modeOf(localPath("ro")), 0444u);
     EXPECT_EQ(m_server->count("RETR"), 0);
     EXPECT_EQ(folderEntries(m_local.path().toStdString()), std::vector<std::string>{"ro"});
+    // Someone else's file (0644, root's) in a folder everyone may write: not this user's to replace.
+    ASSERT_EQ(::chmod(m_local.path().toLocal8Bit().constData(), 0711), 0);
+    ASSERT_TRUE(QDir(m_local.path()).mkdir("shared"));
+    ASSERT_EQ(::chmod(localPath("shared").c_str(), 0777), 0);
+    writeFile(localPath("shared/theirs"), "keep me");
+    ASSERT_EQ(::chmod(localPath("shared/theirs").c_str(), 0644), 0);
+    if (::geteuid() == 0)  // else the file is the user's own
+        EXPECT_TRUE(testsupport::runUnprivileged([&] {
+            return !m_api->FtpGetFileA(c, "f", localPath("shared/theirs").c_str(), FALSE_, 0, 2, 0) &&
+                   m_api->GetLastError() == ERROR_ACCESS_DENIED;
+        }));
+    EXPECT_EQ(readFile(localPath("shared/theirs")), "keep me");
+    EXPECT_EQ(m_server->count("RETR"), 0);
+
     ASSERT_EQ(::chmod(localPath("ro").c_str(), 0644), 0);  // writable again: replaced
     EXPECT_TRUE(m_api->FtpGetFileA(c, "f", localPath("ro").c_str(), FALSE_, 0, 2, 0));
     EXPECT_EQ(readFile(localPath("ro")), "new");

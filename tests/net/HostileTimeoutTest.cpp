@@ -5,6 +5,7 @@
 #include <string>
 
 #include "HostileFixture.h"
+#include "Wait.h"
 
 using namespace net;
 using namespace hostiletest;
@@ -159,6 +160,34 @@ TEST_F(HostileSlow, ClosingTheSessionDuringALoginCancelsIt)
     m_api->setCallWatcher(nullptr);
     EXPECT_LT(watcher.reports, 10);
     EXPECT_EQ(m_server->count("USER"), 0);
+}
+
+// ---- a connection the server closed while it lay idle -------------------------
+
+TEST_F(HostileSlow, IdleCloseLogsInAgainOnceThenRunsTheCall)
+{
+    const struct {
+        const char* scenario;
+        const char* mark;  // logged when the idle time has passed
+        bool listed;
+    } cases[] = {{"idle-421", "<idle close>", true}, {"idle-drop", "<idle>", true}, {"idle-refused", "<idle close>", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        start(c.scenario);
+        const HINTERNET h = connect();
+        ASSERT_NE(h, 0u);
+        WAIT_FOR(m_server->commandLog().find(c.mark) != std::string::npos);
+        EXPECT_EQ(listAll(h).empty(), !c.listed) << m_server->commandLog();
+        EXPECT_EQ(m_server->count("USER"), 2);  // one login more, never two
+        EXPECT_EQ(m_server->count("LIST"), c.listed ? 1 : 0);
+        if (!c.listed) {  // the failed login is what is reported
+            EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
+            DWORD code = 0;
+            DWORD length = 0;
+            ASSERT_TRUE(m_api->InternetGetLastResponseInfoA(&code, nullptr, &length));
+            EXPECT_EQ(code, 530u);
+        }
+    }
 }
 
 // ---- the reply that ended the command ---------------------------------------

@@ -6,6 +6,7 @@
 
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -23,6 +24,23 @@ std::vector<std::string> folderEntries(const std::string& path);
 std::string randomBytes(std::size_t n, unsigned seed);
 
 net::CurlInternet::Options fastOptions();
+
+// A watcher that runs `step` at each progress report of a call: a way to act
+// while a transfer runs.
+class DuringCall : public net::CallWatcher {
+public:
+    explicit DuringCall(std::function<void()> step) : m_step(std::move(step)) {}
+    void callStarted(const net::CallProgress&) override {}
+    bool callProgress(const net::CallProgress&) override
+    {
+        m_step();
+        return true;
+    }
+    void callFinished() override {}
+
+private:
+    std::function<void()> m_step;
+};
 
 class LayerTest : public ::testing::Test {
 protected:

@@ -21,6 +21,18 @@ TEST(NameCodec, ValidUtf8IsText)
     EXPECT_EQ(textFromBytes("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"), QStringLiteral("caf\u00e9 \u20ac \U0001F600"));
     EXPECT_EQ(bytesFromText(QStringLiteral("caf\u00e9 \u20ac \U0001F600")), bytes("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"));
     EXPECT_EQ(textFromBytes(std::string_view("a\0b", 3)).size(), 3);
+    // Each edge of the UTF-8 lengths, both ways.
+    const struct {
+        char32_t cp;
+        std::string_view utf8;
+    } edges[] = {{0x7F, "\x7f"},         {0x80, "\xc2\x80"},         {0x7FF, "\xdf\xbf"},
+                 {0x800, "\xe0\xa0\x80"}, {0xFFFF, "\xef\xbf\xbf"},   {0x10000, "\xf0\x90\x80\x80"},
+                 {0x10FFFF, "\xf4\x8f\xbf\xbf"}};
+    for (const auto& e : edges) {
+        const QString text = QStringLiteral("n") + QString::fromUcs4(&e.cp, 1) + QStringLiteral("e");
+        EXPECT_EQ(textFromBytes("n" + std::string(e.utf8) + "e"), text) << std::hex << static_cast<unsigned>(e.cp);
+        EXPECT_EQ(bytesFromText(text), bytes("n" + std::string(e.utf8) + "e")) << std::hex << static_cast<unsigned>(e.cp);
+    }
 }
 
 TEST(NameCodec, EachInvalidByteHasItsOwnReservedCodePoint)

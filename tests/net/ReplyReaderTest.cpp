@@ -85,14 +85,29 @@ TEST(ReplyReader, CodesOutsideOneToFiveAreRejected)
 
 TEST(ReplyReader, OverlongLineFailsWithBoundedMemory)
 {
-    ReplyReader r;
-    const std::string chunk(4096, 'x');
-    EXPECT_TRUE(r.feed("200 "));
-    bool ok = true;
-    for (int i = 0; i < 40 && ok; ++i)  // 160 KiB without a line end
-        ok = r.feed(chunk);
-    EXPECT_FALSE(ok);
-    EXPECT_TRUE(r.failed());
+    std::string shortLines;
+    for (int i = 0; i < 64; ++i)
+        shortLines += " SIZE\r\n";
+    const struct {
+        std::string start, chunk;
+        std::size_t limit;
+    } cases[] = {
+        {"200 ", std::string(4096, 'x'), ReplyReader::kMaxLine},  // one line without an end
+        {"211-Features:\r\n", shortLines, ReplyReader::kMaxReply},  // an endless reply of short lines
+    };
+    for (const auto& c : cases) {
+        ReplyReader r;
+        EXPECT_TRUE(r.feed(c.start));
+        std::size_t fed = 0;
+        bool ok = true;
+        while (ok && fed < 2 * c.limit) {
+            ok = r.feed(c.chunk);
+            fed += c.chunk.size();
+        }
+        EXPECT_FALSE(ok) << c.start;
+        EXPECT_TRUE(r.failed());
+        EXPECT_GT(fed, c.limit - c.chunk.size()) << c.start;  // not before the limit
+    }
 }
 
 TEST(ReplyReader, LongestAllowedLinePasses)

@@ -269,10 +269,21 @@ TEST(UnixLine, NumericOwners)
 
 TEST(UnixLine, OwnerNamedLikeAMonth)
 {
-    auto e = list("-rw-r--r-- 1 Jan Feb 12 Mar 3 2021 x");
-    EXPECT_EQ(e.name, "x");
-    EXPECT_EQ(e.size, 12u);
-    EXPECT_EQ(ticks(e.lastWrite), expectTicks(2021, 3, 3));
+    const struct {
+        const char* line;
+        const char* name;
+        std::uint64_t size;
+        int month, day;
+    } cases[] = {
+        {"-rw-r--r-- 1 Jan Feb 12 Mar 3 2021 x", "x", 12, 3, 3},
+        {"-rw-r--r-- 1 may 20 1024 Jan 5 2021 notes", "notes", 1024, 1, 5},  // group a day number
+    };
+    for (const auto& c : cases) {
+        auto e = list(c.line);
+        EXPECT_EQ(e.name, c.name) << c.line;
+        EXPECT_EQ(e.size, c.size) << c.line;
+        EXPECT_EQ(ticks(e.lastWrite), expectTicks(2021, c.month, c.day)) << c.line;
+    }
 }
 
 TEST(UnixLine, DirectoryIsExactlyDirectoryEvenWhenReadOnly)

@@ -143,7 +143,7 @@ TEST(ConnectionCommands, OpenOfJunkOrAPipeNamesTheFileAndReturnsNothing)
     {
         QFile f(junk);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("\"h\xff\xfe\",\"u\",\"p\"\r\n");
+        f.write("\"h\x7f\",\"u\",\"p\"\r\n");
     }
     const QString pipe = dir.filePath("pipe.kvx");
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
@@ -154,7 +154,7 @@ TEST(ConnectionCommands, OpenOfJunkOrAPipeNamesTheFileAndReturnsNothing)
     EXPECT_FALSE(openConnection(ui, nullptr, dlg).has_value());
     ASSERT_EQ(ui.texts().size(), 2);
     EXPECT_EQ(ui.texts()[0], "Could not open the connection file " + junk +
-                                  ": the file is not text (it holds bytes that are not UTF-8 characters).");
+                                  ": the file is not text (it holds the control character U+007F).");
     EXPECT_EQ(ui.texts()[1],
               "Could not open the connection file " + pipe + ": the file cannot be read (it is not an ordinary file).");
 }

@@ -239,7 +239,9 @@ TEST(SettingsFile, LoadOfADeviceEndsAtOnce)
         {
             rlimit limit {};
             limit.rlim_cur = limit.rlim_max = 512L << 20;
+#ifndef __SANITIZE_ADDRESS__  // AddressSanitizer reserves far more address space than this
             ::setrlimit(RLIMIT_AS, &limit);
+#endif
             const FileResult r = loadSettingsFile(QStringLiteral("/dev/zero"));
             std::exit(r.error == FileError::CannotRead && r.detail == "it is not an ordinary file" ? 0 : 1);
         },
@@ -271,14 +273,31 @@ TEST(SettingsFile, LoadRefusesWhatIsNotText)
     QByteArray junk(4096, '\0');
     for (char& c : junk)
         c = static_cast<char>(gen() & 0xFF);
-    for (const QByteArray& bytes : {junk, QByteArray("\"h\",\"u\",\"p\0w\"\r\n", 14),
-                                    QByteArray("\"caf\xe9\",\"u\",\"p\"\r\n")}) {
-        writeAll(path, bytes);
+    const struct {
+        QByteArray bytes;
+        FileError error;
+        QString reason;
+    } cases[] = {
+        {junk, FileError::NulByte, "a NUL byte"},
+        {QByteArray("\"h\",\"u\",\"p\0w\"\r\n", 14), FileError::NulByte, "a NUL byte"},
+        {"\"h\",\"u\x01\",\"p\"\r\n", FileError::ControlCharacter, "the control character U+0001"},
+        {"\"h\",\"\xc2\x85u\",\"p\"\r\n", FileError::ControlCharacter, "the control character U+0085"},
+        {"\"caf\xe9\",\"u\x1b\",\"p\"\r\n", FileError::ControlCharacter, "the control character U+001B"},
+        {"\"caf\xe9\",\"u\x81\",\"p\"\r\n", FileError::NotText,
+         "bytes that are characters neither in UTF-8 nor in Windows-1252"},
+    };
+    for (const auto& c : cases) {
+        writeAll(path, c.bytes);
         const auto r = loadSettingsFile(path);
-        EXPECT_EQ(r.error, FileError::NotText);
+        EXPECT_EQ(r.error, c.error) << c.bytes.left(20).toHex().constData();
         EXPECT_FALSE(r.fields.has_value());
-        EXPECT_EQ(r.reason(), "the file is not text (it holds bytes that are not UTF-8 characters)");
+        EXPECT_EQ(r.reason(), "the file is not text (it holds " + c.reason + ")");
     }
-    writeAll(path, "\"caf\xc3\xa9\",\"u\",\"p\"\r\n");
+    // Valid UTF-8 is UTF-8 (a byte-order mark dropped); anything else is Windows-1252.
+    writeAll(path, "\xef\xbb\xbf\"caf\xc3\xa9\",\"u\",\"p\"\r\n");
     EXPECT_EQ(loadSettingsFile(path).fields, (ConnectionFields{QStringLiteral("caf\u00e9"), "u", "p"}));
+    writeAll(path, "\"caf\xe9\",\"J\xfcrgen\x80\",\"p\x9f\xe4\tss\"\r\n");
+    EXPECT_EQ(loadSettingsFile(path).fields,
+              (ConnectionFields{QStringLiteral("caf\u00e9"), QStringLiteral("J\u00fcrgen\u20ac"),
+                                QStringLiteral("p\u0178\u00e4\tss")}));
 }

@@ -32,6 +32,12 @@ Scenarios:
   long-reply      a CWD reply line of 10 MiB without an end
   junk-listing    random bytes, truncated lines, DOS lines, devices, links
   big-listing     a listing of 100000 generated entries
+  idle-421        the first connection, idle for IDLE seconds after FEAT (the end
+                  of a login), replies "421 Control connection timed out." and
+                  closes, logging "<idle close>"; later connections serve as usual
+  idle-drop       the same, but it closes without a reply on the first command that
+                  comes after the idle time ("<idle>" is logged when it passed)
+  idle-refused    as idle-421, and later connections refuse the login (530)
   ascii-text      keeps TYPE: in TYPE A, RETR text.txt sends its LF line ends as
                   CR LF while SIZE and the 150 reply count the stored (shorter)
                   file, as Unix servers do; STOR logs the raw bytes it received
@@ -70,7 +76,8 @@ BIG_COUNT = 100000
 SCENARIOS = ("pasv-elsewhere", "evil-names", "mlsd-names", "cut-426", "cut-226", "cut-drop", "slow-greeting",
              "slow-reply", "slow-list", "late-greeting", "silent-list", "drip-list", "slow-file", "slow-dele",
              "refused-login", "long-greeting", "long-reply", "junk-listing", "big-listing",
-             "ascii-text", "disk")
+             "ascii-text", "disk", "idle-421", "idle-drop", "idle-refused")
+IDLE = 0.5
 ASCII_TEXT = b"one\ntwo\n"
 
 
@@ -150,9 +157,11 @@ class Log:
 
 
 class Control:
-    def __init__(self, sock, scenario, log, deadline, disk=None):
+    def __init__(self, sock, scenario, log, deadline, disk=None, first=True):
         self.sock = sock
         self.disk = disk
+        self.first = first        # the first connection the server accepted
+        self.idle_after_feat = False
         self.scenario = scenario
         self.log = log
         self.deadline = deadline
@@ -208,8 +217,8 @@ class Control:
             except OSError:
                 return
 
-    def read_line(self):
-        self.sock.settimeout(self.remaining())
+    def read_line(self, idle=None):
+        self.sock.settimeout(min(idle, self.remaining()) if idle else self.remaining())
         for _ in range(MAX_LINE):          # at most one recv per byte of a line
             end = self.buffer.find(b"\n")
             if end >= 0:
@@ -361,7 +370,22 @@ class Control:
         else:
             self.reply("220 Hostile test server ready.")
         for _ in range(MAX_COMMANDS):
-            line = self.read_line()
+            if self.idle_after_feat:
+                try:
+                    line = self.read_line(IDLE)
+                except socket.timeout:
+                    self.idle_after_feat = False
+                    if self.scenario == "idle-drop":
+                        self.log.command(b"<idle>")
+                        line = self.read_line()
+                        if line is not None:
+                            self.log.command(line)
+                        return
+                    self.reply("421 Control connection timed out.")
+                    self.log.command(b"<idle close>")
+                    return
+            else:
+                line = self.read_line()
             if line is None:
                 return
             self.log.command(line)
@@ -370,7 +394,9 @@ class Control:
             if verb == b"USER":
                 self.reply("331 Password please.")
             elif verb == b"PASS":
-                if self.scenario == "refused-login":
+                if self.scenario == "idle-refused" and not self.first:
+                    self.reply("530 Login incorrect.")
+                elif self.scenario == "refused-login":
                     # RFC 959: only "530 " ends this reply; "123 " is one of its text lines.
                     self.send("530-Login refused.\r\n123 is not the end of this reply\r\n530 Login incorrect.\r\n")
                 else:
@@ -393,6 +419,7 @@ class Control:
                 if self.disk and "mlst" in self.disk.modes:
                     mlst = " MLST type*;size*;unix.mode*;\r\n"
                 self.send("211-Features:\r\n SIZE\r\n REST STREAM\r\n" + mlst + "211 End\r\n")
+                self.idle_after_feat = self.first and self.scenario.startswith("idle-")
             elif verb == b"TYPE" and self.scenario == "ascii-text":
                 self.type = arg.upper()[:1]
                 self.reply("200 OK.")
@@ -559,7 +586,8 @@ def main():
         except OSError:
             break
         accepted += 1
-        threading.Thread(target=Control(sock, args.scenario, log, deadline, disk).run, daemon=True).start()
+        threading.Thread(target=Control(sock, args.scenario, log, deadline, disk, accepted == 1).run,
+                         daemon=True).start()
     listener.close()
     return 0
 
