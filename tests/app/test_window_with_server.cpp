@@ -23,6 +23,7 @@
 #include "HostileServer.h"
 #include "Wait.h"
 #include "app/CallProgressPresenter.h"
+#include "support/RawTempDir.h"
 #include "support/ScriptedUi.h"
 #include "app/fmKESTRIX.h"
 #include "net/CurlInternet.h"
@@ -115,8 +116,8 @@ protected:
 
     QByteArray m_binary = randomBytes(1 << 20);
     QString m_key;
-    QTemporaryDir m_remote;
-    QTemporaryDir m_local;
+    testsupport::RawTempDir m_remote;  // the tests leave names of any bytes in both
+    testsupport::RawTempDir m_local;
     std::unique_ptr<testsupport::FtpServer> m_server;
     net::CurlInternet m_internet;
     testsupport::ScriptedUi m_ui;

@@ -248,10 +248,11 @@ TEST(CurlInternetEnvironment, NoKeyLogFileFromTheEnvironment)
 {
     // libcurl reads SSLKEYLOGFILE once, when it starts: run in a fresh process.
     // The child runs this test again from the start: it takes the parent's path.
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     const char* inherited = std::getenv("QUILLON_TEST_KEYLOG");
-    const std::string keys = inherited ? inherited : dir.path().toStdString() + "/keys.log";
+    std::optional<QTemporaryDir> dir;  // the parent's only: the child ends by exit()
+    if (!inherited)
+        ASSERT_TRUE(dir.emplace().isValid());
+    const std::string keys = inherited ? inherited : dir->path().toStdString() + "/keys.log";
     ::setenv("QUILLON_TEST_KEYLOG", keys.c_str(), 1);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(

@@ -1,6 +1,7 @@
 #include "TestTree.h"
 #include "transfer/LocalLists.h"
 #include "net/NameCodec.h"
+#include "support/RawTempDir.h"
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,7 +69,7 @@ TEST(FolderHelpers, FilesSortedWithoutHiddenOrFolders)
 
 TEST(FolderHelpers, NamesOfAnyBytesListAndComeBackExactly)
 {
-    QTemporaryDir tmp;
+    testsupport::RawTempDir tmp;
     ASSERT_TRUE(tmp.isValid());
     const QByteArray root = QFile::encodeName(tmp.path());
     ASSERT_EQ(::mkdir((root + "/dir\xff").constData(), 0755), 0);
