@@ -29,9 +29,11 @@ for lib in libc6 libcurl4 libqt6core6 libqt6gui6 libqt6widgets6; do
 done
 [ -n "$(field Maintainer)" ] && [ "$(field Description | wc -l)" -gt 2 ] || fail "no maintainer or no long description"
 
-report="$(lintian --fail-on error,warning "$deb" 2>&1)" || fail "lintian: $report"
+# lintian leaves files in its temporary folder: give it one of ours.
+report="$(mkdir "$target/tmp" && TMPDIR="$target/tmp" lintian --fail-on error,warning "$deb" 2>&1)" || fail "lintian: $report"
 grep -q '^Inst quillon-ftp ' <<<"$(apt-get install -s "$deb" 2>&1)" || fail "apt cannot resolve the package's Depends: $depends"
 
+rm -rf "${target:?}/tmp"
 admin="$target/var/lib/dpkg"
 mkdir -p "$admin/info" "$admin/updates" && touch "$admin/status"
 # The throw-away root knows no other package: its Depends were checked by apt above.
