@@ -32,13 +32,8 @@ public:
         if (m_support == RenameSupport::None)
             return inPlace();
         const StoreOutcome stored = m_steps.store(m_names.temp);
-        if (!stored.result.ok()) {
-            if (stored.nameRefused)  // no such names here: the target is written in place
-                return inPlace();
-            // Cut, disk full, quota, Cancel: the part goes, the old file stays.
-            removeOrName(m_names.temp, "a part of the new file");
-            return fail(stored.result, stored.reply);
-        }
+        if (!stored.result.ok())
+            return storeFailed(stored, m_names.temp, "a part of the new file");
         if (m_support != RenameSupport::OntoFreeOnly) {
             const StepReply from = m_steps.command("RNFR " + m_names.temp);
             if (from.code == 0)
@@ -58,6 +53,16 @@ public:
     }
 
 private:
+    // A store to a hidden name failed. Refused as a name: no such names here, so the target
+    // is written in place. Cut, disk full, quota, Cancel: what arrived goes, the old file stays.
+    ReplaceOutcome storeFailed(const StoreOutcome& stored, const std::string& path, const char* what)
+    {
+        if (stored.nameRefused)
+            return inPlace();
+        removeOrName(path, what);
+        return fail(stored.result, stored.reply);
+    }
+
     // Learnt before any data goes, once for the connection: an empty file is stored and
     // renamed to another free name. Where that is refused the server renames nothing, and
     // the data goes once, in place. No outcome: the upload goes on.
@@ -65,12 +70,8 @@ private:
     {
         const std::string moved = m_names.probe + "-moved";
         const StoreOutcome stored = m_steps.storeEmpty(m_names.probe);
-        if (!stored.result.ok()) {
-            if (stored.nameRefused)  // no such names here: the target is written in place
-                return inPlace();
-            removeOrName(m_names.probe, "an empty file");
-            return fail(stored.result, stored.reply);
-        }
+        if (!stored.result.ok())
+            return storeFailed(stored, m_names.probe, "an empty file");
         const StepReply from = m_steps.command("RNFR " + m_names.probe);
         const StepReply to = from.done() ? m_steps.command("RNTO " + moved) : from;
         if (to.code == 0) {  // the connection broke: the empty file is under one of the names

@@ -82,6 +82,15 @@ protected:
         EXPECT_EQ(m_server->count("PASS"), 0) << m_server->commandLog();
     }
 
+    // down.bin of the current server folder arrives byte-exact.
+    void expectDownload(HINTERNET c, const std::string& expected)
+    {
+        ASSERT_TRUE(m_api->FtpGetFileA(c, "down.bin", localPath("down.bin").c_str(), FALSE_, 0,
+                                       FTP_TRANSFER_TYPE_BINARY, 0))
+            << m_api->GetLastError() << " " << lastResponse().second;
+        EXPECT_TRUE(readFile(localPath("down.bin")) == expected);
+    }
+
     static testsupport::TestCertificates* s_pki;
     std::optional<ScopedEnv> m_certFile;
     std::optional<ScopedEnv> m_certDir;
@@ -118,10 +127,7 @@ TEST_F(FtpsSession, ListDownloadAndUploadAreByteExactOverTls)
 
     ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "sub"));
     EXPECT_EQ(m_api->currentDirectory(c), "/sub");
-    ASSERT_TRUE(m_api->FtpGetFileA(c, "down.bin", localPath("down.bin").c_str(), FALSE_, 0,
-                                   FTP_TRANSFER_TYPE_BINARY, 0))
-        << m_api->GetLastError();
-    EXPECT_TRUE(readFile(localPath("down.bin")) == down);
+    expectDownload(c, down);
     ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("up.bin").c_str(), "up.bin", FTP_TRANSFER_TYPE_BINARY, 0))
         << m_api->GetLastError();
     EXPECT_TRUE(readFile(remotePath("sub/up.bin")) == up);
@@ -201,10 +207,7 @@ TEST_F(FtpsSession, Tls13OnlyServerBrowsesAndDownloadsButRefusesUploads)
     EXPECT_EQ(m_server->count("AUTH"), 2) << m_server->commandLog();
     EXPECT_EQ(m_server->count("USER"), 1) << m_server->commandLog();
     EXPECT_EQ(listAll(c).size(), 1u);
-    ASSERT_TRUE(m_api->FtpGetFileA(c, "down.bin", localPath("down.bin").c_str(), FALSE_, 0,
-                                   FTP_TRANSFER_TYPE_BINARY, 0))
-        << m_api->GetLastError() << " " << lastResponse().second;
-    EXPECT_TRUE(readFile(localPath("down.bin")) == down);
+    expectDownload(c, down);
     const auto tls = testsupport::splitLines(m_server->tlsLog());
     EXPECT_EQ(tls, (std::vector<std::string>{"control TLSv1.3", "data TLSv1.3", "data TLSv1.3"}))
         << m_server->tlsLog();
@@ -328,10 +331,7 @@ TEST_F(FtpsCertificate, OwnCertificateTrustedForTheRunServesProtectedData)
     const HINTERNET c = connectTo(ftpsName());
     ASSERT_NE(c, 0u) << m_api->GetLastError() << " " << lastResponse().second;
     EXPECT_EQ(listAll(c).size(), 1u);
-    ASSERT_TRUE(m_api->FtpGetFileA(c, "down.bin", localPath("down.bin").c_str(), FALSE_, 0,
-                                   FTP_TRANSFER_TYPE_BINARY, 0))
-        << m_api->GetLastError() << " " << lastResponse().second;
-    EXPECT_TRUE(readFile(localPath("down.bin")) == down);
+    expectDownload(c, down);
     const auto tls = testsupport::splitLines(m_server->tlsLog());
     EXPECT_EQ(std::count(tls.begin(), tls.end(), "data TLSv1.2"), 2) << m_server->tlsLog();
 }
