@@ -165,7 +165,10 @@ fmKESTRIX::fmKESTRIX(net::InternetApi& internet, UiInterface& ui, windows::AuxWi
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-fmKESTRIX::~fmKESTRIX() = default;
+fmKESTRIX::~fmKESTRIX()
+{
+    TreeView1->setImageList(nullptr);  // ImageList1 goes before the tree, which may still paint
+}
 
 void fmKESTRIX::buildControls()
 {

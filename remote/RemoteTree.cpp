@@ -60,7 +60,6 @@ RemoteTree::RemoteTree(QWidget* parent)
     setStyle(style);
 
     setModel(&m_model);
-    setHeaderHidden(true);
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setExpandsOnDoubleClick(false);
@@ -68,14 +67,18 @@ RemoteTree::RemoteTree(QWidget* parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setUniformRowHeights(true);
-    setSortingEnabled(false);
     setAnimated(false);
     setAllColumnsShowFocus(true);
-    // A node's text is its whole path: never cut, scrolled sideways instead.
+    // Names and details are never cut: the columns scroll sideways instead.
     setTextElideMode(Qt::ElideNone);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     header()->setStretchLastSection(false);
-    header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // A click on a column sorts by it, a second click the other way round, a third
+    // gives back the server's order, which is where the tree starts.
+    header()->setSortIndicatorClearable(true);
+    header()->setSortIndicator(-1, Qt::AscendingOrder);
+    setSortingEnabled(true);
 }
 
 RemoteTree::~RemoteTree()
@@ -191,6 +194,14 @@ Node* RemoteTree::selectedNode() const
 void RemoteTree::setCurrentItem(Node* node)
 {
     setCurrentIndex(indexOf(node));
+}
+
+void RemoteTree::focusNode(Node* node)
+{
+    if (!node)
+        return;
+    setCurrentItem(node);
+    setFocus(Qt::OtherFocusReason);
 }
 
 void RemoteTree::setSelected(Node* node, bool selected)

@@ -1,6 +1,8 @@
 #pragma once
 // The tree of the connected server's paths. Every node's key is its text (the
-// tree path); its image key ("root", "closed", "open", "leaf") is its kind.
+// tree path), which the program's steps use; a row shows the entry's own name with
+// its size, time and permissions beside it. Its image key ("root", "closed",
+// "open", "leaf") is its kind.
 // Nodes live in a compact model of their own (RemoteTreeModel) and are found by
 // key through its index, so look-ups never scan the tree.
 
@@ -63,6 +65,8 @@ public:
     // The view's side of a node.
     QModelIndex indexOf(const Node* node) const { return m_model.indexOf(node); }
     void setCurrentItem(Node* node);  // null: no current node and no selection
+    // Makes the node current and selected, and gives the tree the keyboard focus; null: nothing.
+    void focusNode(Node* node);
     void setSelected(Node* node, bool selected);
     QIcon icon(const Node* node) const;
     QRect visualItemRect(const Node* node) const { return visualRect(indexOf(node)); }
