@@ -312,6 +312,7 @@ void fmKESTRIX::wireHandlers()
     connect(cmdInternetOpen, &QPushButton::clicked, this, &fmKESTRIX::cmdInternetOpen_Click);
     connect(cmdClosehOpen, &QPushButton::clicked, this, &fmKESTRIX::cmdClosehOpen_Click);
     connect(cmdConnect, &QToolButton::clicked, this, &fmKESTRIX::cmdConnect_Click);
+    connect(txtPassword, &QLineEdit::returnPressed, cmdConnect, &QToolButton::click);  // only while it is enabled
     connect(cmdDisconnect, &QToolButton::clicked, this, &fmKESTRIX::cmdDisconnect_Click);
     connect(Command1, &QToolButton::clicked, this, &fmKESTRIX::Command1_Click);
     connect(Command2, &QToolButton::clicked, this, &fmKESTRIX::Command2_Click);
@@ -465,7 +466,7 @@ void fmKESTRIX::ErrorOut(std::int32_t dwError, const QString& szFunction)
     const MsgAnswer answer = m_ui.MsgBox(this,
                                          szFunction + QStringLiteral(" Err: ") + QString::number(dwError) +
                                              QStringLiteral("\r\nClose Connection and Session?"),
-                                         MsgStyle::YesNo, reason);
+                                         MsgStyle::YesNoDefaultNo, reason);  // a stray Enter keeps what was typed
     if (answer == MsgAnswer::Yes)
         closeEverything();
 }
@@ -562,6 +563,7 @@ void fmKESTRIX::connectToServer()
     ListRemoteDirectory(QString());
     if (!colNames.isEmpty())
         AddNodes(m_rootKey);
+    TreeView1->focusNode(TreeView1->find(m_rootKey));  // none if the report's "Yes" closed everything
 }
 
 // The folder the login placed the user in is the one the root node stands for.

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -44,11 +45,24 @@ TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
     const QString fingerprint = QString::fromLatin1(openssl.readAllStandardOutput()).section('=', 1).trimmed();
     ASSERT_EQ(fingerprint.size(), 32 * 3 - 1);
 
-    for (const app::MsgAnswer answer : {app::MsgAnswer::No, app::MsgAnswer::Yes}) {
-        SCOPED_TRACE(answer == app::MsgAnswer::Yes ? "Yes" : "No");
+    // Ok stands for Enter: the program's own boxes, each answered by Return (its default button).
+    for (const app::MsgAnswer answer : {app::MsgAnswer::No, app::MsgAnswer::Yes, app::MsgAnswer::Ok}) {
+        SCOPED_TRACE(answer == app::MsgAnswer::Yes ? "Yes" : answer == app::MsgAnswer::No ? "No" : "Enter");
         net::CurlInternet internet;  // one run of the program: it trusts nothing yet
         testsupport::ScriptedUi ui;
-        ui.answers = {answer};
+        app::QtUi boxes;
+        QTimer enter;
+        QObject::connect(&enter, &QTimer::timeout, [] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+                    QTest::keyClick(box, Qt::Key_Return);
+        });
+        if (answer == app::MsgAnswer::Ok) {
+            ui.boxes = &boxes;
+            enter.start(20);
+        } else {
+            ui.answers = {answer};
+        }
         app::fmKESTRIX window(internet, ui, nullptr, [] {});
         ASSERT_TRUE(window.Form_Load());
         window.cmdInternetOpen_Click();
@@ -67,9 +81,12 @@ TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
                                 "until the program ends?"};
         for (const QString& part : parts)
             EXPECT_TRUE(question.contains(part)) << part.toStdString() << " in\n" << question.toStdString();
-        if (answer == app::MsgAnswer::No) {
+        if (answer != app::MsgAnswer::Yes) {
             EXPECT_EQ(ui.texts().mid(1), QStringList{"InternetConnect Err: 12045\r\nClose Connection and Session?"});
             EXPECT_FALSE(window.bConnected);
+            // Nothing typed is lost: the boxes stay filled for another try.
+            EXPECT_EQ(QStringList({window.txtServer->text(), window.txtUser->text(), window.txtPassword->text()}),
+                      QStringList({"ftps://" + address, "user", "secret"}));
         } else {
             EXPECT_EQ(ui.shown.size(), 1u) << ui.texts().join('|').toStdString();
             EXPECT_TRUE(window.bConnected);

@@ -125,7 +125,7 @@ TEST(CallProgress, AClosingWindowCancelsEveryCallAtItsFirstReport)
     EXPECT_TRUE(view.texts.empty());
 }
 
-TEST(CallProgress, TheProgressWindowMadeAheadStaysHiddenUntilACallNeedsIt)
+TEST(CallProgress, TheProgressWindowMadeAheadStaysHiddenUntilACallNeedsItAndOnlyEscapeOrCancelEndIt)
 {
     QWidget owner;
     owner.show();
@@ -143,6 +143,13 @@ TEST(CallProgress, TheProgressWindowMadeAheadStaysHiddenUntilACallNeedsIt)
     QProgressBar* bar = owner.findChild<QProgressBar*>();
     ASSERT_NE(bar, nullptr);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(bar)->text(QAccessible::Name), "Progress");
+    // No default button: a stray Return leaves the call running; Escape cancels it.
+    auto* dialog = owner.findChild<QProgressDialog*>();
+    QTest::keyClick(dialog, Qt::Key_Return);
+    QTest::keyClick(dialog->focusWidget() ? dialog->focusWidget() : dialog, Qt::Key_Return);
+    EXPECT_FALSE(view.cancelRequested());
+    QTest::keyClick(dialog, Qt::Key_Escape);
+    EXPECT_TRUE(view.cancelRequested());
     view.hideProgress();
     EXPECT_EQ(visibleDialogs(), 0);
 }

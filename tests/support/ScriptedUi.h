@@ -19,6 +19,7 @@ public:
     };
     std::vector<Shown> shown;
     std::deque<app::MsgAnswer> answers;  // for Yes/No boxes; "No" when empty
+    app::UiInterface* boxes = nullptr;   // when set, shows the Yes/No boxes instead (the program's own)
     std::deque<QString> fileNames;       // for file dialogs, in the order asked; "" (cancel) when empty
     std::vector<app::FileDialogRequest> dialogs;      // every file dialog, in order
     std::vector<app::FileDialogRequest> saveDialogs;  // the save dialogs alone
@@ -33,6 +34,8 @@ public:
         shown.push_back({text, style, detail});
         if (style == app::MsgStyle::OkOnly)
             return app::MsgAnswer::Ok;
+        if (boxes)
+            return boxes->MsgBox(nullptr, text, style, detail);
         if (answers.empty())
             return app::MsgAnswer::No;
         const app::MsgAnswer a = answers.front();
