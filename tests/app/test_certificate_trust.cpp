@@ -50,18 +50,16 @@ TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
         SCOPED_TRACE(answer == app::MsgAnswer::Yes ? "Yes" : answer == app::MsgAnswer::No ? "No" : "Enter");
         net::CurlInternet internet;  // one run of the program: it trusts nothing yet
         testsupport::ScriptedUi ui;
+        ui.answers = {answer};
         app::QtUi boxes;
         QTimer enter;
         QObject::connect(&enter, &QTimer::timeout, [] {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
-                    QTest::keyClick(box, Qt::Key_Return);
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                QTest::keyClick(box, Qt::Key_Return);
         });
         if (answer == app::MsgAnswer::Ok) {
             ui.boxes = &boxes;
             enter.start(20);
-        } else {
-            ui.answers = {answer};
         }
         app::fmKESTRIX window(internet, ui, nullptr, [] {});
         ASSERT_TRUE(window.Form_Load());

@@ -447,14 +447,14 @@ TEST_F(WindowWithServer, EditedServerBoxChangesNeitherMappingNorRemoval)
 // A server that logs users into their home folder: the root node stands for that folder.
 // What a screen reader hears of each node, reached as it would reach it (by the
 // node's place on screen): its own name, a description of its path and of what the
-// server listed, whether it is a folder that is open, and the row's other columns.
+// server listed, whether it is a folder that is open, and in the row's other columns
+// the size, time and permissions that the description tells.
 struct Spoken {
     QString below;  // the node's path below the root; empty: the root
     QString name;
     QStringList description;
     bool expandable;
     bool expanded;
-    QStringList columns;  // size, modified, permissions
 };
 
 class WindowWithListServer : public WindowWithServer {
@@ -485,15 +485,17 @@ public:
             EXPECT_EQ(tree().model()->data(tree().indexOf(n), Qt::ToolTipRole).toString().toStdString(), description);
             EXPECT_EQ(cell->state().expandable, row.expandable) << row.below.toStdString();
             EXPECT_EQ(cell->state().expanded, row.expanded) << row.below.toStdString();
-            QStringList columns;  // the rest of the row, as a screen reader reads it
-            for (int column = 1; column < tree().model()->columnCount(); ++column)
-                columns << treeView->tableInterface()->cellAt(cell->tableCellInterface()->rowIndex(), column)->text(QAccessible::Name);
-            EXPECT_EQ(columns.join('|').toStdString(), row.columns.join('|').toStdString()) << row.below.toStdString();
+            const QStringList labels{"Size: ", "Modified: ", "Permissions: "};  // the row's other columns
+            for (int column = 1; column <= int(labels.size()); ++column) {
+                QString told = row.description.filter(labels[column - 1]).value(0).mid(labels[column - 1].size());
+                const QString read = treeView->tableInterface()->cellAt(cell->tableCellInterface()->rowIndex(), column)->text(QAccessible::Name);
+                EXPECT_EQ(read.toStdString(), told.remove(" (the server gave only the day)").toStdString()) << row.below.toStdString();
+            }
         }
     }
     QString size(const QString& below) const
     {
-        return QLocale().formattedDataSize(QFileInfo(m_remote.filePath(below.mid(1))).size(), 1);
+        return "Size: " + QLocale().formattedDataSize(QFileInfo(m_remote.filePath(below.mid(1))).size(), 1);
     }
     // The disk's time in the locale's short form; without seconds where the listing gives minutes.
     QString modified(const QString& below, bool seconds = true) const
@@ -501,7 +503,7 @@ public:
         QString format = QLocale().dateTimeFormat(QLocale::ShortFormat);
         if (!seconds)
             format.remove(":ss");
-        return QLocale().toString(QFileInfo(m_remote.filePath(below.mid(1))).lastModified(), format);
+        return "Modified: " + QLocale().toString(QFileInfo(m_remote.filePath(below.mid(1))).lastModified(), format);
     }
     static void setTimeAndMode(const QString& path, std::int64_t unixSeconds, mode_t mode, int flags = 0)
     {
@@ -523,16 +525,12 @@ TEST_F(WindowWithMlsdServer, ScreenReadersHearEachNodeByItsNameWithItsSizeAndTim
         setTimeAndMode(m_remote.filePath(path), 1700000007, 0);  // MLSD gives the seconds
     connect();
     doubleClick("/pub");
-    auto modifiedLine = [this](const char* below) { return "Modified: " + modified(below); };
-    auto sizeLine = [this](const char* below) { return "Size: " + size(below); };
     expectSpoken({
-        {"", root(), {root()}, true, true, {"", "", ""}},
-        {"/pub", "pub", {root() + "/pub", modifiedLine("/pub")}, true, true, {"", modified("/pub"), ""}},
-        {"/pub/data.bin", "data.bin", {root() + "/pub/data.bin", sizeLine("/pub/data.bin"), modifiedLine("/pub/data.bin")},
-         false, false, {size("/pub/data.bin"), modified("/pub/data.bin"), ""}},
-        {"/empty", "empty", {root() + "/empty", modifiedLine("/empty")}, true, false, {"", modified("/empty"), ""}},
-        {"/readme.txt", "readme.txt", {root() + "/readme.txt", sizeLine("/readme.txt"), modifiedLine("/readme.txt")},
-         false, false, {size("/readme.txt"), modified("/readme.txt"), ""}},
+        {"", root(), {root()}, true, true},
+        {"/pub", "pub", {root() + "/pub", modified("/pub")}, true, true},
+        {"/pub/data.bin", "data.bin", {root() + "/pub/data.bin", size("/pub/data.bin"), modified("/pub/data.bin")}, false, false},
+        {"/empty", "empty", {root() + "/empty", modified("/empty")}, true, false},
+        {"/readme.txt", "readme.txt", {root() + "/readme.txt", size("/readme.txt"), modified("/readme.txt")}, false, false},
     });
 }
 
@@ -543,21 +541,15 @@ TEST_F(WindowWithListServer, ListedPermissionsLinksAndTimesWithoutSecondsOrTimeA
     ASSERT_TRUE(QFile::link("readme.txt", m_remote.filePath("link.txt")));
     setTimeAndMode(m_remote.filePath("link.txt"), 1580731200, 0, AT_SYMLINK_NOFOLLOW);
     connect();
-    const QString day = QLocale().toString(QDate(2020, 2, 3), QLocale::ShortFormat);
-    const QString linkSize = QLocale().formattedDataSize(QByteArray("readme.txt").size(), 1);
+    const QString day = "Modified: " + QLocale().toString(QDate(2020, 2, 3), QLocale::ShortFormat) +
+                        " (the server gave only the day)";
     expectSpoken({
-        {"/empty", "empty", {root() + "/empty", "Modified: " + modified("/empty", false), "Permissions: rwxr-x---"},
-         true, false, {"", modified("/empty", false), "rwxr-x---"}},
-        {"/readme.txt", "readme.txt",
-         {root() + "/readme.txt", "Size: " + size("/readme.txt"), "Modified: " + day + " (the server gave only the day)",
-          "Permissions: rw-r-----"},
-         false, false, {size("/readme.txt"), day, "rw-r-----"}},
-        {"/link.txt", "link.txt",
-         {root() + "/link.txt", "Type: link", "Size: " + linkSize, "Modified: " + day + " (the server gave only the day)",
-          "Permissions: rwxrwxrwx"},
-         false, false, {linkSize, day, "rwxrwxrwx"}},
+        {"/empty", "empty", {root() + "/empty", modified("/empty", false), "Permissions: rwxr-x---"}, true, false},
+        {"/readme.txt", "readme.txt", {root() + "/readme.txt", size("/readme.txt"), day, "Permissions: rw-r-----"}, false, false},
+        {"/link.txt", "link.txt",  // ls gives the link's own size: its target's name
+         {root() + "/link.txt", "Type: link", "Size: " + QLocale().formattedDataSize(10, 1), day, "Permissions: rwxrwxrwx"},
+         false, false},
     });
-    // The link's picture is marked; the file's is not.
     EXPECT_NE(tree().icon(node("/link.txt")).pixmap(16).toImage(), tree().icon(node("/readme.txt")).pixmap(16).toImage());
 }
 
@@ -565,52 +557,37 @@ TEST_F(WindowWithListServer, ListedPermissionsLinksAndTimesWithoutSecondsOrTimeA
 // a third time gives back the server's order. A folder listed meanwhile comes sorted.
 TEST_F(WindowWithListServer, ColumnHeadersSortTheTreeAndAThirdClickGivesBackTheServersOrder)
 {
-    const struct {
-        const char* name;
-        int size;
-        std::int64_t day;  // more than half a year ago: ls shows the day
-        mode_t mode;
-    } files[] = {{"a.txt", 3, 1580731200, 0600}, {"B.txt", 1, 1580904000, 0755}, {"c.txt", 2, 1580644800, 0644}};
-    for (const auto& f : files) {
-        writeFile(m_remote.filePath(QString("sorted/") + f.name), QByteArray(f.size, 'x'));
-        setTimeAndMode(m_remote.filePath(QString("sorted/") + f.name), f.day, f.mode);
+    // name, size, day (long ago: ls gives the day), mode
+    const std::tuple<const char*, int, std::int64_t, mode_t> files[] = {
+        {"a", 3, 1580731200, 0600}, {"B", 1, 1580904000, 0755}, {"c", 2, 1580644800, 0644}};
+    for (const auto& [name, size, day, mode] : files) {
+        writeFile(m_remote.filePath(QString("s/") + name), QByteArray(size, 'x'));
+        setTimeAndMode(m_remote.filePath(QString("s/") + name), day, mode);
     }
     connect();
     m_window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
-    doubleClick("/sorted");
-    const QStringList serverOrder = children("/sorted");
-    using Column = remote::RemoteTreeModel::Column;
+    doubleClick("/s");
+    const QStringList server = children("/s");
     const struct {
         int column;
-        bool reopen;         // close and open the folder again after the click
-        QStringList order;   // empty: the server's
-    } clicks[] = {
-        {Column::NameColumn, false, {"a.txt", "B.txt", "c.txt"}},
-        {Column::NameColumn, false, {"c.txt", "B.txt", "a.txt"}},
-        {Column::NameColumn, false, {}},
-        {Column::SizeColumn, true, {"B.txt", "c.txt", "a.txt"}},
-        {Column::ModifiedColumn, false, {"c.txt", "a.txt", "B.txt"}},
-        {Column::PermissionsColumn, false, {"a.txt", "c.txt", "B.txt"}},
-        {Column::PermissionsColumn, false, {"B.txt", "c.txt", "a.txt"}},
-        {Column::PermissionsColumn, true, {}},
-    };
+        bool reopen;    // the folder closed and opened again after the click
+        QString order;  // empty: the server's
+    } clicks[] = {{0, false, "aBc"}, {0, false, "cBa"}, {0, false, ""},    {1, true, "Bca"},
+                  {2, false, "caB"}, {3, false, "acB"}, {3, false, "Bca"}, {3, true, ""}};
     QHeaderView* header = tree().header();
     for (const auto& click : clicks) {
-        tree().horizontalScrollBar()->setValue(header->sectionPosition(click.column));
-        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                          QPoint(header->sectionViewportPosition(click.column) + 4, header->height() / 2));
+        tree().horizontalScrollBar()->setValue(header->sectionPosition(click.column));  // the header shows it
+        const int middle = header->sectionViewportPosition(click.column) + header->sectionSize(click.column) / 2;
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, {middle, header->height() / 2});
         if (click.reopen) {
-            doubleClick("/sorted");
-            doubleClick("/sorted");
+            doubleClick("/s");
+            doubleClick("/s");
         }
-        QStringList expected = serverOrder;
-        if (!click.order.isEmpty()) {
-            expected.clear();
-            for (const QString& name : click.order)
-                expected << "/sorted/" + name;
-        }
-        EXPECT_EQ(children("/sorted"), expected) << click.column;  // top to bottom
+        QStringList expected = click.order.isEmpty() ? server : QStringList();
+        for (const QChar name : click.order)
+            expected << QString("/s/") + name;
+        EXPECT_EQ(children("/s"), expected) << click.column;  // top to bottom
     }
 }
 
