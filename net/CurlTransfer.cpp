@@ -287,7 +287,7 @@ Result CurlInternet::download(Connection& connection, std::string_view remote, c
     // Declared after the temporary file: the call ends (and the window hears so) before
     // an unfinished file is removed.
     Operation op;
-    op.progress = {CallProgress::Kind::Downloading, std::string(remote), 0, 0};
+    op.progress = {CallProgress::Kind::Downloading, std::string(remote), 0, 0, folderPath};
     op.url = "ftp://" + connection.authority + urlPath(remotePath, false);
     op.outFd = temp.fd.get();
     op.writeBehind = writeThrough;
