@@ -79,6 +79,8 @@ public:
     // Type-ahead: the typed letters select the next shown node whose own name
     // (not its path) starts with them; the same letter again moves on.
     void keyboardSearch(const QString& search) override;
+    // The name column fits the names shown; the others fit the widest text of their kind.
+    int sizeHintForColumn(int column) const override;
 
 signals:
     // A left double-click anywhere on the tree, on a node or not. The first

@@ -490,6 +490,7 @@ public:
                 QString told = row.description.filter(labels[column - 1]).value(0).mid(labels[column - 1].size());
                 const QString read = treeView->tableInterface()->cellAt(cell->tableCellInterface()->rowIndex(), column)->text(QAccessible::Name);
                 EXPECT_EQ(read.toStdString(), told.remove(" (the server gave only the day)").toStdString()) << row.below.toStdString();
+                EXPECT_GT(tree().columnWidth(column), tree().fontMetrics().horizontalAdvance(read));  // shown whole
             }
         }
     }
