@@ -3,6 +3,7 @@
 
 #include "net/CurlParts.h"
 #include "net/Result.h"
+#include "net/TextLines.h"
 
 // The connect step, listings and changes of folder.
 
@@ -11,17 +12,11 @@ namespace {
 
 bool featOffersMlsd(const std::string& reply)
 {
-    std::size_t start = 0;
-    while (start < reply.size()) {
-        std::size_t end = reply.find('\n', start);
-        if (end == std::string::npos)
-            end = reply.size();
-        std::string line = reply.substr(start, end - start);
-        start = end + 1;
+    for (const std::string_view line : TextLines(reply)) {
         const auto first = line.find_first_not_of(' ');
-        if (first == std::string::npos || first == 0)
+        if (first == std::string_view::npos || first == 0)
             continue;  // features are indented by one space (RFC 2389)
-        std::string word = line.substr(first, 4);
+        std::string word(line.substr(first, 4));
         std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return std::toupper(c); });
         if (word == "MLST" || word == "MLSD")
             return true;

@@ -1,7 +1,5 @@
 #include "net/RemoteReplace.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 
 #include "net/ListingParser.h"
@@ -214,19 +212,6 @@ private:
     std::vector<std::string> m_left;  // files that could not be removed, with what they hold
 };
 
-std::optional<unsigned> octal(std::string_view digits)
-{
-    unsigned value = 0;
-    if (digits.empty() || digits.size() > 5)
-        return std::nullopt;
-    for (const char c : digits) {
-        if (c < '0' || c > '7')
-            return std::nullopt;
-        value = value * 8 + static_cast<unsigned>(c - '0');
-    }
-    return value & 07777u;
-}
-
 }  // namespace
 
 ReplaceOutcome replaceRemote(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support,
@@ -235,54 +220,27 @@ ReplaceOutcome replaceRemote(RemoteSteps& steps, const ReplaceNames& names, Rena
     return Replace(steps, names, support, mode).run();
 }
 
-ServerFile serverFileFromMlst(std::string_view reply)
+namespace {
+
+// A folder's name is never uploaded over; a file's permissions are kept.
+ServerFile serverFileOf(const std::optional<ListEntry>& entry)
 {
-    std::string lower(reply);
-    for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     ServerFile file;
-    file.folder = lower.find("type=dir;") != std::string::npos || lower.find("type=cdir;") != std::string::npos;
-    const auto at = lower.find("unix.mode=");
-    if (at == std::string::npos || lower.find("type=file;") == std::string::npos)
+    if (!entry)
         return file;
-    const auto begin = at + 10;
-    const auto end = lower.find(';', begin);
-    if (end != std::string::npos)
-        file.mode = octal(lower.substr(begin, end - begin));
+    file.folder = (entry->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (entry->attributes == FILE_ATTRIBUTE_NORMAL && (entry->mode & kModeGiven))
+        file.mode = entry->mode & 0777u;
     return file;
 }
 
+}  // namespace
+
+ServerFile serverFileFromMlst(std::string_view reply) { return serverFileOf(parseMlstReply(reply)); }
+
 ServerFile serverFileFromStat(std::string_view reply, std::string_view name)
 {
-    // "213-Status of x:", " -rwxr-xr-x 1 owner group 5 Jan 01  2020 x", "213 End": the line
-    // naming the file (a folder's STAT lists what it holds).
-    ServerFile file;
-    std::size_t start = 0;
-    while (start < reply.size()) {
-        std::size_t end = reply.find('\n', start);
-        if (end == std::string_view::npos)
-            end = reply.size();
-        std::string_view line = reply.substr(start, end - start);
-        start = end + 1;
-        line.remove_prefix(std::min(line.size(), line.find_first_not_of(' ')));
-        const std::optional<ListEntry> entry = parseListLine(line);
-        if (!entry || (entry->name != name && !entry->name.ends_with("/" + std::string(name))))
-            continue;
-        file.folder = (entry->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (line.size() < 10 || line[0] != '-')
-            return file;
-        unsigned mode = 0;
-        for (std::size_t i = 0; i < 9; ++i) {
-            const char c = line[1 + i];
-            if (c == "rwxrwxrwx"[i] || (i % 3 == 2 && (c == 's' || c == 't')))
-                mode |= 1u << (8 - i);
-            else if (c != '-' && !(i % 3 == 2 && (c == 'S' || c == 'T')))
-                return file;  // not a mode this program can read
-        }
-        file.mode = mode;
-        return file;
-    }
-    return file;
+    return serverFileOf(parseStatReply(reply, name));
 }
 
 }  // namespace net
