@@ -779,7 +779,7 @@ void fmKESTRIX::cmdPut_Click()
         return;
     }
     // Uploaded, with files left on the server that could not be removed: the user is told.
-    if (const QString notice = QString::fromLocal8Bit(m_internet.lastErrorDetail()); !notice.isEmpty())
+    if (const QString notice = QString::fromLocal8Bit(m_internet.lastNotice()); !notice.isEmpty())
         m_ui.MsgBox(this, notice, MsgStyle::OkOnly);
     // The node may have gone if the error report closed everything meanwhile.
     node = TreeView1->find(nodeText);

@@ -89,7 +89,7 @@ TEST_F(HostileUpload, NoServerLosesBothFilesAndWhatStaysIsNamed)
         ASSERT_NE(c, 0u);
         EXPECT_EQ(m_api->FtpPutFileA(c, localPath("up").c_str(), row.name, FTP_TRANSFER_TYPE_BINARY, 0) != 0, row.ok)
             << m_api->lastErrorDetail();
-        const std::string detail = m_api->lastErrorDetail();
+        const std::string detail = row.ok ? m_api->lastNotice() : m_api->lastErrorDetail();
         const std::string log = m_server->commandLog();
         EXPECT_EQ(disk(fresh, row.name), row.disk) << log;
         for (const std::string& name : folderEntries(m_server->diskPath()))
