@@ -7,9 +7,7 @@
 
 class QWidget;
 
-namespace ui {
-class UiInterface;
-}
+namespace ui { class UiInterface; }
 
 namespace app {
 
