@@ -57,6 +57,18 @@ void CallProgressPresenter::callFinished()
         m_view.hideProgress();
     m_running = false;
     m_shown = false;
+    std::vector<std::function<void()>> ended;
+    ended.swap(m_whenEnded);
+    for (const auto& then : ended)
+        then();
+}
+
+void CallProgressPresenter::whenCallEnds(std::function<void()> then)
+{
+    if (!m_running)
+        then();
+    else
+        m_whenEnded.push_back(std::move(then));
 }
 
 QString CallProgressPresenter::describe(const net::CallProgress& now, double bytesPerSecond)

@@ -70,9 +70,12 @@ public:
     // Our own addition: why the calling thread's last failed call failed, in
     // plain words ("Connection refused", "No space left on device", a TLS
     // verification failure); empty when the layer knows no more than the
-    // error number. After a call that succeeded: empty, or a notice the user
-    // must read (an upload names the files the server kept that it could not remove).
+    // error number, and after a call that succeeded.
     virtual std::string lastErrorDetail() = 0;
+    // Our own addition: what the user must read after the calling thread's last call,
+    // when it succeeded (an upload names the files the server kept that it could not
+    // remove); empty otherwise.
+    virtual std::string lastNotice() = 0;
 
     // Our own addition: the certificate of the calling thread's last call when that was a
     // secure connect that failed (12045) only because no trusted authority issued the

@@ -86,7 +86,10 @@ RemoteTree::~RemoteTree()
 void RemoteTree::setImageList(const ImageList* images)
 {
     m_images = images;
-    m_model.setImageList(images);
+    if (images)
+        m_model.setDecoration([images](const QString& key) { return QVariant(images->icon(key)); });
+    else
+        m_model.setDecoration({});
     viewport()->update();
 }
 

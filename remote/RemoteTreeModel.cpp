@@ -1,13 +1,9 @@
 #include "remote/RemoteTreeModel.h"
 
-#include <QIcon>
-
 #include <algorithm>
 #include <functional>
 #include <new>
 #include <optional>
-
-#include "remote/ImageList.h"
 
 namespace remote {
 
@@ -146,9 +142,9 @@ RemoteTreeModel::~RemoteTreeModel()
         destroySubtree(top);
 }
 
-void RemoteTreeModel::setImageList(const ImageList* images)
+void RemoteTreeModel::setDecoration(std::function<QVariant(const QString& imageKey)> decoration)
 {
-    m_images = images;  // rows ask for their pictures whenever they are painted
+    m_decoration = std::move(decoration);  // rows ask for their pictures whenever they are painted
 }
 
 std::uint8_t RemoteTreeModel::imageIndex(QStringView key)
@@ -427,7 +423,7 @@ QVariant RemoteTreeModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         return node->path();
     case Qt::DecorationRole:
-        return m_images ? QVariant(m_images->icon(image(node))) : QVariant();
+        return m_decoration ? m_decoration(image(node)) : QVariant();
     case ImageRole:
         return image(node);
     case NameRole:

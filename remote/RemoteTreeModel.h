@@ -17,7 +17,6 @@
 
 namespace remote {
 
-class ImageList;
 class RemoteTreeModel;
 
 class Node {
@@ -76,7 +75,9 @@ public:
     explicit RemoteTreeModel(QObject* parent = nullptr);
     ~RemoteTreeModel() override;
 
-    void setImageList(const ImageList* images);
+    // What a row shows beside its text (DecorationRole) for each image key; the view's
+    // pictures. Unset: nothing.
+    void setDecoration(std::function<QVariant(const QString& imageKey)> decoration);
 
     Node* find(QStringView key) const;
     // Null when the key is taken.
@@ -126,7 +127,7 @@ private:
     Top m_top;
     std::vector<Node*> m_slots;
     std::size_t m_count = 0;
-    const ImageList* m_images = nullptr;
+    std::function<QVariant(const QString& imageKey)> m_decoration;
 };
 
 }  // namespace remote

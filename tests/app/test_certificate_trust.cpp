@@ -14,6 +14,7 @@
 
 #include "FtpServer.h"
 #include "TestCertificates.h"
+#include "app/Program.h"
 #include "app/QtUi.h"
 #include "app/fmKESTRIX.h"
 #include "net/CurlInternet.h"
@@ -44,12 +45,13 @@ TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
     const QString fingerprint = QString::fromLatin1(openssl.readAllStandardOutput()).section('=', 1).trimmed();
     ASSERT_EQ(fingerprint.size(), 32 * 3 - 1);
 
-    for (const app::MsgAnswer answer : {app::MsgAnswer::No, app::MsgAnswer::Yes}) {
-        SCOPED_TRACE(answer == app::MsgAnswer::Yes ? "Yes" : "No");
+    for (const ui::MsgAnswer answer : {ui::MsgAnswer::No, ui::MsgAnswer::Yes}) {
+        SCOPED_TRACE(answer == ui::MsgAnswer::Yes ? "Yes" : "No");
         net::CurlInternet internet;  // one run of the program: it trusts nothing yet
         testsupport::ScriptedUi ui;
         ui.answers = {answer};
-        app::fmKESTRIX window(internet, ui, nullptr, [] {});
+        const app::Program program(internet, {.ui = &ui, .quit = [] {}});
+        app::fmKESTRIX& window = program.window();
         ASSERT_TRUE(window.Form_Load());
         window.cmdInternetOpen_Click();
         window.txtServer->setText("ftps://" + address);
@@ -59,7 +61,7 @@ TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
 
         ASSERT_FALSE(ui.shown.empty());
         const QString question = ui.shown[0].text;
-        EXPECT_EQ(ui.shown[0].style, app::MsgStyle::YesNoDefaultNo);
+        EXPECT_EQ(ui.shown[0].style, ui::MsgStyle::YesNoDefaultNo);
         const QStringList parts{"not issued by an authority this program trusts", "Server: " + address,
                                 "Issued to: CN=ftp.test\r\n", "Issued by: CN=ftp.test\r\n", "Valid from: 20",
                                 "Valid until: 20", "SHA-256 fingerprint: " + fingerprint + "\r\n",
@@ -67,7 +69,7 @@ TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
                                 "until the program ends?"};
         for (const QString& part : parts)
             EXPECT_TRUE(question.contains(part)) << part.toStdString() << " in\n" << question.toStdString();
-        if (answer == app::MsgAnswer::No) {
+        if (answer == ui::MsgAnswer::No) {
             EXPECT_EQ(ui.texts().mid(1), QStringList{"InternetConnect Err: 12045\r\nClose Connection and Session?"});
             EXPECT_FALSE(window.bConnected);
         } else {
@@ -83,7 +85,7 @@ TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
 
 TEST(CertificateTrust, TheProgramsQuestionHasNoAsItsDefault)
 {
-    using app::MsgStyle, app::MsgAnswer;
+    using ui::MsgStyle, ui::MsgAnswer;
     const std::pair<MsgStyle, MsgAnswer> rows[] = {{MsgStyle::YesNo, MsgAnswer::Yes},
                                                    {MsgStyle::YesNoDefaultNo, MsgAnswer::No}};
     for (const auto& [style, byDefault] : rows) {
