@@ -1,5 +1,6 @@
 #include "app/CallProgressPresenter.h"
 
+#include <QFileInfo>
 #include <QLocale>
 
 #include "net/NameCodec.h"
@@ -59,6 +60,18 @@ void CallProgressPresenter::callFinished()
         m_view.hideProgress();
     m_running = false;
     m_shown = false;
+    std::vector<std::function<void()>> ended;
+    ended.swap(m_whenEnded);
+    for (const auto& then : ended)
+        then();
+}
+
+void CallProgressPresenter::whenCallEnds(std::function<void()> then)
+{
+    if (!m_running)
+        then();
+    else
+        m_whenEnded.push_back(std::move(then));
 }
 
 QString CallProgressPresenter::describe(const net::CallProgress& now, double bytesPerSecond)
@@ -85,7 +98,8 @@ QString CallProgressPresenter::describe(const net::CallProgress& now, double byt
     case Kind::ChangingDirectory:
         return QStringLiteral("Opening ") + subject + QStringLiteral("...");
     case Kind::Downloading:  // and where it goes: the open folder, which may not be the one highlighted
-        return moving(QStringLiteral("Downloading"), net::textFromBytes(now.destination));
+        return moving(QStringLiteral("Downloading"),
+                      now.destination.empty() ? QString() : QFileInfo(net::textFromBytes(now.destination)).path());
     case Kind::Uploading:
         return moving(QStringLiteral("Uploading"));
     }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <chrono>
 #include <functional>
+#include <vector>
 
 #include "net/InternetApi.h"
 
@@ -35,6 +36,8 @@ public:
 
     // Every call from now on ends, cancelled, at its first report (the window is closing).
     void cancelCalls() { m_cancelAll = true; }
+    // `then` runs once, as the running call finishes (at once when none runs).
+    void whenCallEnds(std::function<void()> then);
 
     bool shown() const { return m_shown; }
     bool running() const { return m_running; }
@@ -47,6 +50,7 @@ private:
     bool m_running = false;
     bool m_shown = false;
     bool m_cancelAll = false;
+    std::vector<std::function<void()>> m_whenEnded;
 };
 
 }  // namespace app

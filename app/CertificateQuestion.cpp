@@ -19,12 +19,12 @@ QString CertificateQuestion::text(const net::ServerCertificate& certificate)
                           "Trust this certificate for this server until the program ends?");
 }
 
-bool CertificateQuestion::askToTrust(net::InternetApi& internet, UiInterface& ui, QWidget* parent)
+bool CertificateQuestion::askToTrust(net::InternetApi& internet, ui::UiInterface& ui, QWidget* parent)
 {
     const std::optional<net::ServerCertificate> certificate = internet.untrustedCertificate();
     if (!certificate)
         return false;
-    if (ui.MsgBox(parent, text(*certificate), MsgStyle::YesNoDefaultNo) != MsgAnswer::Yes)
+    if (ui.MsgBox(parent, text(*certificate), ui::MsgStyle::YesNoDefaultNo) != ui::MsgAnswer::Yes)
         return false;
     internet.trustForThisRun(*certificate);
     return true;

@@ -7,9 +7,9 @@
 
 class QWidget;
 
-namespace app {
+namespace ui { class UiInterface; }
 
-class UiInterface;
+namespace app {
 
 class CertificateQuestion {
 public:
@@ -19,7 +19,7 @@ public:
     // After a failed connect: when it failed only because no trusted authority issued the
     // server's certificate, shows it and asks ("No" the default); "Yes" trusts its key for
     // this run. True: connect again.
-    static bool askToTrust(net::InternetApi& internet, UiInterface& ui, QWidget* parent);
+    static bool askToTrust(net::InternetApi& internet, ui::UiInterface& ui, QWidget* parent);
 };
 
 }  // namespace app

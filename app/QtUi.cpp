@@ -5,6 +5,10 @@
 
 namespace app {
 
+using ui::FileDialogRequest;
+using ui::MsgAnswer;
+using ui::MsgStyle;
+
 MsgAnswer QtUi::MsgBox(QWidget* parent, const QString& text, MsgStyle style)
 {
     return MsgBox(parent, text, style, QString());
@@ -12,7 +16,7 @@ MsgAnswer QtUi::MsgBox(QWidget* parent, const QString& text, MsgStyle style)
 
 MsgAnswer QtUi::MsgBox(QWidget* parent, const QString& text, MsgStyle style, const QString& detail)
 {
-    QMessageBox box(QMessageBox::NoIcon, kAppTitle, text, QMessageBox::NoButton, parent);
+    QMessageBox box(QMessageBox::NoIcon, ui::kAppTitle, text, QMessageBox::NoButton, parent);
     box.setTextFormat(Qt::PlainText);
     if (!detail.isEmpty())
         box.setDetailedText(detail);

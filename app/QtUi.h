@@ -5,12 +5,12 @@
 namespace app {
 
 // Message boxes and file dialogs shown with Qt's own dialogs.
-class QtUi : public UiInterface {
+class QtUi : public ui::UiInterface {
 public:
-    MsgAnswer MsgBox(QWidget* parent, const QString& text, MsgStyle style) override;
-    MsgAnswer MsgBox(QWidget* parent, const QString& text, MsgStyle style, const QString& detail) override;
-    QString ShowSave(QWidget* parent, const FileDialogRequest& request) override;
-    QString ShowOpen(QWidget* parent, const FileDialogRequest& request) override;
+    ui::MsgAnswer MsgBox(QWidget* parent, const QString& text, ui::MsgStyle style) override;
+    ui::MsgAnswer MsgBox(QWidget* parent, const QString& text, ui::MsgStyle style, const QString& detail) override;
+    QString ShowSave(QWidget* parent, const ui::FileDialogRequest& request) override;
+    QString ShowOpen(QWidget* parent, const ui::FileDialogRequest& request) override;
 };
 
 }  // namespace app

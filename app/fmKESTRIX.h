@@ -7,6 +7,7 @@
 #include <QVector>
 #include <functional>
 
+#include "app/CallControl.h"
 #include "net/InternetApi.h"
 #include "remote/ImageList.h"
 #include "remote/EntryDetails.h"
@@ -22,23 +23,24 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QRadioButton;
-class QTimer;
 class QToolButton;
 
 namespace remote { class RemoteTree; }
 namespace transfer { class DriveList; class DirList; class FileList; }
+namespace ui { class UiInterface; }
 namespace windows { class AuxWindows; }
 
 namespace app {
 
-class UiInterface;
-
 class fmKESTRIX : public QMainWindow {
     Q_OBJECT
 public:
-    // quit ends the program at once (Exit); the default asks the application to quit.
-    fmKESTRIX(net::InternetApi& internet, UiInterface& ui, windows::AuxWindows* aux = nullptr,
-              std::function<void()> quit = {});
+    // While an Internet call runs (`calls`), the handlers that make calls, close handles or
+    // open dialogs do nothing, whatever raised them; closing the window cancels the call
+    // and closes it once the call has ended. quit ends the program at once (Exit); the
+    // default asks the application to quit. app/Program.h puts the program together.
+    fmKESTRIX(net::InternetApi& internet, ui::UiInterface& ui, CallControl& calls,
+              windows::AuxWindows* aux = nullptr, std::function<void()> quit = {});
     ~fmKESTRIX() override;
 
     // Runs the load step. False when a tree picture could not be loaded: the
@@ -46,12 +48,6 @@ public:
     bool Form_Load();
 
     void ErrorOut(std::int32_t dwError, const QString& szFunction);
-
-    // While an Internet call runs, the handlers that make calls, close handles or open
-    // dialogs do nothing, whatever raised them; closing the window cancels the call
-    // and waits for it to end.
-    void setCallInProgress(std::function<bool()> running) { m_callInProgress = std::move(running); }
-    void setCancelCalls(std::function<void()> cancel) { m_cancelCalls = std::move(cancel); }
 
     // Window-wide state.
     bool bConnected = false;
@@ -166,20 +162,19 @@ private:
     bool readLoginFolder();
 
     net::InternetApi& m_internet;
-    UiInterface& m_ui;
+    ui::UiInterface& m_ui;
+    CallControl& m_calls;
     windows::AuxWindows* m_aux;
     std::function<void()> m_quit;
-    std::function<bool()> m_callInProgress;
     // The server text the connection was made with: the root node's key, by which tree
     // paths map and the root is removed, whatever the server box holds now. Empty when
     // not connected.
     QString m_rootKey;
     // The server folder the root node stands for: where the login placed the user.
     QString m_loginFolder;
-    std::function<void()> m_cancelCalls;
-    bool callRunning() const { return m_callInProgress && m_callInProgress(); }
+    bool callRunning() const { return m_calls.callRunning(); }
     void closeWhenIdle();
-    QTimer* m_queuedClose = nullptr;
+    bool m_closeQueued = false;  // a close waits for the running call to end
 };
 
 }  // namespace app

@@ -1,11 +1,8 @@
 #include <QApplication>
 
-#include "app/CallProgressPresenter.h"
 #include "app/CommandLine.h"
 #include "app/DisplayCheck.h"
-#include "app/QtProgressView.h"
-#include "app/QtUi.h"
-#include "app/ShutdownSignals.h"
+#include "app/Program.h"
 #include "app/fmKESTRIX.h"
 #include "net/CurlInternet.h"
 #include "windows/AuxWindows.h"
@@ -26,19 +23,10 @@ int main(int argc, char** argv)
     QApplication::setFont(standard);
 
     net::CurlInternet internet;
-    app::QtUi ui;
     windows::AuxWindows aux;
-    app::fmKESTRIX window(internet, ui, &aux);
-    app::QtProgressView progressView(&window);
-    app::CallProgressPresenter progress(progressView);
-    internet.setCallWatcher(&progress);
-    window.setCallInProgress([&progress] { return progress.running(); });
-    window.setCancelCalls([&progress] { progress.cancelCalls(); });
-    const app::ShutdownSignals shutdown([&progress] { progress.cancelCalls(); });
-    if (!window.Form_Load())
+    const app::Program program(internet, {.aux = &aux, .endOnSignals = true});
+    if (!program.window().Form_Load())
         return 1;
-    window.show();
-    const int status = application.exec();
-    internet.setCallWatcher(nullptr);
-    return status;
+    program.window().show();
+    return application.exec();
 }

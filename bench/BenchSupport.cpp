@@ -213,11 +213,11 @@ bool makeEmptyFiles(const QString& folder, int count)
     return true;
 }
 
-app::MsgAnswer SilentUi::MsgBox(QWidget*, const QString& text, app::MsgStyle style)
+ui::MsgAnswer SilentUi::MsgBox(QWidget*, const QString& text, ui::MsgStyle style)
 {
     texts << text;
     std::fprintf(stderr, "[message box] %s\n", qPrintable(text));
-    return style == app::MsgStyle::YesNo ? app::MsgAnswer::No : app::MsgAnswer::Ok;
+    return style == ui::MsgStyle::YesNo ? ui::MsgAnswer::No : ui::MsgAnswer::Ok;
 }
 
 void settle(int maxMs)

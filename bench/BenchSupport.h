@@ -73,11 +73,11 @@ bool writeRandomFile(const QString& path, std::int64_t size);
 bool makeEmptyFiles(const QString& folder, int count);
 
 // Answers every box with OK / No and records the texts.
-class SilentUi : public app::UiInterface {
+class SilentUi : public ui::UiInterface {
 public:
-    app::MsgAnswer MsgBox(QWidget*, const QString& text, app::MsgStyle style) override;
-    QString ShowSave(QWidget*, const app::FileDialogRequest&) override { return {}; }
-    QString ShowOpen(QWidget*, const app::FileDialogRequest&) override { return {}; }
+    ui::MsgAnswer MsgBox(QWidget*, const QString& text, ui::MsgStyle style) override;
+    QString ShowSave(QWidget*, const ui::FileDialogRequest&) override { return {}; }
+    QString ShowOpen(QWidget*, const ui::FileDialogRequest&) override { return {}; }
     QStringList texts;
 };
 

@@ -1,11 +1,9 @@
 #pragma once
-// The main window as app/main.cpp builds it (real CurlInternet, the progress
-// presenter), but with silent message boxes, connected to a bench server.
-
+// The main window as app/main.cpp builds it (real CurlInternet, app::Program), but
+// with silent message boxes, connected to a bench server.
 
 #include "BenchSupport.h"
-#include "app/CallProgressPresenter.h"
-#include "app/QtProgressView.h"
+#include "app/Program.h"
 #include "app/fmKESTRIX.h"
 #include "net/CurlInternet.h"
 #include "remote/RemoteTree.h"
@@ -17,16 +15,8 @@ namespace bench {
 struct BenchWindow {
     net::CurlInternet internet;
     SilentUi ui;
-    app::fmKESTRIX window{internet, ui, nullptr, [] {}};
-    app::QtProgressView progressView{&window};
-    app::CallProgressPresenter progress{progressView};
-
-    BenchWindow()
-    {
-        internet.setCallWatcher(&progress);
-        window.setCallInProgress([this] { return progress.running(); });
-    }
-    ~BenchWindow() { internet.setCallWatcher(nullptr); }
+    app::Program program{internet, {.ui = &ui, .quit = [] {}}};
+    app::fmKESTRIX& window = program.window();
 
     // Loads, shows, starts the session and connects; true when connected.
     bool open(const Server& server)

@@ -20,9 +20,7 @@
 #include <string>
 
 #include "BenchSupport.h"
-#include "app/CallProgressPresenter.h"
-#include "app/QtProgressView.h"
-#include "app/QtUi.h"
+#include "app/Program.h"
 #include "app/fmKESTRIX.h"
 #include "net/CurlInternet.h"
 #include "windows/AuxWindows.h"
@@ -64,20 +62,14 @@ int runWindow(int argc, char** argv)
     QApplication::setDesktopFileName(QStringLiteral("quillon-ftp"));
 
     net::CurlInternet internet;
-    app::QtUi ui;
     windows::AuxWindows aux;
-    app::fmKESTRIX window(internet, ui, &aux);
-    app::QtProgressView progressView(&window);
-    app::CallProgressPresenter progress(progressView);
-    internet.setCallWatcher(&progress);
-    window.setCallInProgress([&progress] { return progress.running(); });
+    const app::Program program(internet, {.aux = &aux, .endOnSignals = true});
+    app::fmKESTRIX& window = program.window();
     if (!window.Form_Load())
         return 1;
     FirstPaint watch(&window);
     window.show();
-    const int status = application.exec();
-    internet.setCallWatcher(nullptr);
-    return status;
+    return application.exec();
 }
 
 int runBare(int argc, char** argv)

@@ -29,8 +29,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "app/CallProgressPresenter.h"
-#include "app/QtProgressView.h"
+#include "app/Program.h"
 #include "net/CurlInternet.h"
 
 namespace {
@@ -147,11 +146,8 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    QWidget owner;  // the progress window's owner, as the main window is
-    app::QtProgressView view(&owner);
-    app::CallProgressPresenter presenter(view);
     net::CurlInternet api;
-    api.setCallWatcher(&presenter);
+    const app::Program program(api);  // the progress window over the (hidden) main window
     const net::HINTERNET session = api.InternetOpenA("bench", net::INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     auto connectTo = [&](const QByteArray& address) {
         return api.InternetConnectA(session, address.constData(), 0, "user", "secret", net::INTERNET_SERVICE_FTP,

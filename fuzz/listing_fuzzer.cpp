@@ -5,7 +5,8 @@
 //   1 ('M', 'I', ...)  parseListing(rest, true), checked line by line against parseMlsdLine
 //   2 ('N', 'J', ...)  the next 8 bytes are "now" (little-endian, any int64);
 //                      parseListLineAt on each line of what follows
-//   3 ('O', 'K', ...)  the rest as one line, given to every single-line parser
+//   3 ('O', 'K', ...)  the rest as one line, given to every single-line parser, and as
+//                      a reply to MLST and to STAT
 // Besides the sanitizers, it checks that every entry has a name and one of
 // the three attribute values, and that whole-body and line-by-line parsing agree.
 
@@ -124,6 +125,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (auto e = net::parseListLine(rest))
             checkEntry(*e);
         if (auto e = net::parseListLineAt(rest, 0))
+            checkEntry(*e);
+        if (auto e = net::parseMlstReply(rest))
+            checkEntry(*e);
+        if (auto e = net::parseStatReply(rest, "a"))
             checkEntry(*e);
         break;
     }

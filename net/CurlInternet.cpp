@@ -7,16 +7,21 @@
 #include <utility>
 #include <vector>
 
-#include "net/CurlParts.h"
-#include "net/TlsFailure.h"
+#include <curl/curl.h>
+
+#include "net/Engine.h"
+#include "net/FtpPath.h"
 
 // The entry points and the table of handles.
 
 namespace net {
 namespace {
 
+// What the calling thread's last call left, as the entry points publish it.
 thread_local DWORD t_lastError = ERROR_SUCCESS;
-thread_local std::string t_lastDetail;  // the failed Result's text, beside t_lastError
+thread_local std::string t_lastDetail;  // a failure's reason, beside t_lastError
+thread_local std::string t_lastNotice;  // a success's notice for the user
+thread_local ServerReply t_lastReply;   // InternetGetLastResponseInfoA's; kept until a call brings another
 thread_local std::optional<ServerCertificate> t_untrusted;  // beside t_lastError: 12045 of a connect
 std::atomic<HINTERNET> g_nextHandle{1};
 std::once_flag g_curlInit;
@@ -27,14 +32,7 @@ BOOL fail(DWORD error)
 {
     t_lastError = error;
     t_lastDetail.clear();
-    t_untrusted.reset();
-    return FALSE_;
-}
-
-BOOL fail(const Result& result)
-{
-    t_lastError = result.error;
-    t_lastDetail = result.text;
+    t_lastNotice.clear();
     t_untrusted.reset();
     return FALSE_;
 }
@@ -43,19 +41,26 @@ BOOL succeed()
 {
     t_lastError = ERROR_SUCCESS;
     t_lastDetail.clear();
+    t_lastNotice.clear();
     t_untrusted.reset();
     return TRUE_;
 }
 
-// A success may bring a notice for the user (files an upload could not remove).
-BOOL finish(const Result& result)
+// An engine call's outcome: its reply, if it brought one, and its error and reason or its notice.
+BOOL publish(Outcome outcome)
 {
-    if (!result.ok())
-        return fail(result);
+    if (outcome.reply)
+        t_lastReply = std::move(*outcome.reply);
+    if (!outcome.ok()) {
+        fail(outcome.result.error);
+        t_lastDetail = std::move(outcome.result.text);
+        return FALSE_;
+    }
     succeed();
-    t_lastDetail = result.text;
+    t_lastNotice = std::move(outcome.notice);
     return TRUE_;
 }
+
 void fillRecord(const ListEntry& entry, WIN32_FIND_DATAA* record)
 {
     *record = WIN32_FIND_DATAA{};
@@ -71,18 +76,43 @@ void fillRecord(const ListEntry& entry, WIN32_FIND_DATAA* record)
     record->cFileName[n] = '\0';
 }
 
-std::string environment(const char* name)
+// The folder and the name filter of a find pattern ("*.*", "sub/*.txt", "/pub/a?").
+std::pair<std::string, std::string_view> splitPattern(const std::string& cwd, std::string_view pattern)
 {
-    const char* value = std::getenv(name);
-    return value ? value : "";
+    std::string folder = cwd;
+    std::string_view filter = pattern;
+    if (const auto slash = pattern.rfind('/'); slash != std::string_view::npos) {
+        folder = resolvePath(cwd, slash == 0 ? std::string_view("/") : pattern.substr(0, slash));
+        filter = pattern.substr(slash + 1);
+    }
+    if (filter == "*.*" || filter == "*")
+        filter = {};
+    return {folder, filter};
 }
+
 }  // namespace
 
-LastReply& lastReply()
-{
-    thread_local LastReply reply;
-    return reply;
-}
+struct CurlInternet::Session {
+    std::string agent;
+    DWORD access = INTERNET_OPEN_TYPE_DIRECT;
+    std::string proxy;
+};
+
+struct CurlInternet::Connection {
+    HINTERNET session = 0;
+    // Guarded by the handle table's lock: calls running on it, and whether its handle
+    // was closed meanwhile (the running call is then cancelled and the object goes
+    // when the last call returns).
+    int busy = 0;
+    std::atomic<bool> closed{false};
+    std::unique_ptr<Engine> engine;  // after `closed`, which it watches: it goes first
+};
+
+struct CurlInternet::Find {
+    HINTERNET connection = 0;
+    std::vector<ListEntry> entries;
+    std::size_t next = 0;
+};
 
 CurlInternet::CurlInternet() : CurlInternet(Options{}) {}
 
@@ -109,6 +139,8 @@ DWORD CurlInternet::GetLastError() { return t_lastError; }
 
 std::string CurlInternet::lastErrorDetail() { return t_lastDetail; }
 
+std::string CurlInternet::lastNotice() { return t_lastNotice; }
+
 std::optional<ServerCertificate> CurlInternet::untrustedCertificate() { return t_untrusted; }
 
 void CurlInternet::trustForThisRun(const ServerCertificate& certificate) { m_trust.trust(certificate); }
@@ -119,7 +151,7 @@ std::string CurlInternet::currentDirectory(HINTERNET hConnect) const
 {
     std::lock_guard lock(m_mutex);
     const auto it = m_connections.find(hConnect);
-    return it == m_connections.end() ? std::string() : it->second->cwd;
+    return it == m_connections.end() ? std::string() : it->second->engine->currentDirectory();
 }
 
 CurlInternet::Connection* CurlInternet::connectionFor(HINTERNET handle)
@@ -140,7 +172,6 @@ public:
         if (it != owner.m_connections.end()) {
             m_connection = it->second.get();
             ++m_connection->busy;
-            m_connection->callStart = true;
         }
     }
     ~Lease()
@@ -194,69 +225,28 @@ HINTERNET CurlInternet::InternetConnectA(HINTERNET hInternet, const char* lpszSe
                                          const char* lpszUserName, const char* lpszPassword, DWORD dwService,
                                          DWORD dwFlags, DWORD_PTR)
 {
-    std::string proxy;
-    bool viaGateway = false;
+    ConnectRequest request;
     {
         std::lock_guard lock(m_mutex);
         const auto it = m_sessions.find(hInternet);
         if (it == m_sessions.end())
             return fail(ERROR_INVALID_HANDLE);
-        viaGateway = it->second->access == INTERNET_OPEN_TYPE_PROXY;
-        proxy = it->second->proxy;
+        request.viaGateway = it->second->access == INTERNET_OPEN_TYPE_PROXY;
+        request.gateway = it->second->proxy;
     }
     if (dwService != INTERNET_SERVICE_FTP || !lpszServerName)
         return fail(ERROR_INVALID_PARAMETER);
-    const std::string user = lpszUserName ? lpszUserName : "";
-    const std::string password = lpszPassword ? lpszPassword : "";
-    if (hasLineBreak(lpszServerName) || hasLineBreak(user) || hasLineBreak(password))
+    request.serverName = lpszServerName;
+    request.port = nServerPort;
+    request.user = lpszUserName ? lpszUserName : "";
+    request.password = lpszPassword ? lpszPassword : "";
+    request.passive = (dwFlags & INTERNET_FLAG_PASSIVE) != 0;
+    if (hasLineBreak(request.serverName) || hasLineBreak(request.user) || hasLineBreak(request.password))
         return fail(ERROR_INVALID_PARAMETER);
-    const auto server = parseServerName(lpszServerName, nServerPort);
-    if (!server)
-        return fail(ERROR_INVALID_PARAMETER);
-    if (server->tls && viaGateway) {
-        // The gateway takes the login in plain text; TLS would only start behind it.
-        lastReply() = LastReply{0, "A secure (ftps://) connection cannot go through the FTP gateway; "
-                                   "nothing was sent."};
-        return fail(ERROR_INTERNET_EXTENDED_ERROR);
-    }
 
     auto connection = std::make_unique<Connection>();
     connection->session = hInternet;
-    connection->server = *server;
-    connection->passive = (dwFlags & INTERNET_FLAG_PASSIVE) != 0;
-    connection->user = user.empty() ? "anonymous" : user;
-    connection->password = password.empty() && user.empty() ? "quillon@" : password;
-    if (server->tls) {
-        connection->caFile = environment("SSL_CERT_FILE");
-        connection->caPath = environment("SSL_CERT_DIR");
-        connection->pinnedKey = m_trust.pinFor(urlAuthority(*server)).value_or(std::string());
-        connection->peer.emplace(server->host, urlAuthority(*server), connection->pinnedKey);
-    }
-    ServerAddress peer = *server;
-    if (viaGateway) {
-        // A TIS-style gateway: log in to the gateway as "user@server[:port]".
-        std::string_view text = proxy;
-        for (const std::string_view prefix : {"ftp=", "ftp://"})
-            if (text.substr(0, prefix.size()) == prefix)
-                text.remove_prefix(prefix.size());
-        while (!text.empty() && text.back() == '/')
-            text.remove_suffix(1);
-        const auto gateway = hasLineBreak(text) ? std::nullopt : parseServerName(text, 0);
-        if (!gateway)
-            return fail(ERROR_INTERNET_NAME_NOT_RESOLVED);
-        peer = *gateway;
-        connection->user += "@" + gatewayTarget(*server);
-    }
-    if (m_options.resolveHost && !isAddressLiteral(peer.host)) {
-        const auto address = m_options.resolveHost(peer.host);
-        if (!address)
-            return fail(ERROR_INTERNET_NAME_NOT_RESOLVED);
-        connection->resolveEntry = peer.host + ":" + std::to_string(peer.port) + ":" + *address;
-    }
-    connection->authority = urlAuthority(peer);
-    if (!connection->easy || !connection->multi)
-        return fail(ERROR_INTERNET_INTERNAL_ERROR);
-
+    connection->engine = makeEngine(request.serverName, EngineContext{m_options, m_trust, m_watcher, connection->closed});
     // In the table while it logs in, so that closing the session cancels the login.
     const HINTERNET handle = newHandle();
     {
@@ -265,34 +255,24 @@ HINTERNET CurlInternet::InternetConnectA(HINTERNET hInternet, const char* lpszSe
             return fail(ERROR_INVALID_HANDLE);
         m_connections.emplace(handle, std::move(connection));
     }
-    Result outcome = Result::success();
-    std::optional<ServerCertificate> untrusted;
+    ConnectOutcome outcome;
     {
         const Lease lease(*this, handle);
         if (Connection* c = lease.get(); !c) {
-            outcome = Result::failure(ERROR_INTERNET_OPERATION_CANCELLED, "the session was closed");
+            outcome.result = Result::failure(ERROR_INTERNET_OPERATION_CANCELLED, "the session was closed");
         } else {
-            outcome = connect(*c);
-            if (!outcome.ok() && c->tlsVersionRefused && !c->tls13 && !c->closed) {
-                // The server refused TLS 1.2 before anything but AUTH TLS was sent: try TLS 1.3.
-                c->tls13 = true;
-                outcome = connect(*c);
-            }
+            outcome = c->engine->connect(request);
             if (outcome.ok() && c->closed)
-                outcome = Result::failure(ERROR_INTERNET_OPERATION_CANCELLED, "the connection was closed");
-            // Offered for trust only while no key is trusted for the server: a changed key is refused.
-            if (outcome.error == ERROR_INTERNET_INVALID_CA && c->peer && c->pinnedKey.empty())
-                untrusted = c->peer->untrusted();
+                outcome.result = Result::failure(ERROR_INTERNET_OPERATION_CANCELLED, "the connection was closed");
         }
         if (!outcome.ok())
             (void)InternetCloseHandle(handle);
     }
-    if (!outcome.ok()) {
-        fail(outcome);
+    std::optional<ServerCertificate> untrusted = std::move(outcome.untrusted);
+    if (!publish(std::move(outcome))) {
         t_untrusted = std::move(untrusted);
         return 0;
     }
-    succeed();
     return handle;
 }
 
@@ -341,8 +321,19 @@ HINTERNET CurlInternet::FtpFindFirstFileA(HINTERNET hConnect, const char* lpszSe
         return fail(ERROR_INVALID_PARAMETER);
     auto find = std::make_unique<Find>();
     find->connection = hConnect;
-    if (const Result result = list(*connection, pattern, *find); !result.ok())
-        return fail(result);
+    const auto [folder, filter] = splitPattern(connection->engine->currentDirectory(), pattern);
+    Outcome outcome = connection->engine->list(folder, find->entries);
+    if (outcome.ok()) {
+        // Names with '/', CR, LF or NUL, and names too long for a record, cannot stand for
+        // an entry of this folder: they are left out. "." and ".." are kept as listed.
+        std::erase_if(find->entries, [](const ListEntry& e) { return !isUsableName(e.name); });
+        if (!filter.empty())
+            std::erase_if(find->entries, [filter](const ListEntry& e) { return !wildcardMatch(filter, e.name); });
+        if (find->entries.empty())
+            outcome.result = Result::failure(ERROR_NO_MORE_FILES, "empty listing");
+    }
+    if (!publish(std::move(outcome)))
+        return 0;
     fillRecord(find->entries.front(), lpFindFileData);
     find->next = 1;
     const HINTERNET handle = newHandle();
@@ -350,7 +341,6 @@ HINTERNET CurlInternet::FtpFindFirstFileA(HINTERNET hConnect, const char* lpszSe
         std::lock_guard lock(m_mutex);
         m_finds.emplace(handle, std::move(find));
     }
-    succeed();
     return handle;
 }
 
@@ -377,7 +367,8 @@ BOOL CurlInternet::FtpSetCurrentDirectoryA(HINTERNET hConnect, const char* lpszD
         return fail(ERROR_INVALID_HANDLE);
     if (!lpszDirectory || !*lpszDirectory || hasLineBreak(lpszDirectory))
         return fail(ERROR_INVALID_PARAMETER);
-    return finish(changeDirectory(*connection, lpszDirectory));
+    Engine& engine = *connection->engine;
+    return publish(engine.changeDirectory(resolvePath(engine.currentDirectory(), lpszDirectory)));
 }
 
 BOOL CurlInternet::FtpGetCurrentDirectoryA(HINTERNET hConnect, char* lpszCurrentDirectory,
@@ -408,9 +399,15 @@ BOOL CurlInternet::FtpGetFileA(HINTERNET hConnect, const char* lpszRemoteFile, c
     if (!lpszRemoteFile || !*lpszRemoteFile || !lpszNewFile || !*lpszNewFile || hasLineBreak(lpszRemoteFile) ||
         hasLineBreak(lpszNewFile))
         return fail(ERROR_INVALID_PARAMETER);
-    return finish(download(*connection, lpszRemoteFile, lpszNewFile, fFailIfExists != 0,
-                           (dwFlagsAndAttributes & FILE_FLAG_WRITE_THROUGH) != 0,
-                           (dwFlags & 3) == FTP_TRANSFER_TYPE_ASCII));
+    Engine& engine = *connection->engine;
+    DownloadRequest request;
+    request.remotePath = resolvePath(engine.currentDirectory(), lpszRemoteFile);
+    request.shownName = lpszRemoteFile;
+    request.localPath = lpszNewFile;
+    request.failIfExists = fFailIfExists != 0;
+    request.writeThrough = (dwFlagsAndAttributes & FILE_FLAG_WRITE_THROUGH) != 0;
+    request.ascii = (dwFlags & 3) == FTP_TRANSFER_TYPE_ASCII;
+    return publish(engine.download(request));
 }
 
 BOOL CurlInternet::FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, const char* lpszNewRemoteFile,
@@ -423,18 +420,20 @@ BOOL CurlInternet::FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, co
     if (!lpszLocalFile || !*lpszLocalFile || !lpszNewRemoteFile || !*lpszNewRemoteFile ||
         hasLineBreak(lpszLocalFile) || hasLineBreak(lpszNewRemoteFile))
         return fail(ERROR_INVALID_PARAMETER);
-    if (connection->tls13) {
-        lastReply() = LastReply{0, kNoTls13Uploads};
-        return fail(ERROR_INTERNET_EXTENDED_ERROR);
-    }
-    return finish(upload(*connection, lpszLocalFile, lpszNewRemoteFile, (dwFlags & 3) == FTP_TRANSFER_TYPE_ASCII));
+    Engine& engine = *connection->engine;
+    UploadRequest request;
+    request.localPath = lpszLocalFile;
+    request.remotePath = resolvePath(engine.currentDirectory(), lpszNewRemoteFile);
+    request.shownName = lpszNewRemoteFile;
+    request.ascii = (dwFlags & 3) == FTP_TRANSFER_TYPE_ASCII;
+    return publish(engine.upload(request));
 }
 
 BOOL CurlInternet::InternetGetLastResponseInfoA(DWORD* lpdwError, char* lpszBuffer, DWORD* lpdwBufferLength)
 {
     if (!lpdwError || !lpdwBufferLength)
         return fail(ERROR_INVALID_PARAMETER);
-    const LastReply& last = lastReply();
+    const ServerReply& last = t_lastReply;
     const auto length = static_cast<DWORD>(last.text.size());
     *lpdwError = last.code;
     if (!lpszBuffer) {

@@ -1,6 +1,8 @@
 #pragma once
-// The Internet calls over libcurl: one easy handle, and so one control
-// connection, per connection handle.
+// The Internet calls: the handle table and the entry points. Each connection
+// handle has an engine of its own (net/Engine.h), chosen by the server name's
+// scheme: FTP over libcurl, one control connection per handle. The entry points
+// alone set the thread's last error, last server reply, detail and notice.
 //
 // Behaviour worth knowing:
 // - InternetConnectA returns only after the server accepted the login; the
@@ -15,7 +17,7 @@
 //   of a connection renames an empty file to learn whether the server renames
 //   at all; one that refuses gets every file in place, sent once.
 //   The old file's permissions follow (SITE CHMOD) where the server tells and
-//   allows it. Files it could not remove are named in lastErrorDetail().
+//   allows it. Files it could not remove are named in lastNotice().
 // - A successful call sets the last error to 0. The last error and the last
 //   server reply (InternetGetLastResponseInfoA) are per thread.
 // - Handles are never reused within a run. Closing a session closes its
@@ -30,8 +32,6 @@
 //   (its first reply is 421, or the connection closes before any reply) logs in
 //   once more on a new connection and runs there; a failed login is its result.
 
-#include <chrono>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -40,19 +40,14 @@
 #include <vector>
 
 #include "net/InternetApi.h"
-#include "net/Result.h"
+#include "net/LayerOptions.h"
+#include "net/Result.h"  // the error numbers of the calls beyond WinInet.h
 
 namespace net {
 
 class CurlInternet final : public InternetApi {
 public:
-    struct Options {
-        std::chrono::milliseconds connectTimeout{30000};  // TCP connect plus the greeting
-        std::chrono::seconds stallTimeout{60};            // no progress at all for this long
-        // Name resolution seam: maps a host name that is not an address literal to an
-        // address literal, or nullopt for "no such host" (12007). Unset: libcurl resolves.
-        std::function<std::optional<std::string>(const std::string& host)> resolveHost;
-    };
+    using Options = LayerOptions;
 
     CurlInternet();
     explicit CurlInternet(Options options);
@@ -89,32 +84,20 @@ public:
     // The text of the last failed internal call on this thread; cleared by every call that
     // succeeds or fails without one.
     std::string lastErrorDetail() override;
+    std::string lastNotice() override;
     std::optional<ServerCertificate> untrustedCertificate() override;
     void trustForThisRun(const ServerCertificate& certificate) override;
 
     // The server's current directory of a connection as the layer keeps it; empty for a bad handle.
     std::string currentDirectory(HINTERNET hConnect) const;
 
+private:
     struct Session;
     struct Connection;
     struct Find;
-    struct Operation;
-
-private:
-    [[nodiscard]] Result connect(Connection& connection);
-    [[nodiscard]] Result list(Connection& connection, std::string_view pattern, Find& find);
-    [[nodiscard]] Result changeDirectory(Connection& connection, std::string_view path);
-    [[nodiscard]] Result download(Connection& connection, std::string_view remote, const std::string& local,
-                                  bool failIfExists, bool writeThrough, bool ascii);
-    [[nodiscard]] Result upload(Connection& connection, const std::string& local, std::string_view remote,
-                                bool ascii);
-    [[nodiscard]] Result prepare(Connection& connection, Operation& op);
-    [[nodiscard]] Result perform(Connection& connection, Operation& op);
 
     Connection* connectionFor(HINTERNET handle);
     class Lease;
-    HINTERNET addHandle(std::unique_ptr<Session> session);
-    void closeConnection(HINTERNET handle);
 
     Options m_options;
     RunTrust m_trust;

@@ -1,3 +1,6 @@
+#include "net/CurlOperation.h"
+
+#include <fcntl.h>
 #include <linux/tcp.h>
 #include <netinet/in.h>
 #include <sys/select.h>
@@ -5,21 +8,16 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <utility>
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
-#include "net/CurlParts.h"
-#include "net/Result.h"
-#include "net/TlsFailure.h"
-
-#include <cstring>
-
-// Running one operation on a connection's easy handle: the options every
-// operation shares, the reply and progress callbacks, and the outcome.
+// Running one operation on an easy handle: the callbacks every operation shares,
+// the loop that drives it, and the data callbacks of listings and transfers.
 
 namespace net {
 namespace {
@@ -32,18 +30,11 @@ constexpr long kPollMs = 20;
 constexpr long kIdleWaitMs = 5;
 constexpr int kQuickLooks = 3;
 
-using Op = CurlInternet::Operation;
+using Op = Operation;
 
 // Calls running on this thread: a call made from inside another one (a handler
 // run by the events the watcher pumps) is refused rather than nested.
 thread_local int t_callDepth = 0;
-
-struct CallDepth {
-    CallDepth() { ++t_callDepth; }
-    ~CallDepth() { --t_callDepth; }
-    CallDepth(const CallDepth&) = delete;
-    CallDepth& operator=(const CallDepth&) = delete;
-};
 
 bool keepGoing(Op& op);
 
@@ -135,8 +126,7 @@ bool keepGoing(Op& op)
         op.progress.total = std::max(op.progress.total, static_cast<std::uint64_t>(op.uploadTotal));
         break;
     case CallProgress::Kind::Listing:
-        op.progress.done = op.lines;
-        break;
+        break;  // the listing's body callback counts its lines
     default:
         op.progress.done = static_cast<std::uint64_t>(op.downloaded);
         op.progress.total = static_cast<std::uint64_t>(op.downloadTotal);
@@ -159,9 +149,10 @@ int onProgress(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ulto
     return keepGoing(*op) ? 0 : 1;
 }
 
-// Runs the transfer on the connection's multi handle, never waiting more than
-// kPollMs between two looks at the watcher. Removing the easy handle early ends
-// the transfer at once (its connection is closed, no QUIT is waited for).
+}  // namespace
+
+// Removing the easy handle early ends the transfer at once (its connection is closed,
+// no QUIT is waited for).
 CURLcode drive(CURLM* multi, CURL* easy, Op& op)
 {
     if (curl_multi_add_handle(multi, easy) != CURLM_OK)
@@ -218,27 +209,42 @@ CURLcode drive(CURLM* multi, CURL* easy, Op& op)
     return result;
 }
 
-// The server closed the connection while it lay idle, so this call did nothing
-// there: it ran on the connection kept from before, and the very first reply was
-// 421 ("Control connection timed out", sent when the idle time ran out and read
-// only now), or the connection closed before any reply came.
-bool closedWhileIdle(CURL* easy, const Op& op, CURLcode rc)
+bool insideCall() { return t_callDepth > 0; }
+
+CallDepth::CallDepth() { ++t_callDepth; }
+CallDepth::~CallDepth() { --t_callDepth; }
+
+CURLcode watchOperation(CURL* h, Operation& op, std::vector<curl_socket_t>& sockets)
 {
-    if (rc == CURLE_OK || op.cancelled || op.stalled || op.localErrno != 0 || op.overlongReply ||
-        op.replies.failed() || op.replies.unfinished())
-        return false;
-    long connects = -1;
-    if (curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &connects) != CURLE_OK || connects != 0)
-        return false;
-    const std::vector<FtpReply>& replies = op.replies.replies();
-    if (!replies.empty())
-        return replies.front().code == 421;
-    return rc == CURLE_RECV_ERROR || rc == CURLE_SEND_ERROR || rc == CURLE_GOT_NOTHING;
+    CURLcode rc = CURLE_OK;
+    auto set = [&](CURLoption option, auto value) {
+        const CURLcode r = curl_easy_setopt(h, option, value);
+        if (rc == CURLE_OK)
+            rc = r;
+    };
+    set(CURLOPT_NOSIGNAL, 1L);
+    // Nothing from the environment: no proxy but the one typed in (all_proxy, ftp_proxy and
+    // no_proxy would otherwise apply), and no login from a .netrc.
+    set(CURLOPT_PROXY, "");
+    set(CURLOPT_NOPROXY, "*");
+    set(CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
+    set(CURLOPT_BUFFERSIZE, kBufferSize);
+    set(CURLOPT_UPLOAD_BUFFERSIZE, kBufferSize);
+    set(CURLOPT_VERBOSE, 1L);  // the debug callback is how the server's replies are read
+    set(CURLOPT_DEBUGFUNCTION, &onDebug);
+    set(CURLOPT_DEBUGDATA, static_cast<void*>(&op));
+    set(CURLOPT_OPENSOCKETFUNCTION, &onOpenSocket);
+    set(CURLOPT_OPENSOCKETDATA, static_cast<void*>(&sockets));
+    set(CURLOPT_CLOSESOCKETFUNCTION, &onCloseSocket);
+    set(CURLOPT_CLOSESOCKETDATA, static_cast<void*>(&sockets));
+    set(CURLOPT_NOPROGRESS, 0L);
+    set(CURLOPT_XFERINFOFUNCTION, &onProgress);
+    set(CURLOPT_XFERINFODATA, static_cast<void*>(&op));
+    op.sockets = &sockets;
+    return rc;
 }
 
-}  // namespace
-
-int runServed(CurlInternet::Operation& op, std::function<int()> work)
+int runServed(Operation& op, std::function<int()> work)
 {
     const CallDepth depth;  // still inside the call: calls from the events it serves are refused
     struct Shared {
@@ -269,160 +275,145 @@ int runServed(CurlInternet::Operation& op, std::function<int()> work)
     }
 }
 
-Result CurlInternet::prepare(Connection& connection, Operation& op)
+// Runs fsync on a descriptor of its own, so that a call cancelled meanwhile may return.
+int flushServed(Operation& op, int fd)
 {
-    // Made from inside a running call (its watcher pumping events): the easy
-    // handle may be the one in use, so nothing is touched.
-    if (t_callDepth > 0)
-        return Result::failure(ERROR_FTP_TRANSFER_IN_PROGRESS, "another call is running");
-    if (!connection.multi)
-        return Result::failure(ERROR_NOT_ENOUGH_MEMORY, "no multi handle");
-    connection.easy.reset();
-    CURL* h = connection.easy.get();
-    op.watcher = m_watcher;
-    op.closed = &connection.closed;
-    op.sockets = &connection.sockets;
-    CURLcode rc = CURLE_OK;
-    auto set = [&](CURLoption option, auto value) {
-        const CURLcode r = curl_easy_setopt(h, option, value);
-        if (rc == CURLE_OK)
-            rc = r;
-    };
-    // The connect step has its own limit (libcurl's connect time-out covers TCP,
-    // greeting and login); every other step fails after stallTimeout without a byte.
-    op.stallAfter = m_options.stallTimeout;
-    if (op.progress.kind == CallProgress::Kind::Connecting)
-        op.stallAfter = std::max<std::chrono::steady_clock::duration>(op.stallAfter, m_options.connectTimeout);
-    // libcurl's own wait for a reply only backs the stall rule up.
-    const long backstop = static_cast<long>(std::chrono::ceil<std::chrono::seconds>(op.stallAfter).count()) + 30;
-    set(CURLOPT_URL, op.url.c_str());
-    set(CURLOPT_PROTOCOLS_STR, "ftp");
-    set(CURLOPT_USERNAME, connection.user.c_str());
-    set(CURLOPT_PASSWORD, connection.password.c_str());
-    set(CURLOPT_NOSIGNAL, 1L);
-    set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_options.connectTimeout.count()));
-    set(CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(m_options.connectTimeout.count()));
-    set(CURLOPT_SERVER_RESPONSE_TIMEOUT, backstop);
-    // Data connections go to the control connection's peer, whatever a 227 reply says.
-    set(CURLOPT_FTP_SKIP_PASV_IP, 1L);
-    set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
-    set(CURLOPT_PATH_AS_IS, 1L);
-    // Nothing from the environment: no proxy but the one typed in (all_proxy, ftp_proxy and
-    // no_proxy would otherwise apply), and no login from a .netrc.
-    set(CURLOPT_PROXY, "");
-    set(CURLOPT_NOPROXY, "*");
-    set(CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
-    if (!connection.passive)
-        set(CURLOPT_FTPPORT, "-");
-    set(CURLOPT_BUFFERSIZE, kBufferSize);
-    set(CURLOPT_UPLOAD_BUFFERSIZE, kBufferSize);
-    set(CURLOPT_VERBOSE, 1L);  // the debug callback is how the server's replies are read
-    set(CURLOPT_DEBUGFUNCTION, &onDebug);
-    set(CURLOPT_DEBUGDATA, static_cast<void*>(&op));
-    set(CURLOPT_OPENSOCKETFUNCTION, &onOpenSocket);
-    set(CURLOPT_OPENSOCKETDATA, static_cast<void*>(&connection.sockets));
-    set(CURLOPT_CLOSESOCKETFUNCTION, &onCloseSocket);
-    set(CURLOPT_CLOSESOCKETDATA, static_cast<void*>(&connection.sockets));
-    set(CURLOPT_NOPROGRESS, 0L);
-    set(CURLOPT_XFERINFOFUNCTION, &onProgress);
-    set(CURLOPT_XFERINFODATA, static_cast<void*>(&op));
-    if (connection.server.tls) {
-        // Explicit TLS, required: AUTH TLS before USER, PROT P for data, no plain fallback.
-        set(CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
-        set(CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
-        // A key trusted for this run stands in for the authorities; the name is still checked.
-        set(CURLOPT_SSL_VERIFYPEER, connection.pinnedKey.empty() ? 1L : 0L);
-        set(CURLOPT_SSL_VERIFYHOST, 2L);
-        if (!connection.pinnedKey.empty())
-            set(CURLOPT_PINNEDPUBLICKEY, connection.pinnedKey.c_str());
-        if (connection.peer) {
-            connection.peer->clear();
-            // A TLS library without this hook offers nothing to trust; the checks stay the same.
-            (void)curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &PeerCheck::install);
-            (void)curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, static_cast<void*>(&*connection.peer));
-        }
-        // TLS 1.2, whose ticket comes inside the handshake. Over TLS 1.3 the server sends session
-        // tickets after it; an upload never reads its data connection, so this libcurl closes
-        // it with them unread and the kernel resets it: a server may then cut the file short
-        // (one daemon answered 426 to 13 of 120 uploads, all at 114,688 bytes; the upload
-        // fails with 12030). Data connections take the control connection's TLS settings, so
-        // a server that refuses TLS 1.2 gets TLS 1.3 for everything but uploads (FtpPutFileA).
-        const long version = connection.tls13
-            ? static_cast<long>(CURL_SSLVERSION_TLSv1_3) | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_3)
-            : static_cast<long>(CURL_SSLVERSION_TLSv1_2) | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2);
-        set(CURLOPT_SSLVERSION, version);
-        if (!connection.caFile.empty())
-            set(CURLOPT_CAINFO, connection.caFile.c_str());
-        if (!connection.caPath.empty())
-            set(CURLOPT_CAPATH, connection.caPath.c_str());
-    }
-    if (connection.resolveEntry) {
-        if (!op.resolve.append(*connection.resolveEntry))
-            return Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
-        set(CURLOPT_RESOLVE, op.resolve.get());
-    }
-    if (rc != CURLE_OK)
-        return Result::failure(errorFromCurl(rc), curl_easy_strerror(rc));
-    return Result::success();
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        return errno;
+    return runServed(op, [own] {
+        const int err = ::fsync(own) == 0 ? 0 : errno;
+        ::close(own);
+        return err;
+    });
 }
 
-Result CurlInternet::perform(Connection& connection, Operation& op)
+namespace {
+
+size_t onBody(char* data, size_t size, size_t count, void* user)
 {
-    const CallDepth depth;
-    op.lastByte = std::chrono::steady_clock::now();
-    op.startWatch();
-    const bool callStart = std::exchange(connection.callStart, false);
-    CURLcode rc = drive(connection.multi.get(), connection.easy.get(), op);
-    if (callStart && closedWhileIdle(connection.easy.get(), op, rc)) {
-        // libcurl has dropped that connection: running the call again logs in once more
-        // on a new one. Not a retry of anything done half-way; a failed login is reported.
-        op.replies.reset();
-        op.lastByte = std::chrono::steady_clock::now();
-        rc = drive(connection.multi.get(), connection.easy.get(), op);
-    }
-    if (!op.holdWatch)
-        op.endWatch();
-    // The reply that ended the last command: libcurl ends a reply at any "ddd " line,
-    // so a multi-line reply it acted on may still be open here (RFC 959 ends it only
-    // at its own code); that one is the answer, not the reply before it.
-    if (const std::optional<FtpReply> open = op.replies.unfinished())
-        lastReply() = LastReply{static_cast<DWORD>(open->code), open->text};
-    else if (const FtpReply* reply = op.replies.last())
-        lastReply() = LastReply{static_cast<DWORD>(reply->code), reply->text};
-    if (rc == CURLE_OK && !op.replies.failed() && !op.overlongReply && op.localErrno == 0)
-        return Result::success();
-    DWORD error;
-    if (op.replies.failed() || op.overlongReply)
-        error = ERROR_HTTP_INVALID_SERVER_RESPONSE;
-    else if (op.cancelled)
-        error = ERROR_INTERNET_OPERATION_CANCELLED;
-    else if (op.stalled)
-        error = ERROR_INTERNET_TIMEOUT;
-    else if (op.localErrno)
-        error = errorFromErrno(op.localErrno);
-    else
-        error = errorFromCurl(rc);
-    if (connection.server.tls && error == errorFromCurl(rc)) {
-        if (auto tls = describeTlsFailure(connection.easy.get(), rc, op.replies.last(), connection.easy.errorText())) {
-            connection.tlsVersionRefused = tls->versionRefused;
-            error = tls->error;
-            lastReply() = LastReply{tls->replyCode, std::move(tls->explanation)};
+    auto* op = static_cast<ListingOperation*>(user);
+    const size_t n = size * count;
+    op->body->append(data, n);
+    op->progress.done += static_cast<std::uint64_t>(std::count(data, data + n, '\n'));
+    return n;
+}
+
+constexpr std::uint64_t kWriteBehind = 8 * 1024 * 1024;
+
+// Writes all of it; errno on failure, else 0.
+int writeAll(int fd, const char* data, size_t n)
+{
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::write(fd, data + done, n - done);
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
         }
+        done += static_cast<size_t>(w);
     }
-    // libcurl tells a data connection's wrong key as a garbled reply on the control connection.
-    if (connection.peer && connection.peer->showedOtherKey()) {
-        error = ERROR_INTERNET_INVALID_CA;
-        lastReply() = LastReply{0, kNotTheTrustedKey};
+    return 0;
+}
+
+size_t onFileData(char* data, size_t size, size_t count, void* user)
+{
+    auto* op = static_cast<DownloadOperation*>(user);
+    const size_t n = size * count;
+    int err;
+    if (op->ascii) {
+        op->pending.clear();
+        op->decoder.decode(std::string_view(data, n), op->pending);
+        err = writeAll(op->outFd, op->pending.data(), op->pending.size());
+    } else {
+        err = writeAll(op->outFd, data, n);
     }
-    if (op.localErrno)  // the local file's own reason ("No space left on device") says more than libcurl's
-        return Result::failure(error, std::strerror(op.localErrno));
-    std::string text = std::string(curl_easy_strerror(rc)) + ": " + connection.easy.errorText();
-    long osErrno = 0;  // the socket's reason, such as "Connection refused"
-    const bool socketFailed = rc == CURLE_COULDNT_CONNECT || rc == CURLE_SEND_ERROR || rc == CURLE_RECV_ERROR;
-    if (socketFailed && curl_easy_getinfo(connection.easy.get(), CURLINFO_OS_ERRNO, &osErrno) == CURLE_OK &&
-        osErrno != 0)
-        text += std::string(" (") + std::strerror(static_cast<int>(osErrno)) + ")";
-    return Result::failure(error, text);
+    if (err != 0) {
+        op->localErrno = err;
+        return 0;
+    }
+    op->written += op->ascii ? op->pending.size() : n;
+    if (op->writeBehind && op->written - op->writebackFrom >= kWriteBehind) {
+        // Only starts the writeback; the flush at the end waits for it.
+        (void)::sync_file_range(op->outFd, static_cast<off64_t>(op->writebackFrom),
+                                static_cast<off64_t>(op->written - op->writebackFrom), SYNC_FILE_RANGE_WRITE);
+        op->writebackFrom = op->written;
+    }
+    return n;
+}
+
+ssize_t readSome(int fd, char* buffer, size_t size)
+{
+    for (;;) {
+        const ssize_t r = ::read(fd, buffer, size);
+        if (r >= 0 || errno != EINTR)
+            return r;
+    }
+}
+
+size_t onNoData(char*, size_t, size_t, void*) { return 0; }
+
+size_t onFileRead(char* buffer, size_t size, size_t count, void* user)
+{
+    auto* op = static_cast<UploadOperation*>(user);
+    const size_t room = size * count;
+    if (!op->ascii) {
+        const ssize_t r = readSome(op->inFd, buffer, room);
+        if (r < 0) {
+            op->localErrno = errno;
+            return CURL_READFUNC_ABORT;
+        }
+        return static_cast<size_t>(r);
+    }
+    if (op->pendingPos == op->pending.size()) {
+        op->chunk.resize(std::max<size_t>(room / 2, 1));
+        const ssize_t r = readSome(op->inFd, op->chunk.data(), op->chunk.size());
+        if (r < 0) {
+            op->localErrno = errno;
+            return CURL_READFUNC_ABORT;
+        }
+        if (r == 0)
+            return 0;
+        op->pending.clear();
+        op->pendingPos = 0;
+        op->encoder.encode(std::string_view(op->chunk.data(), static_cast<size_t>(r)), op->pending);
+    }
+    const size_t n = std::min(room, op->pending.size() - op->pendingPos);
+    std::memcpy(buffer, op->pending.data() + op->pendingPos, n);
+    op->pendingPos += n;
+    return n;
+}
+
+}  // namespace
+
+void receiveBody(CURL* easy, ListingOperation& op)
+{
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &onBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, static_cast<void*>(&op));
+}
+
+void receiveFile(CURL* easy, DownloadOperation& op)
+{
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &onFileData);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, static_cast<void*>(&op));
+}
+
+void sendFile(CURL* easy, UploadOperation& op, bool empty)
+{
+    curl_easy_setopt(easy, CURLOPT_READFUNCTION, empty ? &onNoData : &onFileRead);
+    curl_easy_setopt(easy, CURLOPT_READDATA, static_cast<void*>(&op));
+}
+
+Result finishText(DownloadOperation& op)
+{
+    if (!op.ascii)
+        return Result::success();
+    op.pending.clear();
+    op.decoder.finish(op.pending);
+    if (const int err = writeAll(op.outFd, op.pending.data(), op.pending.size()); err != 0)
+        return Result::failure(errorFromErrno(err), std::strerror(err));
+    return Result::success();
 }
 
 }  // namespace net

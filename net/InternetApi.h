@@ -18,7 +18,7 @@ struct CallProgress {
     std::string subject;        // host, folder or file name
     std::uint64_t done = 0;     // bytes moved, or entries read for a listing
     std::uint64_t total = 0;    // 0 when not known
-    std::string destination;    // a download's local folder
+    std::string destination;    // a download's local file
 };
 
 // Told while a call runs, on the calling thread, about every 20 ms whatever the
@@ -71,9 +71,12 @@ public:
     // Our own addition: why the calling thread's last failed call failed, in
     // plain words ("Connection refused", "No space left on device", a TLS
     // verification failure); empty when the layer knows no more than the
-    // error number. After a call that succeeded: empty, or a notice the user
-    // must read (an upload names the files the server kept that it could not remove).
+    // error number, and after a call that succeeded.
     virtual std::string lastErrorDetail() = 0;
+    // Our own addition: what the user must read after the calling thread's last call,
+    // when it succeeded (an upload names the files the server kept that it could not
+    // remove); empty otherwise.
+    virtual std::string lastNotice() = 0;
 
     // Our own addition: the certificate of the calling thread's last call when that was a
     // secure connect that failed (12045) only because no trusted authority issued the

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <chrono>
 #include <cstring>
+
+#include "net/TextLines.h"
 
 namespace net {
 namespace {
@@ -132,6 +135,16 @@ bool parseMlsdTime(std::string_view v, FILETIME& out)
     }
     out = toFileTime(unixSeconds(y, mo, d, h, mi, s), ticks);
     return true;
+}
+
+// "0755": octal digits only, at most six; the permission bits | kModeGiven, else 0.
+std::uint16_t unixMode(std::string_view v)
+{
+    unsigned mode = 0;
+    if (v.empty() || v.size() > 6 || v.find_first_not_of("01234567") != std::string_view::npos)
+        return 0;
+    (void)std::from_chars(v.data(), v.data() + v.size(), mode, 8);
+    return std::uint16_t((mode & 0777) | kModeGiven);
 }
 
 DWORD mlsdTypeAttributes(std::string_view v)
@@ -460,9 +473,8 @@ std::optional<ListEntry> parseMlsdLine(std::string_view line)
             parseUnsigned(value, e.size);
         else if (iequals(key, "modify"))
             parseMlsdTime(value, e.lastWrite);
-        else if (iequals(key, "unix.mode") && !value.empty() && value.size() <= 6 &&
-                 value.find_first_not_of("01234567") == std::string_view::npos)
-            e.mode = std::uint16_t((std::stoul(std::string(value), nullptr, 8) & 0777) | kModeGiven);
+        else if (iequals(key, "unix.mode"))
+            e.mode = unixMode(value);
     }
     e.name.assign(name.data(), name.size());
     return e;
@@ -492,13 +504,7 @@ std::vector<ListEntry> parseListing(std::string_view body, bool mlsd)
     const std::int64_t now = mlsd ? 0 : clockNow();
 
     bool afterEntry = false;  // the last line that counted was an entry, still in `out`
-    std::size_t pos = 0;
-    while (pos < body.size()) {
-        std::size_t nl = body.find('\n', pos);
-        if (nl == std::string_view::npos)
-            nl = body.size();
-        const std::string_view line = body.substr(pos, nl - pos);
-        pos = nl + 1;
+    for (const std::string_view line : TextLines(body)) {
         std::optional<ListEntry> e = mlsd ? parseMlsdLine(line) : parseListLineNow(line, now);
         if (e) {
             afterEntry = !e->listedFolder;
@@ -514,6 +520,31 @@ std::vector<ListEntry> parseListing(std::string_view body, bool mlsd)
         afterEntry = false;
     }
     return out;
+}
+
+std::optional<ListEntry> parseMlstReply(std::string_view reply)
+{
+    // "250-Listing", " type=file;unix.mode=0644; /pub/a b", "250 End": the fact line, whose
+    // facts end at its first blank; the name after it may hold anything.
+    for (std::string_view line : TextLines(reply)) {
+        if (line.starts_with(' '))
+            line.remove_prefix(1);
+        if (std::optional<ListEntry> entry = parseMlsdLine(line))
+            return entry;
+    }
+    return std::nullopt;
+}
+
+std::optional<ListEntry> parseStatReply(std::string_view reply, std::string_view name)
+{
+    // "213-Status of x:", " -rwxr-xr-x 1 owner group 5 Jan 01  2020 x", "213 End".
+    for (std::string_view line : TextLines(reply)) {
+        line.remove_prefix(std::min(line.size(), line.find_first_not_of(' ')));
+        std::optional<ListEntry> entry = parseListLine(line);
+        if (entry && (entry->name == name || entry->name.ends_with("/" + std::string(name))))
+            return entry;
+    }
+    return std::nullopt;
 }
 
 }  // namespace net

@@ -54,4 +54,12 @@ bool looksLikeListLine(std::string_view line);
 // its name was cut short.
 std::vector<ListEntry> parseListing(std::string_view body, bool mlsd);
 
+// The entry of a MLST reply: its fact line, read as a MLSD line (the name is all that
+// follows the facts); nullopt when no line parses.
+std::optional<ListEntry> parseMlstReply(std::string_view reply);
+
+// The entry named `name` (or ending in "/" and `name`) among the listing lines of a STAT
+// reply; nullopt when none names it. A folder's STAT lists what it holds.
+std::optional<ListEntry> parseStatReply(std::string_view reply, std::string_view name);
+
 }  // namespace net

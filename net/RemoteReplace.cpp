@@ -1,10 +1,9 @@
 #include "net/RemoteReplace.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cstdio>
+#include <unistd.h>
 
-#include "net/ListingParser.h"
+#include <atomic>
+#include <algorithm>
 
 namespace net {
 namespace {
@@ -19,13 +18,20 @@ Result refusal(const StepReply& reply)
 
 class Replace {
 public:
-    Replace(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support, std::optional<unsigned> mode)
-        : m_steps(steps), m_names(names), m_support(support), m_mode(mode)
+    Replace(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support)
+        : m_steps(steps), m_names(names), m_support(support)
     {
     }
 
     ReplaceOutcome run()
     {
+        // The old file's permissions, which the new file would not get by itself; and a folder
+        // of that name is never moved aside for a file.
+        const ServerFile old = m_steps.describe(m_names.target);
+        if (old.folder)
+            return {Result::failure(ERROR_ACCESS_DENIED, "A folder of that name is on the server. Nothing was sent."),
+                    std::nullopt, {}};
+        m_mode = old.mode;
         if (m_support == RenameSupport::Unknown)
             if (std::optional<ReplaceOutcome> outcome = probe())
                 return *outcome;
@@ -35,19 +41,16 @@ public:
         if (!stored.result.ok())
             return storeFailed(stored, m_names.temp, "a part of the new file");
         if (m_support != RenameSupport::OntoFreeOnly) {
-            const StepReply from = m_steps.command("RNFR " + m_names.temp);
-            if (from.code == 0)
-                return broken(from, false);
-            if (from.refused())
-                return inPlaceOverTemp();
-            const StepReply to = m_steps.command("RNTO " + m_names.target);
-            if (to.done()) {
+            const RenameReply moved = m_steps.rename(m_names.temp, m_names.target);
+            if (moved.reply.done()) {
                 if (m_support == RenameSupport::Renames)
                     m_support = RenameSupport::OntoExisting;
                 return succeed();
             }
-            if (to.code == 0)
-                return broken(to, false);
+            if (moved.reply.code == 0)
+                return broken(moved.reply, false);
+            if (!moved.sourceTaken)  // no renaming at all
+                return inPlaceOverTemp();
         }
         return swap();
     }
@@ -72,11 +75,11 @@ private:
         const StoreOutcome stored = m_steps.storeEmpty(m_names.probe);
         if (!stored.result.ok())
             return storeFailed(stored, m_names.probe, "an empty file");
-        const StepReply from = m_steps.command("RNFR " + m_names.probe);
-        const StepReply to = from.done() ? m_steps.command("RNTO " + moved) : from;
+        const RenameReply renamed = m_steps.rename(m_names.probe, moved);
+        const StepReply& to = renamed.reply;
         if (to.code == 0) {  // the connection broke: the empty file is under one of the names
             m_left.push_back(m_names.probe + " (an empty file)");
-            if (from.done())
+            if (renamed.sourceTaken)
                 m_left.push_back(moved + " (an empty file)");
             return fail(refusal(to), std::nullopt);
         }
@@ -92,27 +95,24 @@ private:
     // Old file to the backup name, the new one onto the target, then the backup goes.
     ReplaceOutcome swap()
     {
-        const StepReply oldFrom = m_steps.command("RNFR " + m_names.target);
-        if (oldFrom.code == 0)
-            return broken(oldFrom, false);
-        if (oldFrom.refused()) {
+        const RenameReply aside = m_steps.rename(m_names.target, m_names.backup);
+        if (!aside.sourceTaken) {
+            if (aside.reply.code == 0)
+                return broken(aside.reply, false);
             // Nothing to move aside (the target is gone) or no right to: a rename onto the
             // free name, once; a server that refuses that renames nothing.
-            const StepReply from = m_steps.command("RNFR " + m_names.temp);
-            const StepReply to = from.done() ? m_steps.command("RNTO " + m_names.target) : from;
+            const StepReply to = m_steps.rename(m_names.temp, m_names.target).reply;
             if (to.done())
                 return succeed();
             if (to.code == 0)
                 return broken(to, false);
             return inPlaceOverTemp();
         }
-        const StepReply oldTo = m_steps.command("RNTO " + m_names.backup);
-        if (oldTo.code == 0)
-            return broken(oldTo, true);
-        if (oldTo.refused())
+        if (aside.reply.code == 0)
+            return broken(aside.reply, true);
+        if (aside.reply.refused())
             return inPlaceOverTemp();
-        const StepReply from = m_steps.command("RNFR " + m_names.temp);
-        const StepReply to = from.done() ? m_steps.command("RNTO " + m_names.target) : from;
+        const StepReply to = m_steps.rename(m_names.temp, m_names.target).reply;
         if (to.done()) {
             m_support = RenameSupport::OntoFreeOnly;
             removeOrName(m_names.backup, "the old file");
@@ -121,8 +121,7 @@ private:
         if (to.code == 0)
             return broken(to, true);
         // The new file cannot take the name: the old one goes back, the failure is reported.
-        const StepReply backFrom = m_steps.command("RNFR " + m_names.backup);
-        const StepReply back = backFrom.done() ? m_steps.command("RNTO " + m_names.target) : backFrom;
+        const StepReply back = m_steps.rename(m_names.backup, m_names.target).reply;
         if (back.done())
             removeOrName(m_names.temp, "the new file");
         else
@@ -174,20 +173,17 @@ private:
 
     void removeOrName(const std::string& path, const char* what)
     {
-        if (!m_steps.command("DELE " + path).done())
+        if (!m_steps.removeFile(path).done())
             m_left.push_back(path + " (" + what + ")");
     }
 
     ReplaceOutcome succeed()
     {
-        if (m_mode) {  // a refusal leaves the server's own permissions; never set-id bits
-            char text[16];
-            std::snprintf(text, sizeof text, "%03o", *m_mode & 0777u);
-            (void)m_steps.command(std::string("SITE CHMOD ") + text + " " + m_names.target);
-        }
+        if (m_mode)  // a refusal leaves the server's own permissions; never set-id bits
+            (void)m_steps.setMode(m_names.target, *m_mode & 0777u);
         if (m_left.empty())
-            return {Result::success(), std::nullopt};
-        return {Result{ERROR_SUCCESS, "The file was uploaded. The server may still hold " + leftText()}, std::nullopt};
+            return {Result::success(), std::nullopt, {}};
+        return {Result::success(), std::nullopt, "The file was uploaded. The server may still hold " + leftText()};
     }
 
     ReplaceOutcome fail(Result result, std::optional<StepReply> reply)
@@ -196,7 +192,7 @@ private:
             result.text += (result.text.empty() ? "" : " ") + std::string("The server may still hold ") + leftText();
         if (reply && reply->code == 0)
             reply.reset();
-        return {std::move(result), std::move(reply)};
+        return {std::move(result), std::move(reply), {}};
     }
 
     std::string leftText() const
@@ -210,79 +206,30 @@ private:
     RemoteSteps& m_steps;
     const ReplaceNames& m_names;
     RenameSupport& m_support;
-    std::optional<unsigned> m_mode;
+    std::optional<unsigned> m_mode;  // the old file's, given back
     std::vector<std::string> m_left;  // files that could not be removed, with what they hold
 };
 
-std::optional<unsigned> octal(std::string_view digits)
-{
-    unsigned value = 0;
-    if (digits.empty() || digits.size() > 5)
-        return std::nullopt;
-    for (const char c : digits) {
-        if (c < '0' || c > '7')
-            return std::nullopt;
-        value = value * 8 + static_cast<unsigned>(c - '0');
-    }
-    return value & 07777u;
-}
-
 }  // namespace
 
-ReplaceOutcome replaceRemote(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support,
-                             std::optional<unsigned> mode)
+ReplaceNames replaceNamesFor(const std::string& target)
 {
-    return Replace(steps, names, support, mode).run();
+    static std::atomic<unsigned> counter{0};
+    const auto slash = target.rfind('/');
+    const std::string folder = slash == 0 || slash == std::string::npos ? "/" : target.substr(0, slash);
+    const std::string base = target.substr(slash == std::string::npos ? 0 : slash + 1);
+    // A long name is cut before a whole UTF-8 character, for servers that want UTF-8 names.
+    std::size_t keep = std::min<std::size_t>(base.size(), 100);
+    while (keep > 0 && keep < base.size() && (static_cast<unsigned char>(base[keep]) & 0xC0) == 0x80)
+        --keep;
+    const std::string stem = (folder == "/" ? "/" : folder + "/") + "." + base.substr(0, keep) + ".quillon-" +
+                             std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+    return {target, stem, stem + "-old", stem + "-probe"};
 }
 
-ServerFile serverFileFromMlst(std::string_view reply)
+ReplaceOutcome replaceRemote(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support)
 {
-    std::string lower(reply);
-    for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    ServerFile file;
-    file.folder = lower.find("type=dir;") != std::string::npos || lower.find("type=cdir;") != std::string::npos;
-    const auto at = lower.find("unix.mode=");
-    if (at == std::string::npos || lower.find("type=file;") == std::string::npos)
-        return file;
-    const auto begin = at + 10;
-    const auto end = lower.find(';', begin);
-    if (end != std::string::npos)
-        file.mode = octal(lower.substr(begin, end - begin));
-    return file;
-}
-
-ServerFile serverFileFromStat(std::string_view reply, std::string_view name)
-{
-    // "213-Status of x:", " -rwxr-xr-x 1 owner group 5 Jan 01  2020 x", "213 End": the line
-    // naming the file (a folder's STAT lists what it holds).
-    ServerFile file;
-    std::size_t start = 0;
-    while (start < reply.size()) {
-        std::size_t end = reply.find('\n', start);
-        if (end == std::string_view::npos)
-            end = reply.size();
-        std::string_view line = reply.substr(start, end - start);
-        start = end + 1;
-        line.remove_prefix(std::min(line.size(), line.find_first_not_of(' ')));
-        const std::optional<ListEntry> entry = parseListLine(line);
-        if (!entry || (entry->name != name && !entry->name.ends_with("/" + std::string(name))))
-            continue;
-        file.folder = (entry->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (line.size() < 10 || line[0] != '-')
-            return file;
-        unsigned mode = 0;
-        for (std::size_t i = 0; i < 9; ++i) {
-            const char c = line[1 + i];
-            if (c == "rwxrwxrwx"[i] || (i % 3 == 2 && (c == 's' || c == 't')))
-                mode |= 1u << (8 - i);
-            else if (c != '-' && !(i % 3 == 2 && (c == 'S' || c == 'T')))
-                return file;  // not a mode this program can read
-        }
-        file.mode = mode;
-        return file;
-    }
-    return file;
+    return Replace(steps, names, support).run();
 }
 
 }  // namespace net

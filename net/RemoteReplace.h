@@ -1,8 +1,8 @@
 #pragma once
 // How an upload takes the place of a file on the server, whatever renaming the
 // server allows, so that at every moment the old file or the complete new one
-// is under the target's name or under a name the user is told. Knows nothing
-// of libcurl: the steps on the server come through RemoteSteps.
+// is under the target's name or under a name the user is told. Knows no
+// protocol: the steps on the server come through RemoteSteps.
 
 #include <optional>
 #include <string>
@@ -22,13 +22,21 @@ enum class RenameSupport {
     None,          // no renaming at all: files are written in place
 };
 
-// The reply to one command: code 0 when none came (connection lost, cancelled).
+// The server's answer to one step: a reply code as FTP gives them (2xx and 3xx: done,
+// 4xx and 5xx: refused; a protocol without codes gives 200 or 550), code 0 when none came.
 struct StepReply {
     int code = 0;
     std::string text;
     Result result;  // the call's own outcome, for a step that got no reply
     bool done() const { return code >= 200 && code < 400; }
     bool refused() const { return code >= 400; }
+};
+
+// A rename's answer. The server may take the old name before it refuses the new one (FTP's
+// RNFR, then RNTO): then a refusal or a lost connection came at the new name.
+struct RenameReply {
+    StepReply reply;
+    bool sourceTaken = false;
 };
 
 struct StoreOutcome {
@@ -39,14 +47,26 @@ struct StoreOutcome {
     StepReply reply;  // the reply that ended the store
 };
 
+// What the server tells of a path before an upload.
+struct ServerFile {
+    std::optional<unsigned> mode;  // a file's permission bits, when told
+    bool folder = false;           // the name is a folder's: nothing is uploaded over it
+};
+
+// The steps of an upload on the server, in a protocol's own commands. Paths are absolute.
 class RemoteSteps {
 public:
     virtual ~RemoteSteps() = default;
+    virtual ServerFile describe(const std::string& path) = 0;
+    // Sends the local file.
     virtual StoreOutcome store(const std::string& path) = 0;
     // Stores an empty file, with no progress shown.
     virtual StoreOutcome storeEmpty(const std::string& path) = 0;
-    // One command in the target's folder; a refusal leaves the connection open.
-    virtual StepReply command(const std::string& line) = 0;
+    // A refusal leaves the connection open.
+    virtual RenameReply rename(const std::string& from, const std::string& to) = 0;
+    // Removes a file; also after a cancel or a failure, so the user cannot cancel it.
+    virtual StepReply removeFile(const std::string& path) = 0;
+    virtual StepReply setMode(const std::string& path, unsigned mode) = 0;
 };
 
 struct ReplaceNames {
@@ -56,26 +76,20 @@ struct ReplaceNames {
     std::string probe;  // an empty file's, renamed once to learn what the server allows
 };
 
+// Hidden names beside `target` (absolute), unique in this run: "." and the target's name
+// (cut to 100 bytes before a whole UTF-8 character), ".quillon-", the process and a number.
+ReplaceNames replaceNamesFor(const std::string& target);
+
 struct ReplaceOutcome {
-    // On success the text, when not empty, names the files the server kept.
     Result result;
     std::optional<StepReply> reply;  // the server's reply that explains a failure
+    std::string notice;              // on success, when not empty: the files the server kept
 };
 
-// Uploads through a temporary name and puts it in the target's place. While `support` is
-// Unknown an empty file is renamed first, so that a server that renames nothing gets the
-// data once, in place. `mode`: the old file's permissions, restored with SITE CHMOD where
-// the server accepts it.
-ReplaceOutcome replaceRemote(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support,
-                             std::optional<unsigned> mode);
-
-// What the server tells of the target before an upload.
-struct ServerFile {
-    std::optional<unsigned> mode;  // permission bits (a MLST unix.mode fact, a Unix listing line)
-    bool folder = false;           // the name is a folder's: nothing is uploaded over it
-};
-ServerFile serverFileFromMlst(std::string_view reply);
-// `name`: the file's name, as the STAT reply's listing line ends.
-ServerFile serverFileFromStat(std::string_view reply, std::string_view name);
+// Uploads through a temporary name and puts it in the target's place. A folder of the
+// target's name is refused. While `support` is Unknown an empty file is renamed first, so
+// that a server that renames nothing gets the data once, in place. The old file's
+// permissions (describe) are given back where the server accepts it.
+ReplaceOutcome replaceRemote(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support);
 
 }  // namespace net

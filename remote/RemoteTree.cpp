@@ -90,8 +90,35 @@ RemoteTree::~RemoteTree()
 void RemoteTree::setImageList(const ImageList* images)
 {
     m_images = images;
-    m_model.setImageList(images);
+    m_linkIcons.clear();
+    if (images)
+        m_model.setDecoration([this](const QString& key, bool link) { return QVariant(icon(key, link)); });
+    else
+        m_model.setDecoration({});
     viewport()->update();
+}
+
+// A link's picture carries an arrow in its lower left corner; made when first shown.
+QIcon RemoteTree::icon(const QString& key, bool link) const
+{
+    if (!link || !m_images->contains(key))
+        return m_images->icon(key);
+    QIcon& marked = m_linkIcons[key];
+    if (marked.isNull()) {
+        QPixmap picture = m_images->pixmap(key);
+        QPainter painter(&picture);
+        const int side = std::max(6, picture.height() / 2);
+        const QRect box(0, picture.height() - side, side, side);
+        painter.fillRect(box, Qt::white);
+        painter.setPen(Qt::black);
+        painter.drawRect(box.adjusted(0, 0, -1, -1));
+        const QPoint tip(box.right() - 1, box.top() + 1);
+        painter.drawLine(QPoint(box.left() + 1, box.bottom() - 1), tip);
+        painter.drawLine(tip, tip + QPoint(-side / 2 + 1, 0));
+        painter.drawLine(tip, tip + QPoint(0, side / 2 - 1));
+        marked = QIcon(picture);
+    }
+    return marked;
 }
 
 Node* RemoteTree::addRoot(const QString& key, const QString& image)

@@ -7,6 +7,7 @@
 // key through its index, so look-ups never scan the tree.
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QIcon>
 #include <QList>
 #include <QPair>
@@ -96,7 +97,10 @@ private:
     int madeVisible(const std::vector<Node*>& added);
 
     RemoteTreeModel m_model;
+    QIcon icon(const QString& imageKey, bool link) const;
+
     const ImageList* m_images = nullptr;
+    mutable QHash<QString, QIcon> m_linkIcons;
     QString m_typed;
     QElapsedTimer m_typedAt;
 };

@@ -1,14 +1,9 @@
 #include "remote/RemoteTreeModel.h"
 
-#include <QIcon>
-#include <QPainter>
-
 #include <algorithm>
 #include <functional>
 #include <new>
 #include <optional>
-
-#include "remote/ImageList.h"
 
 namespace remote {
 
@@ -48,25 +43,6 @@ template <typename T>
 int compared(T a, T b)
 {
     return a < b ? -1 : (b < a ? 1 : 0);
-}
-
-// The picture with an arrow in its lower left corner, as links are marked.
-QIcon withLinkArrow(const QPixmap& picture)
-{
-    if (picture.isNull())
-        return {};
-    QPixmap marked = picture;
-    QPainter painter(&marked);
-    const int side = std::max(6, marked.height() / 2);
-    const QRect box(0, marked.height() - side, side, side);
-    painter.fillRect(box, Qt::white);
-    painter.setPen(Qt::black);
-    painter.drawRect(box.adjusted(0, 0, -1, -1));
-    const QPoint tip(box.right() - 1, box.top() + 1);
-    painter.drawLine(QPoint(box.left() + 1, box.bottom() - 1), tip);
-    painter.drawLine(tip, tip + QPoint(-side / 2 + 1, 0));
-    painter.drawLine(tip, tip + QPoint(0, side / 2 - 1));
-    return QIcon(marked);
 }
 
 }  // namespace
@@ -187,10 +163,9 @@ RemoteTreeModel::~RemoteTreeModel()
         destroySubtree(top);
 }
 
-void RemoteTreeModel::setImageList(const ImageList* images)
+void RemoteTreeModel::setDecoration(std::function<QVariant(const QString& imageKey, bool link)> decoration)
 {
-    m_images = images;  // rows ask for their pictures whenever they are painted
-    m_linkIcons = {};
+    m_decoration = std::move(decoration);  // rows ask for their pictures whenever they are painted
 }
 
 std::uint8_t RemoteTreeModel::imageIndex(QStringView key)
@@ -535,18 +510,6 @@ bool RemoteTreeModel::hasChildren(const QModelIndex& parent) const
            (node && parent.column() == 0 && (node->m_image == kClosed || node->m_image == kOpen));
 }
 
-QIcon RemoteTreeModel::icon(const Node* node) const
-{
-    if (!m_images)
-        return {};
-    if (!(node->m_flags & Node::kLink) || node->m_image >= m_linkIcons.size())
-        return m_images->icon(image(node));
-    QIcon& marked = m_linkIcons[node->m_image];
-    if (marked.isNull())
-        marked = withLinkArrow(m_images->pixmap(image(node)));
-    return marked;
-}
-
 QVariant RemoteTreeModel::data(const QModelIndex& index, int role) const
 {
     const Node* node = nodeAt(index);
@@ -566,7 +529,8 @@ QVariant RemoteTreeModel::data(const QModelIndex& index, int role) const
             return modifiedText(node->details());
         return node->m_mode & EntryDetails::kModeGiven ? permissionText(node->m_mode) : QVariant();
     case Qt::DecorationRole:
-        return column == NameColumn ? QVariant(icon(node)) : QVariant();
+        return column == NameColumn && m_decoration ? m_decoration(image(node), node->m_flags & Node::kLink)
+                                                    : QVariant();
     case Qt::TextAlignmentRole:
         return column == SizeColumn ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
     case ImageRole:

@@ -8,20 +8,17 @@
 
 #include <QAbstractItemModel>
 #include <QAnyStringView>
-#include <QIcon>
 #include <QStringList>
 
 #include "remote/EntryDetails.h"
 
 #include <cstdint>
-#include <array>
 #include <functional>
 #include <optional>
 #include <vector>
 
 namespace remote {
 
-class ImageList;
 class RemoteTreeModel;
 
 class Node {
@@ -89,7 +86,9 @@ public:
     explicit RemoteTreeModel(QObject* parent = nullptr);
     ~RemoteTreeModel() override;
 
-    void setImageList(const ImageList* images);
+    // What a row shows beside its name (DecorationRole) for each image key, marked or not
+    // as a link's; the view's pictures. Unset: nothing.
+    void setDecoration(std::function<QVariant(const QString& imageKey, bool link)> decoration);
 
     Node* find(QStringView key) const;
     // Null when the key is taken.
@@ -139,7 +138,6 @@ private:
     void order(std::vector<Node*>& siblings) const;
     // Orders the children of `parents` (all nodes when empty) as a change of layout.
     void reorder(const std::vector<Node*>& parents);
-    QIcon icon(const Node* node) const;
 
     struct Top {
         std::vector<Node*> children;
@@ -152,8 +150,7 @@ private:
     std::uint32_t m_arrivals = 0;
     int m_sortColumn = -1;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
-    const ImageList* m_images = nullptr;
-    mutable std::array<QIcon, 4> m_linkIcons;  // a picture with the link's arrow, made when first shown
+    std::function<QVariant(const QString& imageKey, bool link)> m_decoration;
 };
 
 }  // namespace remote

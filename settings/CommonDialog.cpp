@@ -2,7 +2,7 @@
 
 namespace settings {
 
-QString CommonDialog::ShowSave(app::UiInterface& ui, QWidget* parent)
+QString CommonDialog::ShowSave(ui::UiInterface& ui, QWidget* parent)
 {
     const QString path = ui.ShowSave(parent, request());
     if (!path.isEmpty())
@@ -10,7 +10,7 @@ QString CommonDialog::ShowSave(app::UiInterface& ui, QWidget* parent)
     return path;
 }
 
-QString CommonDialog::ShowOpen(app::UiInterface& ui, QWidget* parent)
+QString CommonDialog::ShowOpen(ui::UiInterface& ui, QWidget* parent)
 {
     const QString path = ui.ShowOpen(parent, request());
     if (!path.isEmpty())

@@ -1,7 +1,7 @@
 #pragma once
 // The main window's one file dialog object, CommonDialog1. It only holds the
 // title and the filter that every save and open dialog of the run uses; the
-// dialogs themselves are shown through app::UiInterface.
+// dialogs themselves are shown through ui::UiInterface.
 
 #include "ui/UiInterface.h"
 
@@ -22,11 +22,11 @@ public:
     // The file chosen by the last dialog that was not cancelled.
     QString FileName() const { return m_fileName; }
 
-    app::FileDialogRequest request() const { return {m_dialogTitle, m_filter}; }
+    ui::FileDialogRequest request() const { return {m_dialogTitle, m_filter}; }
 
     // Empty when the user cancelled; FileName() then keeps its old value.
-    QString ShowSave(app::UiInterface& ui, QWidget* parent);
-    QString ShowOpen(app::UiInterface& ui, QWidget* parent);
+    QString ShowSave(ui::UiInterface& ui, QWidget* parent);
+    QString ShowOpen(ui::UiInterface& ui, QWidget* parent);
 
 private:
     QString m_dialogTitle = kDialogTitle;

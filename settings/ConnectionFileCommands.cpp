@@ -12,7 +12,7 @@ QString openFailureMessage(const FileResult& result)
     return QStringLiteral("Could not open the connection file %1: %2.").arg(result.path, result.reason());
 }
 
-bool saveConnection(app::UiInterface& ui, QWidget* parent, CommonDialog& dlg,
+bool saveConnection(ui::UiInterface& ui, QWidget* parent, CommonDialog& dlg,
                     const ConnectionFields& fields)
 {
     const QString path = dlg.ShowSave(ui, parent);
@@ -20,13 +20,13 @@ bool saveConnection(app::UiInterface& ui, QWidget* parent, CommonDialog& dlg,
         return false;
     const FileResult result = saveSettingsFile(path, fields);
     if (!result.ok()) {
-        ui.MsgBox(parent, saveFailureMessage(result), app::MsgStyle::OkOnly);
+        ui.MsgBox(parent, saveFailureMessage(result), ui::MsgStyle::OkOnly);
         return false;
     }
     return true;
 }
 
-std::optional<ConnectionFields> openConnection(app::UiInterface& ui, QWidget* parent,
+std::optional<ConnectionFields> openConnection(ui::UiInterface& ui, QWidget* parent,
                                                CommonDialog& dlg)
 {
     const QString path = dlg.ShowOpen(ui, parent);
@@ -34,13 +34,13 @@ std::optional<ConnectionFields> openConnection(app::UiInterface& ui, QWidget* pa
         return std::nullopt;
     FileResult result = loadSettingsFile(path);
     if (!result.ok()) {
-        ui.MsgBox(parent, openFailureMessage(result), app::MsgStyle::OkOnly);
+        ui.MsgBox(parent, openFailureMessage(result), ui::MsgStyle::OkOnly);
         return std::nullopt;
     }
     return result.fields;
 }
 
-std::optional<ConnectionFields> openConnectionFromButton(app::UiInterface& ui, QWidget* parent,
+std::optional<ConnectionFields> openConnectionFromButton(ui::UiInterface& ui, QWidget* parent,
                                                          CommonDialog& dlg)
 {
     dlg.setFilter(kOpenButtonFilter);

@@ -18,16 +18,16 @@ QString saveFailureMessage(const FileResult& result);
 QString openFailureMessage(const FileResult& result);
 
 // Returns false when cancelled or failed (a message box was shown on failure).
-bool saveConnection(app::UiInterface& ui, QWidget* parent, CommonDialog& dlg,
+bool saveConnection(ui::UiInterface& ui, QWidget* parent, CommonDialog& dlg,
                     const ConnectionFields& fields);
 
 // The three values read, or nothing when cancelled or failed.
-std::optional<ConnectionFields> openConnection(app::UiInterface& ui, QWidget* parent,
+std::optional<ConnectionFields> openConnection(ui::UiInterface& ui, QWidget* parent,
                                                CommonDialog& dlg);
 
 // The "Open Connection" button: switches the dialog to kOpenButtonFilter for
 // the rest of the run, then opens.
-std::optional<ConnectionFields> openConnectionFromButton(app::UiInterface& ui, QWidget* parent,
+std::optional<ConnectionFields> openConnectionFromButton(ui::UiInterface& ui, QWidget* parent,
                                                          CommonDialog& dlg);
 
 }  // namespace settings

@@ -6,7 +6,7 @@
 
 class QWidget;
 
-namespace app {
+namespace ui {
 
 // Message box styles and answers, with the values the windows compare against.
 // YesNoDefaultNo: a question whose safe answer is "No" (Yes/No with the second button the default).
@@ -38,4 +38,4 @@ public:
 
 inline const QString kAppTitle = QStringLiteral("Quillon FTP");
 
-}  // namespace app
+}  // namespace ui

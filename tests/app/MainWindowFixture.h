@@ -7,6 +7,7 @@
 
 #include "RecordingInternet.h"
 #include "support/ScriptedUi.h"
+#include "app/Program.h"
 #include "app/fmKESTRIX.h"
 #include "transfer/FileList.h"
 
@@ -17,7 +18,8 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        window = std::make_unique<app::fmKESTRIX>(internet, ui, nullptr, [this] { ++quitCalls; });
+        program = std::make_unique<app::Program>(internet, app::ProgramParts{.ui = &ui, .quit = [this] { ++quitCalls; }});
+        window = &program->window();
         ASSERT_TRUE(window->Form_Load());
     }
 
@@ -50,7 +52,8 @@ protected:
     RecordingInternet internet;
     ScriptedUi ui;
     int quitCalls = 0;
-    std::unique_ptr<app::fmKESTRIX> window;
+    std::unique_ptr<app::Program> program;
+    app::fmKESTRIX* window = nullptr;
 };
 
 }  // namespace testsupport

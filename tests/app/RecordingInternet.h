@@ -188,7 +188,8 @@ public:
     // What lastErrorDetail() reports after a failed call.
     std::string errorDetail;
     std::string putNotice;  // after an upload that succeeded: files the server kept
-    std::string lastErrorDetail() override { return m_lastError ? errorDetail : putNotice; }
+    std::string lastErrorDetail() override { return m_lastError ? errorDetail : std::string(); }
+    std::string lastNotice() override { return m_lastError ? std::string() : putNotice; }
 
 private:
     static std::string str(const char* s) { return s ? std::string(s) : std::string("NULL"); }

@@ -9,9 +9,7 @@
 #include <QTimer>
 #include <qpa/qwindowsysteminterface.h>
 
-#include "app/CallProgressPresenter.h"
-#include "app/QtProgressView.h"
-#include "app/ShutdownSignals.h"
+#include "app/Program.h"
 #include "app/fmKESTRIX.h"
 #include "net/CurlInternet.h"
 #include "remote/RemoteTree.h"
@@ -25,13 +23,9 @@ int main(int argc, char** argv)
         return 2;
     net::CurlInternet internet;
     testsupport::ScriptedUi ui;
-    app::fmKESTRIX w(internet, ui);
-    app::QtProgressView view(&w);
-    app::CallProgressPresenter progress(view);
-    internet.setCallWatcher(&progress);
-    w.setCallInProgress([&] { return progress.running(); });
-    w.setCancelCalls([&] { progress.cancelCalls(); });
-    const app::ShutdownSignals shutdown([&] { progress.cancelCalls(); });
+    const app::Program program(internet, {.ui = &ui, .endOnSignals = true});
+    app::fmKESTRIX& w = program.window();
+    const app::CallProgressPresenter& progress = program.progress();
     if (!w.Form_Load())
         return 2;
     w.show();
@@ -57,7 +51,5 @@ int main(int argc, char** argv)
     });
     ask.start();
     QTimer::singleShot(0, &w, &app::fmKESTRIX::cmdGet_Click);
-    const int status = application.exec();
-    internet.setCallWatcher(nullptr);
-    return status;
+    return application.exec();
 }

@@ -241,7 +241,7 @@ TEST_F(MainWindowTest, YesInTheMiddleOfAListingEmptiesEverythingWithoutCrash)
     connectToSrv();
     internet.addFolder("/pub", {{"a", 16}, {"b", 128}, {"c", 128}});
     internet.failListingAfter = 1;
-    ui.answers.push_back(app::MsgAnswer::Yes);
+    ui.answers.push_back(ui::MsgAnswer::Yes);
     auto& tree = *window->TreeView1;
     tree.setCurrentItem(tree.find("srv/pub"));
     window->TreeView1_DblClick();
@@ -343,7 +343,7 @@ TEST_F(MainWindowTest, UnreadableLoginFolderIsReportedAndYesStopsTheConnect)
 
     window->cmdDisconnect_Click();
     internet.failures["FtpGetCurrentDirectoryA"] = {net::ERROR_INVALID_HANDLE};
-    ui.answers = {app::MsgAnswer::Yes};
+    ui.answers = {ui::MsgAnswer::Yes};
     internet.calls.clear();
     window->cmdConnect_Click();
     EXPECT_FALSE(window->bConnected);

@@ -15,6 +15,7 @@
 
 #include "FtpServer.h"
 #include "TestCertificates.h"
+#include "app/Program.h"
 #include "app/QtUi.h"
 #include "app/fmKESTRIX.h"
 #include "net/CurlInternet.h"
@@ -46,8 +47,8 @@ TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
     ASSERT_EQ(fingerprint.size(), 32 * 3 - 1);
 
     // Ok stands for Enter: the program's own boxes, each answered by Return (its default button).
-    for (const app::MsgAnswer answer : {app::MsgAnswer::No, app::MsgAnswer::Yes, app::MsgAnswer::Ok}) {
-        SCOPED_TRACE(answer == app::MsgAnswer::Yes ? "Yes" : answer == app::MsgAnswer::No ? "No" : "Enter");
+    for (const ui::MsgAnswer answer : {ui::MsgAnswer::No, ui::MsgAnswer::Yes, ui::MsgAnswer::Ok}) {
+        SCOPED_TRACE(answer == ui::MsgAnswer::Yes ? "Yes" : answer == ui::MsgAnswer::No ? "No" : "Enter");
         net::CurlInternet internet;  // one run of the program: it trusts nothing yet
         testsupport::ScriptedUi ui;
         ui.answers = {answer};
@@ -57,11 +58,12 @@ TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
                 QTest::keyClick(box, Qt::Key_Return);
         });
-        if (answer == app::MsgAnswer::Ok) {
+        if (answer == ui::MsgAnswer::Ok) {
             ui.boxes = &boxes;
             enter.start(20);
         }
-        app::fmKESTRIX window(internet, ui, nullptr, [] {});
+        const app::Program program(internet, {.ui = &ui, .quit = [] {}});
+        app::fmKESTRIX& window = program.window();
         ASSERT_TRUE(window.Form_Load());
         window.cmdInternetOpen_Click();
         window.txtServer->setText("ftps://" + address);
@@ -71,7 +73,7 @@ TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
 
         ASSERT_FALSE(ui.shown.empty());
         const QString question = ui.shown[0].text;
-        EXPECT_EQ(ui.shown[0].style, app::MsgStyle::YesNoDefaultNo);
+        EXPECT_EQ(ui.shown[0].style, ui::MsgStyle::YesNoDefaultNo);
         const QStringList parts{"not issued by an authority this program trusts", "Server: " + address,
                                 "Issued to: CN=ftp.test\r\n", "Issued by: CN=ftp.test\r\n", "Valid from: 20",
                                 "Valid until: 20", "SHA-256 fingerprint: " + fingerprint + "\r\n",
@@ -79,7 +81,7 @@ TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
                                 "until the program ends?"};
         for (const QString& part : parts)
             EXPECT_TRUE(question.contains(part)) << part.toStdString() << " in\n" << question.toStdString();
-        if (answer != app::MsgAnswer::Yes) {
+        if (answer != ui::MsgAnswer::Yes) {
             EXPECT_EQ(ui.texts().mid(1), QStringList{"InternetConnect Err: 12045\r\nClose Connection and Session?"});
             EXPECT_FALSE(window.bConnected);
             // Nothing typed is lost: the boxes stay filled for another try.
@@ -98,7 +100,7 @@ TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
 
 TEST(CertificateTrust, TheProgramsQuestionHasNoAsItsDefault)
 {
-    using app::MsgStyle, app::MsgAnswer;
+    using ui::MsgStyle, ui::MsgAnswer;
     const std::pair<MsgStyle, MsgAnswer> rows[] = {{MsgStyle::YesNo, MsgAnswer::Yes},
                                                    {MsgStyle::YesNoDefaultNo, MsgAnswer::No}};
     for (const auto& [style, byDefault] : rows) {

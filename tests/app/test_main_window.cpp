@@ -204,8 +204,8 @@ TEST(TreePictures, UnreadableFileInWorkingFolderStopsStartUp)
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
     testsupport::RecordingInternet internet;
     testsupport::ScriptedUi ui;
-    app::fmKESTRIX window(internet, ui, nullptr, [] {});
-    EXPECT_FALSE(window.Form_Load());
+    const app::Program program(internet, {.ui = &ui, .quit = [] {}});
+    EXPECT_FALSE(program.window().Form_Load());
     QDir::setCurrent(before);
     ASSERT_EQ(ui.shown.size(), 1u);
     EXPECT_TRUE(ui.shown[0].text.contains("open.bmp"));
@@ -306,9 +306,9 @@ TEST_F(MainWindowTest, EveryCaptionShowsWhole)
     // Run once as is and once with QT_SCALE_FACTOR=2 (a ctest entry of its own).
     const qreal scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1").toDouble();
     window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     EXPECT_DOUBLE_EQ(window->devicePixelRatio(), scale);
-    EXPECT_EQ(clippedCaptions(window.get()), "");
+    EXPECT_EQ(clippedCaptions(window), "");
 
     windows::AuxWindows aux;
     EXPECT_EQ(clippedCaptions(aux.showHelp()), "");
@@ -336,7 +336,8 @@ TEST(WindowFonts, APlatformThemeCannotChangeTheWindowsFont)
         QApplication::setFont(large, kind);
     testsupport::RecordingInternet internet;
     testsupport::ScriptedUi ui;
-    app::fmKESTRIX window(internet, ui, nullptr, [] {});
+    const app::Program program(internet, {.ui = &ui, .quit = [] {}});
+    app::fmKESTRIX& window = program.window();
     windows::AuxWindows aux;
     QList<QWidget*> widgets{&window, window.menuBar(), window.file, window.sess, window.conn, window.help,
                             window.Label2, window.cmdConnect, aux.showHelp()->Text1(), aux.showLicence()->List1(),
@@ -353,8 +354,8 @@ TEST(WindowFonts, APlatformThemeCannotChangeTheWindowsFont)
 TEST_F(MainWindowTest, ScreenReadersHearEveryControlByNameAndKind)
 {
     window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    const auto w = window.get();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    const auto w = window;
     struct Spoken {
         QWidget* control;
         QString name;
@@ -402,7 +403,7 @@ TEST_F(MainWindowTest, ScreenReadersHearEveryControlByNameAndKind)
 TEST_F(MainWindowTest, EnterAndReturnPressTheFocusedButton)
 {
     window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     window->txtServer->setText("srv");
     const struct {
         QWidget* control;
@@ -444,7 +445,8 @@ TEST_F(MainWindowTest, TransferTypeIsOneExclusiveGroupStartingEmpty)
     // Before the load step neither option is chosen.
     testsupport::RecordingInternet otherInternet;
     testsupport::ScriptedUi otherUi;
-    app::fmKESTRIX fresh(otherInternet, otherUi, nullptr, [] {});
+    const app::Program other(otherInternet, {.ui = &otherUi, .quit = [] {}});
+    app::fmKESTRIX& fresh = other.window();
     EXPECT_FALSE(fresh.optBin->isChecked());
     EXPECT_FALSE(fresh.optAscii->isChecked());
     EXPECT_EQ(fresh.dwType, 0u);
@@ -452,7 +454,7 @@ TEST_F(MainWindowTest, TransferTypeIsOneExclusiveGroupStartingEmpty)
     // The keyboard moves the choice within the group, and the handlers follow.
     window->EnableControls(true);
     window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     window->optBin->setFocus();
     QTest::keyClick(window->optBin, Qt::Key_Down);
     EXPECT_TRUE(window->optAscii->isChecked());
@@ -495,9 +497,9 @@ TEST(QtUi, ErrorBoxKeepsTextAndButtonsAndOffersTheReason)
         buttons = box->standardButtons();
         box->button(QMessageBox::No)->click();
     });
-    EXPECT_EQ(ui.MsgBox(nullptr, "InternetConnect Err: 12029\r\nClose Connection and Session?", app::MsgStyle::YesNo,
+    EXPECT_EQ(ui.MsgBox(nullptr, "InternetConnect Err: 12029\r\nClose Connection and Session?", ui::MsgStyle::YesNo,
                         "Connection refused"),
-              app::MsgAnswer::No);
+              ui::MsgAnswer::No);
     EXPECT_EQ(text, "InternetConnect Err: 12029\r\nClose Connection and Session?");
     EXPECT_EQ(detail, "Connection refused");
     EXPECT_EQ(buttons, QMessageBox::Yes | QMessageBox::No);

@@ -95,7 +95,7 @@ TEST(CallProgress, DescribesEveryKindOfCall)
     EXPECT_EQ(app::CallProgressPresenter::describe({K::Connecting, "host", 0, 0}, 0), "Connecting to host...");
     EXPECT_EQ(app::CallProgressPresenter::describe({K::Listing, "/pub", 12345, 0}, 0), "Listing /pub: 12,345 entries");
     EXPECT_EQ(app::CallProgressPresenter::describe({K::Uploading, "b", 1024 * 1024, 0}, 0), "Uploading b: 1.0 MiB");
-    EXPECT_EQ(app::CallProgressPresenter::describe({K::Downloading, "c", 1024, 0, "/home/me/caf\xc3\xa9"}, 0),
+    EXPECT_EQ(app::CallProgressPresenter::describe({K::Downloading, "c", 1024, 0, "/home/me/caf\xc3\xa9/c"}, 0),
               "Downloading c to /home/me/caf\u00e9: 1.0 KiB");
 }
 

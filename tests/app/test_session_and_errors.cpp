@@ -26,7 +26,7 @@ TEST_F(MainWindowTest, FailedSessionStartIsReportedAndStillEntersSessionState)
     EXPECT_EQ(window->hOpen, 0u);
     ASSERT_EQ(ui.shown.size(), 1u);
     EXPECT_EQ(ui.shown[0].text, "InternetOpen Err: 12007\r\nClose Connection and Session?");
-    EXPECT_EQ(ui.shown[0].style, app::MsgStyle::YesNoDefaultNo);
+    EXPECT_EQ(ui.shown[0].style, ui::MsgStyle::YesNoDefaultNo);
     EXPECT_TRUE(window->txtServer->isEnabled());
     EXPECT_FALSE(window->cmdInternetOpen->isEnabled());
 
@@ -85,7 +85,7 @@ TEST_F(MainWindowTest, ExtendedErrorShowsTheServerResponseThenAsks)
     window->ErrorOut(12003, "InternetConnect");
     ASSERT_EQ(ui.shown.size(), 2u);
     EXPECT_EQ(ui.shown[0].text, "InternetConnect Extd Err: 530 530 Login incorrect.\r\n");
-    EXPECT_EQ(ui.shown[0].style, app::MsgStyle::OkOnly);
+    EXPECT_EQ(ui.shown[0].style, ui::MsgStyle::OkOnly);
     EXPECT_EQ(ui.shown[1].text, "InternetConnect Err: 12003\r\nClose Connection and Session?");
     // The length is asked first with no buffer, then the text with that length.
     const auto asks = internet.callsNamed("InternetGetLastResponseInfoA");
@@ -103,7 +103,7 @@ TEST_F(MainWindowTest, ErrorBoxesKeepTheirTextsAndCarryTheReasonAsDetails)
     window->cmdConnect_Click();
     ASSERT_EQ(ui.shown.size(), 1u);
     EXPECT_EQ(ui.shown[0].text, "InternetConnect Err: 12029\r\nClose Connection and Session?");
-    EXPECT_EQ(ui.shown[0].style, app::MsgStyle::YesNoDefaultNo);
+    EXPECT_EQ(ui.shown[0].style, ui::MsgStyle::YesNoDefaultNo);
     EXPECT_EQ(ui.shown[0].detail, "Failed to connect to 127.0.0.1 port 21: Connection refused");
 
     // The extended error's two boxes both carry it; the server's response stays in the text.
@@ -135,7 +135,7 @@ TEST_F(MainWindowTest, YesClosesConnectionThenSessionAndResetsTheWindow)
 {
     connectToSrv();
     const auto hConnection = window->hConnection, hOpen = window->hOpen;
-    ui.answers.push_back(app::MsgAnswer::Yes);
+    ui.answers.push_back(ui::MsgAnswer::Yes);
     window->ErrorOut(12030, "FtpGetFile");
     EXPECT_EQ(internet.calls, (std::vector<std::string>{
                                   "InternetCloseHandle(" + std::to_string(hConnection) + ")",

@@ -177,7 +177,7 @@ TEST_F(MainWindowTest, YesAfterAFailedChangeOfFolderCallsNothingMore)
         selectLocalFile(local, "n.bin");
         window->TreeView1->setCurrentItem(window->TreeView1->find("srv/pub"));
         internet.failures["FtpSetCurrentDirectoryA"] = {net::ERROR_INTERNET_EXTENDED_ERROR};
-        ui.answers = {app::MsgAnswer::Yes};
+        ui.answers = {ui::MsgAnswer::Yes};
         ui.shown.clear();
         action();
         EXPECT_FALSE(window->bConnected);

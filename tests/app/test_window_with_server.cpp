@@ -23,9 +23,9 @@
 #include "FtpServer.h"
 #include "HostileServer.h"
 #include "Wait.h"
-#include "app/CallProgressPresenter.h"
 #include "support/RawTempDir.h"
 #include "support/ScriptedUi.h"
+#include "app/Program.h"
 #include "app/fmKESTRIX.h"
 #include "net/CurlInternet.h"
 #include "net/NameCodec.h"
@@ -76,7 +76,8 @@ protected:
         QDir(m_remote.path()).mkpath("incoming");
         m_server = std::make_unique<testsupport::FtpServer>(m_remote.path().toStdString(), serverOptions());
         ASSERT_TRUE(m_server->running());
-        m_window = std::make_unique<app::fmKESTRIX>(m_internet, m_ui, nullptr, [] {});
+        m_program = std::make_unique<app::Program>(m_internet, app::ProgramParts{.ui = &m_ui, .quit = [] {}});
+        m_window = &m_program->window();
         ASSERT_TRUE(m_window->Form_Load());
         m_window->File1->setPath(m_local.path());
     }
@@ -122,7 +123,8 @@ protected:
     std::unique_ptr<testsupport::FtpServer> m_server;
     net::CurlInternet m_internet;
     testsupport::ScriptedUi m_ui;
-    std::unique_ptr<app::fmKESTRIX> m_window;
+    std::unique_ptr<app::Program> m_program;
+    app::fmKESTRIX* m_window = nullptr;
 };
 
 TEST_F(WindowWithServer, ConnectShowsTheLoginFolderAndFoldersOpenAndClose)
@@ -378,7 +380,7 @@ TEST_F(WindowWithServer, YesAfterAFailedChangeOfFolderSendsNothingMore)
     ASSERT_TRUE(QDir(m_remote.filePath("incoming")).removeRecursively());
     m_window->File1->setFileName("up.txt");
     select("/incoming");
-    m_ui.answers.push_back(app::MsgAnswer::Yes);
+    m_ui.answers.push_back(ui::MsgAnswer::Yes);
     m_window->cmdPut_Click();
     EXPECT_FALSE(m_window->bConnected);
     EXPECT_EQ(tree().nodeCount(), 0);
@@ -438,7 +440,7 @@ TEST_F(WindowWithServer, EditedServerBoxChangesNeitherMappingNorRemoval)
     m_window->txtServer->setText("[::1]:1");
     QFile::remove(m_remote.filePath("readme.txt"));
     select("/readme.txt");
-    m_ui.answers.push_back(app::MsgAnswer::Yes);
+    m_ui.answers.push_back(ui::MsgAnswer::Yes);
     m_window->cmdGet_Click();  // fails; "Yes" closes everything
     EXPECT_FALSE(m_window->bConnected);
     EXPECT_EQ(tree().nodeCount(), 0);
@@ -470,7 +472,7 @@ public:
     void expectSpoken(const std::vector<Spoken>& rows)
     {
         m_window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window));
         QAccessibleInterface* treeView = QAccessible::queryAccessibleInterface(&tree());
         for (const Spoken& row : rows) {
             remote::Node* n = row.below.isEmpty() ? tree().find(root()) : node(row.below);
@@ -567,7 +569,7 @@ TEST_F(WindowWithListServer, ColumnHeadersSortTheTreeAndAThirdClickGivesBackTheS
     }
     connect();
     m_window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window));
     doubleClick("/s");
     const QStringList server = children("/s");
     const struct {
@@ -668,10 +670,9 @@ protected:
         net::CurlInternet::Options options;
         options.connectTimeout = std::chrono::milliseconds(10000);
         m_internet = std::make_unique<net::CurlInternet>(options);
-        m_internet->setCallWatcher(&m_presenter);
-        m_window = std::make_unique<app::fmKESTRIX>(*m_internet, m_ui, nullptr, [] {});
-        m_window->setCallInProgress([this] { return m_presenter.running(); });
-        m_window->setCancelCalls([this] { m_presenter.cancelCalls(); });
+        m_program = std::make_unique<app::Program>(
+            *m_internet, app::ProgramParts{.ui = &m_ui, .quit = [] {}, .progressView = &m_view});
+        m_window = &m_program->window();
         ASSERT_TRUE(m_window->Form_Load());
         m_window->show();
         m_window->cmdInternetOpen_Click();
@@ -679,18 +680,12 @@ protected:
         m_window->txtUser->setText("user");
         m_window->txtPassword->setText("secret");
     }
-    void TearDown() override
-    {
-        if (m_internet)
-            m_internet->setCallWatcher(nullptr);
-    }
-
     ActingView m_view;
-    app::CallProgressPresenter m_presenter{m_view};
     std::unique_ptr<testsupport::HostileServer> m_server;
     std::unique_ptr<net::CurlInternet> m_internet;
     testsupport::ScriptedUi m_ui;
-    std::unique_ptr<app::fmKESTRIX> m_window;
+    std::unique_ptr<app::Program> m_program;
+    app::fmKESTRIX* m_window = nullptr;
 };
 
 TEST_F(WindowDuringACall, CommandsDuringTheLoginListingAreRefusedAndCancelIsQuiet)

@@ -22,14 +22,14 @@ protected:
     int dataStores() const { return m_server->count("RECEIVED") - m_server->count("RECEIVED 0"); }
 
     // "name=old|new|part|empty" for each file on the server's disk; temporary names as <temp>/<backup>.
-    std::string disk(const std::string& fresh) const
+    std::string disk(const std::string& fresh, const std::string& target = "t") const
     {
         std::set<std::string> out;
         for (const std::string& name : folderEntries(m_server->diskPath())) {
             const std::string path = m_server->diskPath() + "/" + name;
             const std::string bytes = layertest::exists(path + "/") ? "dir" : readFile(path);
             const char* what = bytes == fresh ? "new" : bytes.empty() ? "empty" : "part";
-            out.insert((name == "t" ? name : name.ends_with("-old") ? "<backup>" : "<temp>") + "=" +
+            out.insert((name == target ? name : name.ends_with("-old") ? "<backup>" : "<temp>") + "=" +
                        (bytes == "old" || bytes == "dir" ? bytes : what));
         }
         std::string text;
@@ -44,8 +44,8 @@ protected:
 TEST_F(HostileUpload, NoServerLosesBothFilesAndWhatStaysIsNamed)
 {
     // stors: STORs of the first upload that brought the data. The first STOR, RNTO and DELE
-    // are the connection's rename test on an empty file.
-    struct Row { const char* modes; bool ok; const char* disk; int stors; };
+    // are the connection's rename test on an empty file. name: the file uploaded over.
+    struct Row { const char* modes; bool ok; const char* disk; int stors; const char* name = "t"; };
     const Row rows[] = {
         {"", true, "t=new", 1},
         {"rnto-existing-550", true, "t=new", 1},
@@ -69,6 +69,7 @@ TEST_F(HostileUpload, NoServerLosesBothFilesAndWhatStaysIsNamed)
         {"rnto-existing-550,drop-SITE-1", true, "t=new", 1},
         {"rnto-existing-550,mlst,folder", false, "t=dir", 0},  // a folder is never moved aside
         {"rnto-existing-550,folder", false, "t=dir", 0},
+        {"rnto-existing-550,mlst", true, "a type=dir; b=new", 1, "a type=dir; b"},  // facts words in a name
     };
     const std::string fresh = layertest::randomBytes(64 * 1024, 20);
     writeFile(localPath("up"), fresh);
@@ -77,7 +78,7 @@ TEST_F(HostileUpload, NoServerLosesBothFilesAndWhatStaysIsNamed)
         SCOPED_TRACE(modes);
         m_server = std::make_unique<testsupport::HostileServer>("disk", 60, modes);
         ASSERT_TRUE(m_server->running());
-        const std::string target = m_server->diskPath() + "/t";
+        const std::string target = m_server->diskPath() + "/" + row.name;
         if (modes.find("folder") == std::string::npos)  // not the server's: the test's own
             writeFile(target, "old");
         ASSERT_TRUE(modes.find("folder") == std::string::npos || ::mkdir(target.c_str(), 0755) == 0);
@@ -86,13 +87,13 @@ TEST_F(HostileUpload, NoServerLosesBothFilesAndWhatStaysIsNamed)
         m_session = m_api->InternetOpenA("hostile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
         const HINTERNET c = connect();
         ASSERT_NE(c, 0u);
-        EXPECT_EQ(m_api->FtpPutFileA(c, localPath("up").c_str(), "t", FTP_TRANSFER_TYPE_BINARY, 0) != 0, row.ok)
+        EXPECT_EQ(m_api->FtpPutFileA(c, localPath("up").c_str(), row.name, FTP_TRANSFER_TYPE_BINARY, 0) != 0, row.ok)
             << m_api->lastErrorDetail();
-        const std::string detail = m_api->lastErrorDetail();
+        const std::string detail = row.ok ? m_api->lastNotice() : m_api->lastErrorDetail();
         const std::string log = m_server->commandLog();
-        EXPECT_EQ(disk(fresh), row.disk) << log;
+        EXPECT_EQ(disk(fresh, row.name), row.disk) << log;
         for (const std::string& name : folderEntries(m_server->diskPath()))
-            if (name != "t")
+            if (name != row.name)
                 EXPECT_NE(detail.find("/" + name), std::string::npos) << name << " not named in: " << detail;
         EXPECT_EQ(dataStores(), row.stors) << log;
         if (modes.find("drop") == std::string::npos)
@@ -107,7 +108,7 @@ TEST_F(HostileUpload, NoServerLosesBothFilesAndWhatStaysIsNamed)
             EXPECT_GE(code, 400u);
         }
         // What the connection learnt holds: the next upload sends the file once.
-        ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("up").c_str(), "t", FTP_TRANSFER_TYPE_BINARY, 0) ||
+        ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("up").c_str(), row.name, FTP_TRANSFER_TYPE_BINARY, 0) ||
                     !row.ok)
             << m_api->lastErrorDetail();
         if (row.ok) {

@@ -93,7 +93,7 @@ TEST(ConnectionCommands, FailedSaveShowsOneOkOnlyBoxNamingFileAndReason)
     CommonDialog dlg;
     EXPECT_FALSE(saveConnection(ui, nullptr, dlg, {"h", "u", "p"}));
     ASSERT_EQ(ui.texts().size(), 1);
-    EXPECT_EQ(ui.shown[0].style, app::MsgStyle::OkOnly);
+    EXPECT_EQ(ui.shown[0].style, ui::MsgStyle::OkOnly);
     EXPECT_TRUE(ui.texts()[0].startsWith("Could not save the connection to " + path + ": "))
         << ui.texts()[0].toStdString();
     EXPECT_TRUE(ui.texts()[0].contains("cannot be created"));
@@ -133,7 +133,7 @@ TEST(ConnectionCommands, OpenOfShortFileShowsReasonAndReturnsNothing)
     ASSERT_EQ(ui.texts().size(), 1);
     EXPECT_EQ(ui.texts()[0],
               "Could not open the connection file " + path + ": the file ends before the third value.");
-    EXPECT_EQ(ui.shown[0].style, app::MsgStyle::OkOnly);
+    EXPECT_EQ(ui.shown[0].style, ui::MsgStyle::OkOnly);
 }
 
 TEST(ConnectionCommands, OpenOfJunkOrAPipeNamesTheFileAndReturnsNothing)

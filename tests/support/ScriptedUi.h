@@ -10,44 +10,44 @@
 
 namespace testsupport {
 
-class ScriptedUi : public app::UiInterface {
+class ScriptedUi : public ui::UiInterface {
 public:
     struct Shown {
         QString text;
-        app::MsgStyle style;
+        ui::MsgStyle style;
         QString detail = {};
     };
     std::vector<Shown> shown;
-    std::deque<app::MsgAnswer> answers;  // for Yes/No boxes; "No" when empty
-    app::UiInterface* boxes = nullptr;   // when set, shows the Yes/No boxes instead (the program's own)
+    std::deque<ui::MsgAnswer> answers;  // for Yes/No boxes; "No" when empty
+    ui::UiInterface* boxes = nullptr;   // when set, shows the Yes/No boxes instead (the program's own)
     std::deque<QString> fileNames;       // for file dialogs, in the order asked; "" (cancel) when empty
-    std::vector<app::FileDialogRequest> dialogs;      // every file dialog, in order
-    std::vector<app::FileDialogRequest> saveDialogs;  // the save dialogs alone
-    std::vector<app::FileDialogRequest> openDialogs;  // the open dialogs alone
+    std::vector<ui::FileDialogRequest> dialogs;      // every file dialog, in order
+    std::vector<ui::FileDialogRequest> saveDialogs;  // the save dialogs alone
+    std::vector<ui::FileDialogRequest> openDialogs;  // the open dialogs alone
 
-    app::MsgAnswer MsgBox(QWidget* parent, const QString& text, app::MsgStyle style) override
+    ui::MsgAnswer MsgBox(QWidget* parent, const QString& text, ui::MsgStyle style) override
     {
         return MsgBox(parent, text, style, QString());
     }
-    app::MsgAnswer MsgBox(QWidget*, const QString& text, app::MsgStyle style, const QString& detail) override
+    ui::MsgAnswer MsgBox(QWidget*, const QString& text, ui::MsgStyle style, const QString& detail) override
     {
         shown.push_back({text, style, detail});
-        if (style == app::MsgStyle::OkOnly)
-            return app::MsgAnswer::Ok;
+        if (style == ui::MsgStyle::OkOnly)
+            return ui::MsgAnswer::Ok;
         if (boxes)
             return boxes->MsgBox(nullptr, text, style, detail);
         if (answers.empty())
-            return app::MsgAnswer::No;
-        const app::MsgAnswer a = answers.front();
+            return ui::MsgAnswer::No;
+        const ui::MsgAnswer a = answers.front();
         answers.pop_front();
         return a;
     }
-    QString ShowSave(QWidget*, const app::FileDialogRequest& r) override
+    QString ShowSave(QWidget*, const ui::FileDialogRequest& r) override
     {
         saveDialogs.push_back(r);
         return nextFile(r);
     }
-    QString ShowOpen(QWidget*, const app::FileDialogRequest& r) override
+    QString ShowOpen(QWidget*, const ui::FileDialogRequest& r) override
     {
         openDialogs.push_back(r);
         return nextFile(r);
@@ -62,7 +62,7 @@ public:
     }
 
 private:
-    QString nextFile(const app::FileDialogRequest& r)
+    QString nextFile(const ui::FileDialogRequest& r)
     {
         dialogs.push_back(r);
         if (fileNames.empty())

@@ -1,0 +1,233 @@
+#include "net/FtpEngine.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+#include "net/FtpUploadSteps.h"
+#include "net/LocalFiles.h"
+#include "net/TextLines.h"
+#include "net/TlsFailure.h"
+
+// The connect step, listings, changes of folder and the transfers.
+
+namespace net {
+namespace {
+
+bool featOffersMlsd(const std::string& reply)
+{
+    for (const std::string_view line : TextLines(reply)) {
+        const auto first = line.find_first_not_of(' ');
+        if (first == std::string_view::npos || first == 0)
+            continue;  // features are indented by one space (RFC 2389)
+        std::string word(line.substr(first, 4));
+        std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return std::toupper(c); });
+        if (word == "MLST" || word == "MLSD")
+            return true;
+    }
+    return false;
+}
+
+std::string environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// What an operation learnt, failed or not.
+Outcome outcomeOf(Result result, const Operation& op) { return {std::move(result), op.reply, {}}; }
+
+}  // namespace
+
+FtpEngine::FtpEngine(const EngineContext& context) : m_context(context), m_connection(context) {}
+
+Outcome FtpEngine::configure(const ConnectRequest& request)
+{
+    FtpConnection& connection = m_connection;
+    const auto server = parseServerName(request.serverName, request.port);
+    if (!server)
+        return {Result::failure(ERROR_INVALID_PARAMETER, {}), std::nullopt, {}};
+    if (server->tls && request.viaGateway) {
+        // The gateway takes the login in plain text; TLS would only start behind it.
+        return {Result::failure(ERROR_INTERNET_EXTENDED_ERROR, {}),
+                ServerReply{0, "A secure (ftps://) connection cannot go through the FTP gateway; "
+                               "nothing was sent."},
+                {}};
+    }
+    connection.server = *server;
+    connection.passive = request.passive;
+    connection.user = request.user.empty() ? "anonymous" : request.user;
+    connection.password = request.password.empty() && request.user.empty() ? "quillon@" : request.password;
+    if (server->tls) {
+        connection.caFile = environment("SSL_CERT_FILE");
+        connection.caPath = environment("SSL_CERT_DIR");
+        connection.pinnedKey = m_context.trust.pinFor(urlAuthority(*server)).value_or(std::string());
+        connection.peer.emplace(server->host, urlAuthority(*server), connection.pinnedKey);
+    }
+    ServerAddress peer = *server;
+    if (request.viaGateway) {
+        // A TIS-style gateway: log in to the gateway as "user@server[:port]".
+        std::string_view text = request.gateway;
+        for (const std::string_view prefix : {"ftp=", "ftp://"})
+            if (text.substr(0, prefix.size()) == prefix)
+                text.remove_prefix(prefix.size());
+        while (!text.empty() && text.back() == '/')
+            text.remove_suffix(1);
+        const auto gateway = hasLineBreak(text) ? std::nullopt : parseServerName(text, 0);
+        if (!gateway)
+            return {Result::failure(ERROR_INTERNET_NAME_NOT_RESOLVED, {}), std::nullopt, {}};
+        peer = *gateway;
+        connection.user += "@" + gatewayTarget(*server);
+    }
+    if (m_context.options.resolveHost && !isAddressLiteral(peer.host)) {
+        const auto address = m_context.options.resolveHost(peer.host);
+        if (!address)
+            return {Result::failure(ERROR_INTERNET_NAME_NOT_RESOLVED, {}), std::nullopt, {}};
+        connection.resolveEntry = peer.host + ":" + std::to_string(peer.port) + ":" + *address;
+    }
+    connection.authority = urlAuthority(peer);
+    if (!connection.easy || !connection.multi)
+        return {Result::failure(ERROR_INTERNET_INTERNAL_ERROR, {}), std::nullopt, {}};
+    return {};
+}
+
+ConnectOutcome FtpEngine::connect(const ConnectRequest& request)
+{
+    FtpConnection& connection = m_connection;
+    ConnectOutcome outcome;
+    if (Outcome configured = configure(request); !configured.ok()) {
+        static_cast<Outcome&>(outcome) = std::move(configured);
+        return outcome;
+    }
+    connection.callStart = true;
+    static_cast<Outcome&>(outcome) = login();
+    if (!outcome.ok() && connection.tlsVersionRefused && !connection.tls13 && !m_context.closed) {
+        // The server refused TLS 1.2 before anything but AUTH TLS was sent: try TLS 1.3.
+        connection.tls13 = true;
+        Outcome again = login();
+        if (!again.reply)
+            again.reply = std::move(outcome.reply);
+        static_cast<Outcome&>(outcome) = std::move(again);
+    }
+    // Offered for trust only while no key is trusted for the server: a changed key is refused.
+    if (outcome.result.error == ERROR_INTERNET_INVALID_CA && connection.peer && connection.pinnedKey.empty())
+        outcome.untrusted = connection.peer->untrusted();
+    return outcome;
+}
+
+Outcome FtpEngine::login()
+{
+    FtpConnection& connection = m_connection;
+    Operation op;
+    op.progress = {CallProgress::Kind::Connecting, connection.server.host, 0, 0};
+    op.url = "ftp://" + connection.authority + "/";  // the login folder: no CWD
+    if (Result r = connection.prepare(op); !r.ok())
+        return outcomeOf(std::move(r), op);
+    // '*': a server without FEAT must not fail the login.
+    if (!op.quote.append("*FEAT"))
+        return outcomeOf(Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory"), op);
+    CURL* h = connection.easy.get();
+    curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(h, CURLOPT_QUOTE, op.quote.get());
+    if (Result r = connection.perform(op); !r.ok())
+        return outcomeOf(std::move(r), op);
+    const char* entry = nullptr;
+    if (curl_easy_getinfo(h, CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry && *entry == '/')
+        connection.cwd = entry;
+    if (const FtpReply* feat = op.replies.lastWithCode(211))
+        connection.mlsd = featOffersMlsd(feat->text);
+    return outcomeOf(Result::success(), op);
+}
+
+Outcome FtpEngine::list(const std::string& folder, std::vector<ListEntry>& entries)
+{
+    FtpConnection& connection = m_connection;
+    connection.callStart = true;
+    std::string body;
+    body.reserve(64 * 1024);
+    ListingOperation op;
+    op.progress = {CallProgress::Kind::Listing, folder, 0, 0};
+    op.url = connection.url(folder, true);
+    op.body = &body;
+    if (Result r = connection.prepare(op); !r.ok())
+        return outcomeOf(std::move(r), op);
+    CURL* h = connection.easy.get();
+    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, connection.mlsd ? "MLSD" : "LIST");
+    receiveBody(h, op);
+    if (Result r = connection.perform(op); !r.ok())
+        return outcomeOf(std::move(r), op);
+    entries = parseListing(body, connection.mlsd);
+    return outcomeOf(Result::success(), op);
+}
+
+Outcome FtpEngine::changeDirectory(const std::string& target)
+{
+    FtpConnection& connection = m_connection;
+    connection.callStart = true;
+    Operation op;
+    op.progress = {CallProgress::Kind::ChangingDirectory, target, 0, 0};
+    op.url = connection.url(target, true);
+    if (Result r = connection.prepare(op); !r.ok())
+        return outcomeOf(std::move(r), op);
+    if (!op.quote.append("PWD"))
+        return outcomeOf(Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory"), op);
+    CURL* h = connection.easy.get();
+    // NOBODY on a folder URL performs just the CWD; PWD afterwards names the canonical path.
+    curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(h, CURLOPT_POSTQUOTE, op.quote.get());
+    if (Result r = connection.perform(op); !r.ok())
+        return outcomeOf(std::move(r), op);
+    const FtpReply* pwd = op.replies.lastWithCode(257);
+    const auto canonical = pwd ? parsePwdReply(pwd->text) : std::nullopt;
+    connection.cwd = canonical && canonical->front() == '/' ? *canonical : target;
+    return outcomeOf(Result::success(), op);
+}
+
+Outcome FtpEngine::download(const DownloadRequest& request)
+{
+    FtpConnection& connection = m_connection;
+    connection.callStart = true;
+    DownloadTarget target;
+    if (Result r = target.open(request.localPath, request.failIfExists); !r.ok())
+        return {std::move(r), std::nullopt, {}};
+    // Declared after the target: the call ends (and the window hears so) before an
+    // unfinished file is removed.
+    DownloadOperation op;
+    op.progress = {CallProgress::Kind::Downloading, request.shownName, 0, 0, request.localPath};
+    op.url = connection.url(request.remotePath, false);
+    op.outFd = target.fd();
+    op.writeBehind = request.writeThrough;
+    op.holdWatch = true;  // the flush is part of the call: the window is served through it
+    if (Result r = connection.prepare(op); !r.ok())
+        return outcomeOf(std::move(r), op);
+    if (Result r = connection.chooseType(op, request.ascii); !r.ok())
+        return outcomeOf(std::move(r), op);
+    receiveFile(connection.easy.get(), op);
+    if (Result r = connection.perform(op); !r.ok())
+        return outcomeOf(std::move(r), op);
+    if (Result r = finishText(op); !r.ok())
+        return outcomeOf(std::move(r), op);
+    return outcomeOf(target.commit(request.writeThrough, [&op](int fd) { return flushServed(op, fd); }), op);
+}
+
+Outcome FtpEngine::upload(const UploadRequest& request)
+{
+    FtpConnection& connection = m_connection;
+    connection.callStart = true;
+    if (connection.tls13)
+        return {Result::failure(ERROR_INTERNET_EXTENDED_ERROR, {}), ServerReply{0, kNoTls13Uploads}, {}};
+    UploadSource source;
+    if (Result r = source.open(request.localPath); !r.ok())
+        return {std::move(r), std::nullopt, {}};
+    const std::string& target = request.remotePath;
+    if (target.substr(target.rfind('/') + 1).empty())
+        return {Result::failure(ERROR_INVALID_PARAMETER, "no file name"), std::nullopt, {}};
+    FtpUploadSteps steps(connection, source, request.shownName, request.ascii);
+    ReplaceOutcome replaced = replaceRemote(steps, replaceNamesFor(target), connection.renames);
+    Outcome outcome{std::move(replaced.result), steps.newestReply(), std::move(replaced.notice)};
+    if (replaced.reply)  // the reply that explains the failure, rather than the newest one
+        outcome.reply = ServerReply{static_cast<DWORD>(replaced.reply->code), replaced.reply->text};
+    return outcome;
+}
+
+}  // namespace net

@@ -1,0 +1,34 @@
+#pragma once
+// The FTP engine (plain, or explicit TLS for "ftps://"), over libcurl: one control
+// connection per connection handle, directly or through a TIS gateway. Internal to net/.
+
+#include <string>
+#include <vector>
+
+#include "net/Engine.h"
+#include "net/FtpConnection.h"
+
+namespace net {
+
+class FtpEngine final : public Engine {
+public:
+    explicit FtpEngine(const EngineContext& context);
+
+    ConnectOutcome connect(const ConnectRequest& request) override;
+    std::string currentDirectory() const override { return m_connection.cwd; }
+    Outcome changeDirectory(const std::string& path) override;
+    Outcome list(const std::string& folder, std::vector<ListEntry>& entries) override;
+    Outcome download(const DownloadRequest& request) override;
+    Outcome upload(const UploadRequest& request) override;
+
+private:
+    // Sets the connection up from the request; no network yet.
+    [[nodiscard]] Outcome configure(const ConnectRequest& request);
+    // One login, with FEAT; the login folder becomes the current one.
+    [[nodiscard]] Outcome login();
+
+    EngineContext m_context;
+    FtpConnection m_connection;
+};
+
+}  // namespace net

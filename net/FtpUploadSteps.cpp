@@ -1,0 +1,154 @@
+#include "net/FtpUploadSteps.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "net/ListingParser.h"
+
+namespace net {
+namespace {
+
+std::string folderOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
+
+// A folder's name is never uploaded over; a file's permissions are kept.
+ServerFile serverFileOf(const std::optional<ListEntry>& entry)
+{
+    ServerFile file;
+    if (!entry)
+        return file;
+    file.folder = (entry->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (entry->attributes == FILE_ATTRIBUTE_NORMAL && (entry->mode & kModeGiven))
+        file.mode = entry->mode & 0777u;
+    return file;
+}
+
+}  // namespace
+
+FtpUploadSteps::FtpUploadSteps(FtpConnection& connection, UploadSource& source, std::string shownName, bool ascii)
+    : m_connection(connection), m_source(source), m_shownName(std::move(shownName)), m_ascii(ascii)
+{
+}
+
+void FtpUploadSteps::noteReply(const Operation& op)
+{
+    if (op.reply)
+        m_reply = op.reply;
+}
+
+ServerFile FtpUploadSteps::describe(const std::string& path)
+{
+    ServerFile file;
+    if (m_connection.mlsd)
+        if (const StepReply r = command("MLST " + path, path); r.code == 250)
+            file = serverFileOf(parseMlstReply(r.text));
+    if (!file.mode && !file.folder)
+        if (const StepReply r = command("STAT " + path, path); r.code / 100 == 2)
+            file = serverFileOf(parseStatReply(r.text, path.substr(path.rfind('/') + 1)));
+    return file;
+}
+
+StoreOutcome FtpUploadSteps::store(const std::string& path) { return send(path, false); }
+
+StoreOutcome FtpUploadSteps::storeEmpty(const std::string& path) { return send(path, true); }
+
+RenameReply FtpUploadSteps::rename(const std::string& from, const std::string& to)
+{
+    const StepReply first = command("RNFR " + from, from);
+    if (!first.done())
+        return {first, false};
+    return {command("RNTO " + to, to), true};
+}
+
+StepReply FtpUploadSteps::removeFile(const std::string& path) { return command("DELE " + path, path, true); }
+
+StepReply FtpUploadSteps::setMode(const std::string& path, unsigned mode)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%03o", mode);
+    return command(std::string("SITE CHMOD ") + text + " " + path, path);
+}
+
+// Sends the local file to `path`, or (empty) an empty file with no progress shown.
+StoreOutcome FtpUploadSteps::send(const std::string& path, bool empty)
+{
+    FtpConnection& connection = m_connection;
+    StoreOutcome out;
+    if (const int err = m_source.rewind(); err != 0) {
+        out.result = Result::failure(errorFromErrno(err), std::strerror(err));
+        return out;
+    }
+    UploadOperation op;
+    op.progress = {CallProgress::Kind::Uploading, m_shownName, 0, m_source.size()};
+    op.url = connection.url(path, false);
+    op.inFd = m_source.fd();
+    if (out.result = connection.prepare(op); !out.result.ok())
+        return out;
+    if (empty)
+        op.watcher = nullptr;
+    CURL* h = connection.easy.get();
+    curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+    sendFile(h, op, empty);
+    // An empty file is the same in either type: no TYPE command for it.
+    if (!empty)
+        if (out.result = connection.chooseType(op, m_ascii); !out.result.ok())
+            return out;
+    if (empty || !m_ascii)  // the read callback adds CRs to a text
+        curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(empty ? 0 : m_source.size()));
+    out.result = connection.perform(op);
+    noteReply(op);
+    out.reply = {m_reply ? static_cast<int>(m_reply->code) : 0, m_reply ? m_reply->text : std::string(), out.result};
+    // A STOR the server answered 125/150 had begun: a later 426, 452 or 552 is a failed
+    // upload. Refused before that with 550, 553 or 501, it was the name.
+    const FtpReply* last = op.replies.last();
+    const bool began = std::any_of(op.replies.replies().begin(), op.replies.replies().end(),
+                                   [](const FtpReply& reply) { return reply.code == 125 || reply.code == 150; });
+    const bool answered = !out.result.ok() && !op.cancelled && op.localErrno == 0 && last && last->code >= 400;
+    out.nameRefused = answered && !began && (last->code == 550 || last->code == 553 || last->code == 501);
+    if (answered && began)  // the server's own words say more than "partial file"
+        out.result = Result::failure(ERROR_INTERNET_EXTENDED_ERROR, last->text);
+    return out;
+}
+
+// '*': a refusal is an answer, not a broken connection, so it costs no new login.
+StepReply FtpUploadSteps::command(const std::string& line, const std::string& path, bool removal)
+{
+    FtpConnection& connection = m_connection;
+    StepReply out;
+    Operation op;
+    op.url = connection.url(folderOf(path), true);
+    if (out.result = connection.prepare(op); !out.result.ok())
+        return out;
+    // Removing a file comes after a cancel or a failure too: the window stays served
+    // through it, but it cannot be cancelled (its time limit below bounds it).
+    if (removal) {
+        op.cleanup = true;
+        op.progress = {CallProgress::Kind::Uploading, m_shownName, 0, 0};
+    } else {
+        op.watcher = nullptr;
+    }
+    op.quoted = line;
+    if (!op.quote.append("*" + line)) {
+        out.result = Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
+        return out;
+    }
+    CURL* h = connection.easy.get();
+    curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(h, CURLOPT_QUOTE, op.quote.get());
+    if (removal)  // the user is not kept waiting long
+        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 5000L);
+    out.result = connection.perform(op);
+    noteReply(op);
+    if (op.quotedAt < op.replies.replies().size()) {
+        out.code = op.replies.replies()[op.quotedAt].code;
+        out.text = op.replies.replies()[op.quotedAt].text;
+    }
+    return out;
+}
+
+}  // namespace net
