@@ -155,8 +155,7 @@ ScriptedSftpServer::ScriptedSftpServer(const std::string& modes, const std::stri
     : m_keyFile(hostKeyFile.empty() ? m_dir.filePath("host_key").toStdString() : hostKeyFile)
 {
     QDir(m_dir.path()).mkdir(QStringLiteral("disk"));
-    const QString script = QFileInfo(QStringLiteral(__FILE__)).absoluteDir().filePath(QStringLiteral("sftp_server.py"));
-    m_port = startScript(m_process, script,
+    m_port = startScript(m_process, QStringLiteral(QUILLON_SFTPSERVER_SCRIPT),
                          {"--root", m_dir.filePath("disk"), "--log", m_dir.filePath("commands.log"), "--host-key",
                           QString::fromStdString(m_keyFile), "--password", QString::fromStdString(password),
                           "--modes", QString::fromStdString(modes), "--lifetime", QString::number(lifetimeSeconds)});

@@ -17,7 +17,7 @@ Every event is appended to the log, one per line:
                                   opendir, stat, lstat, setstat (with the mode),
                                   realpath, remove, rename, posix-rename, mkdir, rmdir
   refused <request> <path> <kind> a refusal made by a mode
-  drop <request> <bytes>          the connection closed on purpose mid-transfer
+  drop <request>                  the connection closed on purpose mid-transfer
 
 Modes (comma-separated):
   refuse-REQ-KIND[@NAME]  REQ (open, remove, rename, mkdir, rmdir, setstat, stat, opendir,
@@ -105,6 +105,7 @@ def make_server(args, log, refusals, drops):
         def __init__(self, chan):
             super().__init__(chan, chroot=args.root.encode())
             self.passed = {"read": 0, "write": 0}
+            self.dropped = False
 
         def check(self, request, path, *extra, quiet=False):
             if not quiet:
@@ -120,7 +121,9 @@ def make_server(args, log, refusals, drops):
             limit = drops.get(request)
             self.passed[request] += size
             if limit is not None and self.passed[request] >= limit:
-                log("drop", request, str(self.passed[request]))
+                if not self.dropped:  # requests already under way come here too
+                    log("drop", request)
+                    self.dropped = True
                 self.connection.abort()
                 raise asyncssh.SFTPError(4, "dropped")
             self.check(request, self.names.get(id(file_obj), b""), quiet=True)
