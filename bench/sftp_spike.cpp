@@ -216,6 +216,18 @@ const char* typeName(int t)
     }
 }
 
+// An easy handle that logs in with the test HOME's ed25519 key and takes any host key.
+CURL* keyLoginHandle(const std::string& url, const std::string& user)
+{
+    CURL* h = curl_easy_init();
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_USERNAME, user.c_str());
+    curl_easy_setopt(h, CURLOPT_SSH_AUTH_TYPES, long(CURLSSH_AUTH_PUBLICKEY));
+    curl_easy_setopt(h, CURLOPT_SSH_PRIVATE_KEYFILE, (g_home + "/.ssh/id_ed25519").toUtf8().constData());
+    curl_easy_setopt(h, CURLOPT_SSH_HOSTKEYFUNCTION, +[](void*, int, const char*, size_t) { return int(CURLKHMATCH_OK); });
+    return h;
+}
+
 // ---------------------------------------------------------------------------------------
 void probeHostKeysAndPasswords()
 {
@@ -285,6 +297,18 @@ void probeKeyTypesAndForcing(const QString& work)
         const Outcome o = perform(c);
         say("forcing: known_hosts names the " + type + " key, with the callback set: the callback sees " +
             typeName(seen) + " (" + describe(o) + ")");
+    }
+    // The user's own file, hashed: libcurl takes a hashed entry (no plain name) as the host's,
+    // whichever host it names.
+    {
+        const QString file = work + "/forced_hashed";
+        writeFile(file, QByteArray::fromStdString(net::knownHostsLine("other.example", blobOf(multi.hostKey("ecdsa")), std::string(20, 's')) +
+                                                  "[127.0.0.1]:" + std::to_string(multi.port()) + " " + multi.hostKey("ed25519") + "\n"));
+        c.knownHosts = file.toStdString();
+        seen = -1;
+        perform(c);
+        say(std::string("forcing: known_hosts holds a hashed ECDSA entry for another host, then this host's ED25519: "
+                        "the callback sees ") + typeName(seen));
     }
     // What the callback gets for each single-type server.
     for (const std::string type : {"ecdsa", "rsa"}) {
@@ -406,16 +430,8 @@ void probeFilesAndQuotes(const QString& work)
     say("names only (DIRLISTONLY): " + QString::fromStdString(perform(l).body).replace("\n", " | ").toStdString());
     say("listing the absolute path: " + describe(perform(call(root.toStdString() + "/"))));
     say("listing a folder without its final slash: " + describe(perform(call("/~/sub"))));
-    Call nb = call("/~/a.txt");
-    nb.nobody = true;
-    o = perform(nb);
     {
-        CURL* h = curl_easy_init();  // NOBODY + FILETIME tells the size and time of one file
-        curl_easy_setopt(h, CURLOPT_URL, (base + "/~/a.txt").c_str());
-        curl_easy_setopt(h, CURLOPT_USERNAME, server.user().c_str());
-        curl_easy_setopt(h, CURLOPT_SSH_AUTH_TYPES, long(CURLSSH_AUTH_PUBLICKEY));
-        curl_easy_setopt(h, CURLOPT_SSH_PRIVATE_KEYFILE, (g_home + "/.ssh/id_ed25519").toUtf8().constData());
-        curl_easy_setopt(h, CURLOPT_SSH_HOSTKEYFUNCTION, +[](void*, int, const char*, size_t) { return int(CURLKHMATCH_OK); });
+        CURL* h = keyLoginHandle(base + "/~/a.txt", server.user());  // NOBODY + FILETIME: one file's size and time
         curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
         curl_easy_setopt(h, CURLOPT_FILETIME, 1L);
         const CURLcode rc = curl_easy_perform(h);
@@ -424,6 +440,33 @@ void probeFilesAndQuotes(const QString& work)
         curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
         say("NOBODY+FILETIME on a file: " + std::to_string(rc) + ", time " + std::to_string(time) + " (2021-03-04 05:06:07 local), size " + std::to_string(size));
         curl_easy_cleanup(h);
+    }
+
+    // Two transfers on one handle: one SSH session, one host-key callback?
+    {
+        CURL* h = keyLoginHandle(base, server.user());
+        int asked = 0;
+        curl_easy_setopt(h, CURLOPT_SSH_HOSTKEYFUNCTION, +[](void* n, int, const char*, size_t) {
+            ++*static_cast<int*>(n);
+            return int(CURLKHMATCH_OK);
+        });
+        curl_easy_setopt(h, CURLOPT_SSH_HOSTKEYDATA, &asked);
+        std::string sink;
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, keep);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+        const int before = server.count("session");
+        QElapsedTimer t;
+        std::string times;
+        for (const char* path : {"/~/", "/~/a.txt", "/~/sub/"}) {
+            t.start();
+            curl_easy_setopt(h, CURLOPT_URL, (base + path).c_str());
+            const CURLcode rc = curl_easy_perform(h);
+            times += std::string(" ") + path + " " + std::to_string(rc) + " in " + std::to_string(t.elapsed()) + " ms;";
+        }
+        curl_easy_cleanup(h);
+        QThread::msleep(200);
+        say("one handle, three requests:" + times + " sessions " + std::to_string((server.count("session") - before) / 2) +
+            ", host-key callbacks " + std::to_string(asked));
     }
 
     // Transfers.
@@ -513,16 +556,8 @@ void probeFilesAndQuotes(const QString& work)
     s = quote({"*rm " + r + "/missing"});
     say("'*' before a failing command: " + s);
     {
-        Call c = call("/~/");
-        c.nobody = true;
-        c.quote = {"pwd"};
         std::string headers;
-        CURL* h = curl_easy_init();
-        curl_easy_setopt(h, CURLOPT_URL, (base + "/~/").c_str());
-        curl_easy_setopt(h, CURLOPT_USERNAME, server.user().c_str());
-        curl_easy_setopt(h, CURLOPT_SSH_AUTH_TYPES, long(CURLSSH_AUTH_PUBLICKEY));
-        curl_easy_setopt(h, CURLOPT_SSH_PRIVATE_KEYFILE, (g_home + "/.ssh/id_ed25519").toUtf8().constData());
-        curl_easy_setopt(h, CURLOPT_SSH_HOSTKEYFUNCTION, +[](void*, int, const char*, size_t) { return int(CURLKHMATCH_OK); });
+        CURL* h = keyLoginHandle(base + "/~/", server.user());
         curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
         curl_slist* q = curl_slist_append(nullptr, "pwd");
         curl_easy_setopt(h, CURLOPT_QUOTE, q);
