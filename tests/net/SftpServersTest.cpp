@@ -35,10 +35,11 @@ Outcome run(const Transfer& t)
     curl_easy_setopt(h, CURLOPT_URL, t.url.c_str());
     curl_easy_setopt(h, CURLOPT_USERNAME, t.user.c_str());
     curl_easy_setopt(h, CURLOPT_PASSWORD, t.password.c_str());
-    if (!t.privateKey.empty()) {
-        curl_easy_setopt(h, CURLOPT_SSH_AUTH_TYPES, long(CURLSSH_AUTH_PUBLICKEY));
+    // Named methods only: nothing of the real HOME's ~/.ssh is read.
+    curl_easy_setopt(h, CURLOPT_SSH_AUTH_TYPES,
+                     long(t.privateKey.empty() ? CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD : CURLSSH_AUTH_PUBLICKEY));
+    if (!t.privateKey.empty())
         curl_easy_setopt(h, CURLOPT_SSH_PRIVATE_KEYFILE, t.privateKey.c_str());
-    }
     curl_easy_setopt(h, CURLOPT_SSH_HOSTKEYFUNCTION, +[](void* refuse, int, const char*, size_t) {
         return int(*static_cast<const bool*>(refuse) ? CURLKHMATCH_MISMATCH : CURLKHMATCH_OK);
     });
