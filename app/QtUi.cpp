@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace app {
 
@@ -28,6 +29,25 @@ MsgAnswer QtUi::MsgBox(QWidget* parent, const QString& text, MsgStyle style, con
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
     return MsgAnswer::Ok;
+}
+
+int QtUi::Choose(QWidget* parent, const ui::Choice& choice)
+{
+    QMessageBox box(QMessageBox::NoIcon, ui::kAppTitle, choice.text, QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
+    if (!choice.detail.isEmpty())
+        box.setDetailedText(choice.detail);
+    QList<QPushButton*> buttons;
+    for (const QString& answer : choice.answers)
+        buttons << box.addButton(answer, QMessageBox::AcceptRole);
+    const int escape = choice.escapeAnswer >= 0 ? choice.escapeAnswer : choice.defaultAnswer;
+    if (buttons.isEmpty())
+        return escape;
+    box.setDefaultButton(buttons.value(choice.defaultAnswer, buttons.front()));
+    box.setEscapeButton(buttons.value(escape, buttons.front()));
+    box.exec();
+    const int chosen = buttons.indexOf(static_cast<QPushButton*>(box.clickedButton()));
+    return chosen >= 0 ? chosen : escape;
 }
 
 QString QtUi::ShowSave(QWidget* parent, const FileDialogRequest& request)

@@ -9,6 +9,7 @@ class QtUi : public ui::UiInterface {
 public:
     ui::MsgAnswer MsgBox(QWidget* parent, const QString& text, ui::MsgStyle style) override;
     ui::MsgAnswer MsgBox(QWidget* parent, const QString& text, ui::MsgStyle style, const QString& detail) override;
+    int Choose(QWidget* parent, const ui::Choice& choice) override;
     QString ShowSave(QWidget* parent, const ui::FileDialogRequest& request) override;
     QString ShowOpen(QWidget* parent, const ui::FileDialogRequest& request) override;
 };

@@ -3,6 +3,7 @@
 // answer them by script. The program's implementation is QtUi.
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -18,6 +19,15 @@ struct FileDialogRequest {
     QString filter;  // Qt filter syntax, e.g. "Korvel FTP Files (*.kvx)"
 };
 
+// A question whose answers are named on buttons of their own, in order.
+struct Choice {
+    QString text;
+    QStringList answers;    // "Remember", "Only this time", "No"
+    int defaultAnswer = 0;  // the button Enter presses
+    int escapeAnswer = -1;  // the answer when the box is closed without one; -1: the default
+    QString detail = {};
+};
+
 class UiInterface {
 public:
     virtual ~UiInterface() = default;
@@ -31,6 +41,8 @@ public:
         (void)detail;
         return MsgBox(parent, text, style);
     }
+    // A modal box captioned with the application's title; the index of the answer chosen.
+    virtual int Choose(QWidget* parent, const Choice& choice) = 0;
     // Return the chosen path, or an empty string when the user cancelled.
     virtual QString ShowSave(QWidget* parent, const FileDialogRequest& request) = 0;
     virtual QString ShowOpen(QWidget* parent, const FileDialogRequest& request) = 0;

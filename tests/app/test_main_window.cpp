@@ -20,6 +20,7 @@
 #include <QToolButton>
 
 #include "MainWindowFixture.h"
+#include "app/HostKeyQuestion.h"
 #include "app/QtUi.h"
 #include "app/TreePictures.h"
 #include "remote/RemoteTree.h"
@@ -518,4 +519,46 @@ TEST(QtUi, SaveDialogDoesNotAskBeforeReplacing)
     EXPECT_EQ(ui.ShowSave(nullptr, {"Save Session", "Korvel FTP Files (*.kvx)"}), "");
     EXPECT_EQ(title, "Save Session");
     EXPECT_FALSE(asksFirst);
+}
+
+TEST(QtUi, ChoiceBoxNamesItsAnswersAndKeepsItsDefault)
+{
+    // How the user leaves the box: a button's text to click, or a key.
+    struct Row {
+        const char* what;
+        ui::Choice choice;  // empty text: the host-key question
+        QString press;
+        int answer;
+    };
+    const QStringList replace{"Overwrite", "Skip", "Overwrite all", "Skip all", "Cancel"};
+    const Row rows[] = {
+        {"host key, Enter", {}, "Enter", int(app::HostKeyAnswer::No)},
+        {"host key, Escape", {}, "Escape", int(app::HostKeyAnswer::No)},
+        {"host key, Remember", {}, "Remember", int(app::HostKeyAnswer::Remember)},
+        {"host key, Only this time", {}, "Only this time", int(app::HostKeyAnswer::ThisTime)},
+        {"five answers, Enter", {"Replace?", replace, 1, 4}, "Enter", 1},
+        {"five answers, Escape", {"Replace?", replace, 1, 4}, "Escape", 4},
+        {"five answers, Skip all", {"Replace?", replace, 1, 4}, "Skip all", 3},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        app::QtUi ui;
+        QStringList shown;
+        whenShown<QMessageBox>([&](QMessageBox* box) {
+            for (QAbstractButton* b : box->buttons())
+                shown << b->text();
+            if (row.press == "Enter" || row.press == "Escape")
+                QTest::keyClick(box, row.press == "Enter" ? Qt::Key_Return : Qt::Key_Escape);
+            else
+                for (QAbstractButton* b : box->buttons())
+                    if (b->text() == row.press)
+                        b->click();
+        });
+        const bool hostKey = row.choice.text.isEmpty();
+        const std::string blob = std::string("\0\0\0\x0bssh-ed25519\0\0\0\x20", 19) + std::string(32, 'k');
+        const int answer = hostKey ? int(app::HostKeyQuestion::ask(ui, nullptr, "sftp://example.org", blob))
+                                   : ui.Choose(nullptr, row.choice);
+        EXPECT_EQ(answer, row.answer);
+        EXPECT_EQ(shown.size(), hostKey ? 3 : replace.size());  // one button per answer, no other
+    }
 }

@@ -21,6 +21,8 @@ public:
     std::deque<ui::MsgAnswer> answers;  // for Yes/No boxes; "No" when empty
     ui::UiInterface* boxes = nullptr;   // when set, shows the Yes/No boxes instead (the program's own)
     std::deque<QString> fileNames;       // for file dialogs, in the order asked; "" (cancel) when empty
+    std::vector<ui::Choice> choices;     // every question with answers of its own, in order
+    std::deque<int> chosen;              // the answers to them; the default one when empty
     std::vector<ui::FileDialogRequest> dialogs;      // every file dialog, in order
     std::vector<ui::FileDialogRequest> saveDialogs;  // the save dialogs alone
     std::vector<ui::FileDialogRequest> openDialogs;  // the open dialogs alone
@@ -40,6 +42,15 @@ public:
             return ui::MsgAnswer::No;
         const ui::MsgAnswer a = answers.front();
         answers.pop_front();
+        return a;
+    }
+    int Choose(QWidget*, const ui::Choice& c) override
+    {
+        choices.push_back(c);
+        if (chosen.empty())
+            return c.defaultAnswer;
+        const int a = chosen.front();
+        chosen.pop_front();
         return a;
     }
     QString ShowSave(QWidget*, const ui::FileDialogRequest& r) override

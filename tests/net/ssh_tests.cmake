@@ -1,0 +1,4 @@
+# SSH host keys against OpenSSH's own ssh, sshd and ssh-keygen; the SSH test servers.
+quillon_add_test(net_ssh_tests LIBS quillon_net quillon_testftp SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/KnownHostsTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SftpServersTest.cpp)
