@@ -330,8 +330,9 @@ Result CurlInternet::prepare(Connection& connection, Operation& op)
         // Explicit TLS, required: AUTH TLS before USER, PROT P for data, no plain fallback.
         set(CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
         set(CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
-        // A key trusted for this run stands in for the authorities; the name is still checked.
-        set(CURLOPT_SSL_VERIFYPEER, connection.pinnedKey.empty() ? 1L : 0L);
+        // A key trusted for this run stands in for the authorities (PeerCheck) and for nothing
+        // else: dates and name are checked as for any certificate.
+        set(CURLOPT_SSL_VERIFYPEER, 1L);
         set(CURLOPT_SSL_VERIFYHOST, 2L);
         if (!connection.pinnedKey.empty())
             set(CURLOPT_PINNEDPUBLICKEY, connection.pinnedKey.c_str());
@@ -402,17 +403,28 @@ Result CurlInternet::perform(Connection& connection, Operation& op)
         error = errorFromErrno(op.localErrno);
     else
         error = errorFromCurl(rc);
-    if (connection.server.tls && error == errorFromCurl(rc)) {
-        if (auto tls = describeTlsFailure(connection.easy.get(), rc, op.replies.last(), connection.easy.errorText())) {
+    if (connection.server.tls && !op.cancelled) {
+        // What the handshakes saw comes first: libcurl tells a data connection's refused
+        // certificate as a garbled reply ("Bad PASV/EPSV response: 150"), blaming the server.
+        std::optional<TlsFailure> tls;
+        if (connection.peer)
+            tls = describeCertificateRefusal(connection.peer->showedOtherKey(), connection.peer->refusal());
+        if (!tls && error == errorFromCurl(rc))
+            tls = describeTlsFailure(connection.easy.get(), rc, op.replies.last(), connection.easy.errorText());
+        if (tls) {
             connection.tlsVersionRefused = tls->versionRefused;
-            error = tls->error;
-            lastReply() = LastReply{tls->replyCode, std::move(tls->explanation)};
+            if (op.progress.kind != CallProgress::Kind::Connecting) {
+                // After a refused data connection libcurl may read the control connection a reply or
+                // two behind ("Bad PASV/EPSV response: 250" at the next call): it goes (QUIT, with
+                // 2 s for its answer), and the next call logs in on a new one.
+                curl_easy_setopt(connection.easy.get(), CURLOPT_SERVER_RESPONSE_TIMEOUT, 2L);
+                if (curl_multi_add_handle(connection.multi.get(), connection.easy.get()) == CURLM_OK)
+                    curl_multi_remove_handle(connection.multi.get(), connection.easy.get());
+                connection.multi.reset();
+            }
+            lastReply() = LastReply{tls->replyCode, tls->explanation};
+            return Result::failure(tls->error, std::move(tls->explanation));
         }
-    }
-    // libcurl tells a data connection's wrong key as a garbled reply on the control connection.
-    if (connection.peer && connection.peer->showedOtherKey()) {
-        error = ERROR_INTERNET_INVALID_CA;
-        lastReply() = LastReply{0, kNotTheTrustedKey};
     }
     if (op.localErrno)  // the local file's own reason ("No space left on device") says more than libcurl's
         return Result::failure(error, std::strerror(op.localErrno));
