@@ -625,17 +625,14 @@ TEST_F(CurlInternetTransfer, DownloadReplacesAnExistingFileAndKeepsItsMode)
 
     // Its owner replaces a file of a group the owner is not in: that group's rights go to no other.
     if (root) {
-        ASSERT_EQ(::chmod(m_local.path().toLocal8Bit().constData(), 0711), 0);
-        ASSERT_TRUE(QDir(m_local.path()).mkdir("shared"));
-        ASSERT_EQ(::chmod(localPath("shared").c_str(), 0777), 0);
-        writeFile(localPath("shared/grouped"), "old contents");
-        ASSERT_EQ(::chown(localPath("shared/grouped").c_str(), 65534, 0), 0);
-        ASSERT_EQ(::chmod(localPath("shared/grouped").c_str(), 0664), 0);
+        const std::string grouped = localPath("grouped");
+        ASSERT_EQ(::chmod(m_local.path().toLocal8Bit().constData(), 0777), 0);
+        writeFile(grouped, "old contents");
+        ASSERT_TRUE(::chown(grouped.c_str(), 65534, 0) == 0 && ::chmod(grouped.c_str(), 0664) == 0);
         EXPECT_TRUE(testsupport::runUnprivileged([&] {
-            return m_api->FtpGetFileA(c, "f", localPath("shared/grouped").c_str(), FALSE_, 0, 2, 0) &&
-                   modeOf(localPath("shared/grouped")) == 0604;
-        })) << std::oct << modeOf(localPath("shared/grouped"));
-        EXPECT_EQ(readFile(localPath("shared/grouped")), "new");
+            return m_api->FtpGetFileA(c, "f", grouped.c_str(), FALSE_, 0, 2, 0) && modeOf(grouped) == 0604;
+        })) << std::oct << modeOf(grouped);
+        EXPECT_EQ(readFile(grouped), "new");
     }
 }
 

@@ -349,25 +349,16 @@ TEST_F(FtpsCertificate, ATrustedKeyIsAcceptedOnlyInAValidCertificateForItsServer
     // server starts again on P, or on another port, showing other certificates on its control or
     // data connections. Without trust first, a certificate for another name is not offered.
     enum Cert { None, Own, Authority, OwnKeyOtherName, OwnKeyExpired, AddressInCommonName };
-    struct Row {
-        const char* trustAs;
-        Cert control;
-        Cert data;  // None: the control connection's
-        const char* host;
-        bool otherPort;
-        DWORD error;
-        const char* text;
-        bool offered;
-    };
+    struct Row { const char* trustAs; Cert control, data; const char* host; bool otherPort; DWORD error;
+                 const char* text; bool offered; };
     const DWORD ca = ERROR_INTERNET_INVALID_CA, cn = ERROR_INTERNET_SEC_CERT_CN_INVALID;
     const char* const changed = "The server's certificate is not the one you chose to trust for this run.";
     const char* const otherName = "The server's certificate is for another host name.";
-    const char* const expired = "The server's certificate has expired.";
     const char* const selfSigned = "The server's certificate is self-signed: it was not issued by a trusted authority.";
     const Row rows[] = {
         {"ftp.test", Authority, None, "ftp.test", false, ca, changed, false},
         {"ftp.test", OwnKeyOtherName, None, "ftp.test", false, cn, otherName, false},
-        {"ftp.test", OwnKeyExpired, None, "ftp.test", false, ca, expired, false},
+        {"ftp.test", OwnKeyExpired, None, "ftp.test", false, ca, "The server's certificate has expired.", false},
         {"ftp.test", Own, Authority, "ftp.test", false, ca, changed, false},
         {"ftp.test", Own, OwnKeyOtherName, "ftp.test", false, cn, otherName, false},
         {nullptr, Authority, Own, "ftp.test", false, ca, selfSigned, false},
@@ -377,26 +368,18 @@ TEST_F(FtpsCertificate, ATrustedKeyIsAcceptedOnlyInAValidCertificateForItsServer
         // As libcurl decides: a certificate without alternative names names its host in its common name.
         {nullptr, AddressInCommonName, None, "127.0.0.1", false, ca, selfSigned, true},
     };
-    const auto files = [](Cert cert) -> std::pair<std::string, std::string> {
-        switch (cert) {
-        case Own: return {s_pki->selfSignedCertificate(), s_pki->selfSignedKey()};
-        case Authority: return {s_pki->serverCertificate(), s_pki->serverKey()};
-        case OwnKeyOtherName: return {s_pki->selfSignedForAnotherName(), s_pki->selfSignedKey()};
-        case OwnKeyExpired: return {s_pki->selfSignedExpired(), s_pki->selfSignedKey()};
-        case AddressInCommonName: return {s_pki->addressInCommonNameOnly(), s_pki->addressInCommonNameOnlyKey()};
-        case None: break;
-        }
-        return {};
-    };
+    const std::string certificates[] = {{}, s_pki->selfSignedCertificate(), s_pki->serverCertificate(),
+                                        s_pki->selfSignedForAnotherName(), s_pki->selfSignedExpired(),
+                                        s_pki->addressInCommonNameOnly()};
+    const auto key = [](Cert c) { return c == None ? "" : c == Authority ? s_pki->serverKey() : s_pki->selfSignedKey(); };
     trust(s_pki->caCertificate());
     ASSERT_TRUE(QDir(m_remote.path()).mkpath("sub"));
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string("trusted as ") + (row.trustAs ? row.trustAs : "-") + ", to " + row.host +
-                     (row.otherPort ? " on another port" : "") + ", certificates " + std::to_string(row.control) +
-                     "/" + std::to_string(row.data));
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         newRun();
         testsupport::FtpServerOptions options;
-        std::tie(options.tlsCertificate, options.tlsKey) = files(Own);
+        options.tlsCertificate = certificates[Own];
+        options.tlsKey = key(Own);
         if (row.trustAs) {
             startServer(options);
             ASSERT_EQ(connectTo(ftpsName(row.trustAs)), 0u);
@@ -405,8 +388,10 @@ TEST_F(FtpsCertificate, ATrustedKeyIsAcceptedOnlyInAValidCertificateForItsServer
             options.port = row.otherPort ? 0 : m_server->port();
             m_server.reset();
         }
-        std::tie(options.tlsCertificate, options.tlsKey) = files(row.control);
-        std::tie(options.tlsDataCertificate, options.tlsDataKey) = files(row.data);
+        options.tlsCertificate = certificates[row.control];
+        options.tlsKey = key(row.control);
+        options.tlsDataCertificate = certificates[row.data];
+        options.tlsDataKey = key(row.data);
         startServer(options);
         const HINTERNET c = connectTo(ftpsName(row.host));
         WIN32_FIND_DATAA record{};

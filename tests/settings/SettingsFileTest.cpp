@@ -303,19 +303,15 @@ TEST(SettingsFile, LoadRefusesWhatIsNotText)
                                 QStringLiteral("p\u0178\u00e4\tss")}));
     // Each byte where Windows-1252 and Latin-1 differ reads as the C library's converter reads it.
     const iconv_t cp1252 = iconv_open("UTF-16LE", "WINDOWS-1252");
-    ASSERT_NE(cp1252, reinterpret_cast<iconv_t>(-1));
     for (int byte = 0x80; byte <= 0x9F; ++byte) {
-        char in = static_cast<char>(byte);
+        char in = static_cast<char>(byte), *from = &in;
         char16_t out = 0;
-        char* from = &in;
         char* to = reinterpret_cast<char*>(&out);
         std::size_t fromLeft = 1, toLeft = sizeof out;
-        const bool defined = iconv(cp1252, &from, &fromLeft, &to, &toLeft) != static_cast<std::size_t>(-1);
+        const bool defined = iconv(cp1252, &from, &fromLeft, &to, &toLeft) == 0;
         writeAll(path, QByteArray("\"caf\xe9\",\"u\",\"p") + in + "\"\r\n");
-        const auto r = loadSettingsFile(path);
-        EXPECT_EQ(r.fields.has_value(), defined) << std::hex << byte;
-        if (defined)
-            EXPECT_EQ(r.fields->password, QString(u'p') + QChar(out)) << std::hex << byte;
+        const auto fields = loadSettingsFile(path).fields;
+        EXPECT_EQ(fields ? fields->password : "<refused>", defined ? QString(u'p') + QChar(out) : "<refused>") << byte;
     }
     iconv_close(cp1252);
 }

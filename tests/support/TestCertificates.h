@@ -31,12 +31,10 @@ public:
     std::string otherCaCertificate() const { return path("other-ca.pem"); }  // unrelated to the server
     std::string selfSignedCertificate() const { return path("self.pem"); }   // "ftp.test", 127.0.0.1
     std::string selfSignedKey() const { return path("self.key"); }
-    // selfSignedKey() again, in a certificate for "other.test", and in one that expired yesterday.
+    // selfSignedKey() again: for "other.test"; expired yesterday; for 127.0.0.1 in its common name alone.
     std::string selfSignedForAnotherName() const { return path("self-other.pem"); }
     std::string selfSignedExpired() const { return path("self-expired.pem"); }
-    // Self-signed, 127.0.0.1 named only as its common name (no alternative names).
-    std::string addressInCommonNameOnly() const { return path("ip-cn.pem"); }
-    std::string addressInCommonNameOnlyKey() const { return path("ip-cn.key"); }
+    std::string addressInCommonNameOnly() const { return path("self-ip-cn.pem"); }
     std::string emptyFolder() const { return path("empty"); }
     // A folder holding the CA in the hashed form SSL_CERT_DIR expects.
     std::string caFolder() const { return path("cadir"); }
