@@ -30,29 +30,35 @@ bool isAuthorityError(int error)
     }
 }
 
+// The certificate has alternative names of a host (DNS names or addresses).
+bool hasAlternativeNames(X509* certificate)
+{
+    auto* names = static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
+    bool found = false;
+    for (int i = 0; names && i < sk_GENERAL_NAME_num(names); ++i) {
+        const int type = sk_GENERAL_NAME_value(names, i)->type;
+        found = found || type == GEN_DNS || type == GEN_IPADD;
+    }
+    GENERAL_NAMES_free(names);
+    return found;
+}
+
 // 0: the certificate names the host as libcurl's own check (VERIFYHOST) reads it; otherwise the
 // verification error saying it does not. Alternative names of the host's kind decide; a
-// certificate with none of either kind names its host in its (last) common name, which an
-// address must equal.
+// certificate with none names its host in its common name, which an address must equal (the
+// last common name, as libcurl takes it).
 int nameError(X509* certificate, const std::string& host)
 {
     const int ip = X509_check_ip_asc(certificate, host.c_str(), 0);  // -2: not an address literal
     const int mismatch = ip == -2 ? X509_V_ERR_HOSTNAME_MISMATCH : X509_V_ERR_IP_ADDRESS_MISMATCH;
-    bool alternatives = false;
-    if (auto* names = static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr))) {
-        for (int i = 0; i < sk_GENERAL_NAME_num(names); ++i) {
-            const int type = sk_GENERAL_NAME_value(names, i)->type;
-            alternatives = alternatives || type == GEN_DNS || type == GEN_IPADD;
-        }
-        GENERAL_NAMES_free(names);
+    const bool alternatives = hasAlternativeNames(certificate);
+    if (ip == -2) {
+        const unsigned flags =
+            X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | (alternatives ? X509_CHECK_FLAG_NEVER_CHECK_SUBJECT : 0);
+        return X509_check_host(certificate, host.data(), host.size(), flags, nullptr) == 1 ? 0 : mismatch;
     }
-    unsigned flags = X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS;
-    if (alternatives || ip == -2) {
-        if (alternatives)
-            flags |= X509_CHECK_FLAG_NEVER_CHECK_SUBJECT;
-        const bool named = ip == -2 ? X509_check_host(certificate, host.data(), host.size(), flags, nullptr) == 1 : ip == 1;
-        return named ? 0 : mismatch;
-    }
+    if (alternatives)
+        return ip == 1 ? 0 : mismatch;
     const X509_NAME* subject = X509_get_subject_name(certificate);
     int last = -1;
     for (int at = -1; (at = X509_NAME_get_index_by_NID(subject, NID_commonName, at)) >= 0;)

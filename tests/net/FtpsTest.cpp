@@ -371,7 +371,9 @@ TEST_F(FtpsCertificate, ATrustedKeyIsAcceptedOnlyInAValidCertificateForItsServer
     const std::string certificates[] = {{}, s_pki->selfSignedCertificate(), s_pki->serverCertificate(),
                                         s_pki->selfSignedForAnotherName(), s_pki->selfSignedExpired(),
                                         s_pki->addressInCommonNameOnly()};
-    const auto key = [](Cert c) { return c == None ? "" : c == Authority ? s_pki->serverKey() : s_pki->selfSignedKey(); };
+    const auto key = [](Cert c) {
+        return c == None ? "" : c == Authority ? s_pki->serverKey() : s_pki->selfSignedKey();
+    };
     trust(s_pki->caCertificate());
     ASSERT_TRUE(QDir(m_remote.path()).mkpath("sub"));
     for (const Row& row : rows) {

@@ -52,7 +52,8 @@ TestCertificates::TestCertificates()
         // Valid from now until a day ago, so expired: this openssl takes no start date.
         run({"x509", "-req", "-in", p("self.csr"), "-signkey", p("self.key"), "-days", "-1", "-extfile",
              p("server.ext"), "-out", p("self-expired.pem")}) &&
-        run({"req", "-x509", "-key", p("self.key"), "-out", p("self-ip-cn.pem"), "-days", "2", "-subj", "/CN=127.0.0.1"});
+        run({"req", "-x509", "-key", p("self.key"), "-out", p("self-ip-cn.pem"), "-days", "2", "-subj",
+             "/CN=127.0.0.1"});
     if (!made)
         return;
     QDir root(m_dir.path());
