@@ -347,24 +347,26 @@ TEST_F(FtpsCertificate, ATrustedKeyIsAcceptedOnlyInAValidCertificateForItsServer
 {
     // A server's own certificate is trusted for the run (as "ftp.test:P" or "127.0.0.1:P"), then the
     // server starts again on P, or on another port, showing other certificates on its control or
-    // data connections. Without trust first, a certificate for another name is not offered.
+    // data connections. Without trust first, one for another name or out of its dates is not offered.
     enum Cert { None, Own, Authority, OwnKeyOtherName, OwnKeyExpired, AddressInCommonName };
     struct Row { const char* trustAs; Cert control, data; const char* host; bool otherPort; DWORD error;
                  const char* text; bool offered; };
     const DWORD ca = ERROR_INTERNET_INVALID_CA, cn = ERROR_INTERNET_SEC_CERT_CN_INVALID;
     const char* const changed = "The server's certificate is not the one you chose to trust for this run.";
     const char* const otherName = "The server's certificate is for another host name.";
+    const char* const expired = "The server's certificate has expired.";
     const char* const selfSigned = "The server's certificate is self-signed: it was not issued by a trusted authority.";
     const Row rows[] = {
         {"ftp.test", Authority, None, "ftp.test", false, ca, changed, false},
         {"ftp.test", OwnKeyOtherName, None, "ftp.test", false, cn, otherName, false},
-        {"ftp.test", OwnKeyExpired, None, "ftp.test", false, ca, "The server's certificate has expired.", false},
+        {"ftp.test", OwnKeyExpired, None, "ftp.test", false, ca, expired, false},
         {"ftp.test", Own, Authority, "ftp.test", false, ca, changed, false},
         {"ftp.test", Own, OwnKeyOtherName, "ftp.test", false, cn, otherName, false},
         {nullptr, Authority, Own, "ftp.test", false, ca, selfSigned, false},
         {"127.0.0.1", Own, None, "localhost", false, ca, selfSigned, true},
         {"127.0.0.1", Own, None, "127.0.0.1", true, ca, selfSigned, true},
         {nullptr, Own, None, "wrong.test", false, cn, otherName, false},
+        {nullptr, OwnKeyExpired, None, "ftp.test", false, ca, expired, false},
         // As libcurl decides: a certificate without alternative names names its host in its common name.
         {nullptr, AddressInCommonName, None, "127.0.0.1", false, ca, selfSigned, true},
     };
