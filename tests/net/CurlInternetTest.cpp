@@ -622,6 +622,18 @@ TEST_F(CurlInternetTransfer, DownloadReplacesAnExistingFileAndKeepsItsMode)
     ASSERT_FALSE(tempModes.empty());
     for (const mode_t mode : tempModes)
         EXPECT_EQ(mode & 077, 0u) << std::oct << mode;
+
+    // Its owner replaces a file of a group the owner is not in: that group's rights go to no other.
+    if (root) {
+        const std::string grouped = localPath("grouped");
+        ASSERT_EQ(::chmod(m_local.path().toLocal8Bit().constData(), 0777), 0);
+        writeFile(grouped, "old contents");
+        ASSERT_TRUE(::chown(grouped.c_str(), 65534, 0) == 0 && ::chmod(grouped.c_str(), 0664) == 0);
+        EXPECT_TRUE(testsupport::runUnprivileged([&] {
+            return m_api->FtpGetFileA(c, "f", grouped.c_str(), FALSE_, 0, 2, 0) && modeOf(grouped) == 0604;
+        })) << std::oct << modeOf(grouped);
+        EXPECT_EQ(readFile(grouped), "new");
+    }
 }
 
 TEST_F(CurlInternetTransfer, ReadOnlyLocalFileIsRefusedWith5AndKept)
