@@ -230,4 +230,11 @@ Outcome FtpEngine::upload(const UploadRequest& request)
     return outcome;
 }
 
+// The server commands come in the next step; until then they are refused without a word to the server.
+Outcome FtpEngine::createDirectory(const std::string&) { return {Result::failure(ERROR_INVALID_PARAMETER, "not available"), {}, {}}; }
+Outcome FtpEngine::removeDirectory(const std::string&) { return {Result::failure(ERROR_INVALID_PARAMETER, "not available"), {}, {}}; }
+Outcome FtpEngine::removeFile(const std::string&) { return {Result::failure(ERROR_INVALID_PARAMETER, "not available"), {}, {}}; }
+Outcome FtpEngine::rename(const std::string&, const std::string&) { return {Result::failure(ERROR_INVALID_PARAMETER, "not available"), {}, {}}; }
+Outcome FtpEngine::setPermissions(const std::string&, unsigned) { return {Result::failure(ERROR_INVALID_PARAMETER, "not available"), {}, {}}; }
+
 }  // namespace net

@@ -20,6 +20,11 @@ public:
     Outcome list(const std::string& folder, std::vector<ListEntry>& entries) override;
     Outcome download(const DownloadRequest& request) override;
     Outcome upload(const UploadRequest& request) override;
+    Outcome createDirectory(const std::string& path) override;
+    Outcome removeDirectory(const std::string& path) override;
+    Outcome removeFile(const std::string& path) override;
+    Outcome rename(const std::string& from, const std::string& to) override;
+    Outcome setPermissions(const std::string& path, unsigned mode) override;
 
 private:
     // Sets the connection up from the request; no network yet.

@@ -57,6 +57,14 @@ public:
                              DWORD_PTR dwContext) = 0;
     virtual BOOL FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile,
                              const char* lpszNewRemoteFile, DWORD dwFlags, DWORD_PTR dwContext) = 0;
+    // Server commands. Paths are absolute or relative to the connection's current folder.
+    virtual BOOL FtpCreateDirectoryA(HINTERNET hConnect, const char* lpszDirectory) = 0;
+    // Removes an empty folder.
+    virtual BOOL FtpRemoveDirectoryA(HINTERNET hConnect, const char* lpszDirectory) = 0;
+    virtual BOOL FtpDeleteFileA(HINTERNET hConnect, const char* lpszFileName) = 0;
+    virtual BOOL FtpRenameFileA(HINTERNET hConnect, const char* lpszExisting, const char* lpszNew) = 0;
+    // Our own addition: sets a file's or folder's permission bits (dwMode & 07777).
+    virtual BOOL FtpSetPermissionsA(HINTERNET hConnect, const char* lpszFileName, DWORD dwMode) = 0;
     // Two-call pattern: a null buffer asks for the length (returned in *lpdwBufferLength).
     virtual BOOL InternetGetLastResponseInfoA(DWORD* lpdwError, char* lpszBuffer,
                                               DWORD* lpdwBufferLength) = 0;
