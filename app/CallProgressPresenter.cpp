@@ -95,6 +95,8 @@ QString CallProgressPresenter::describe(const net::CallProgress& now, double byt
         return moving(QStringLiteral("Downloading"));
     case Kind::Uploading:
         return moving(QStringLiteral("Uploading"));
+    case Kind::ServerCommand:
+        return QStringLiteral("Changing ") + subject + QStringLiteral("...");
     }
     return subject;
 }

@@ -31,6 +31,8 @@ private:
     [[nodiscard]] Outcome configure(const ConnectRequest& request);
     // One login, with FEAT; the login folder becomes the current one.
     [[nodiscard]] Outcome login();
+    // One server command on an absolute path, in that path's folder.
+    [[nodiscard]] Outcome command(const std::string& line, const std::string& path);
 
     EngineContext m_context;
     FtpConnection m_connection;
