@@ -102,6 +102,8 @@ QString CallProgressPresenter::describe(const net::CallProgress& now, double byt
                       now.destination.empty() ? QString() : QFileInfo(net::textFromBytes(now.destination)).path());
     case Kind::Uploading:
         return moving(QStringLiteral("Uploading"));
+    case Kind::ServerCommand:
+        return QStringLiteral("Changing ") + subject + QStringLiteral("...");
     }
     return subject;
 }

@@ -154,10 +154,17 @@ void fmKESTRIX::ErrorOut(std::int32_t dwError, const QString& szFunction)
         m_ui.MsgBox(this, szFunction + QStringLiteral(" Extd Err: ") + QString::number(code) + QLatin1Char(' ') + response,
                     MsgStyle::OkOnly, reason);
     }
-    const MsgAnswer answer = m_ui.MsgBox(this,
-                                         szFunction + QStringLiteral(" Err: ") + QString::number(dwError) +
-                                             QStringLiteral("\r\nClose Connection and Session?"),
-                                         MsgStyle::YesNoDefaultNo, reason);  // a stray Enter keeps what was typed
+    QString question = szFunction + QStringLiteral(" Err: ") + QString::number(dwError) +
+                       QStringLiteral("\r\nClose Connection and Session?");
+    // A refused secure connection says why below the question: the number alone tells the user nothing.
+    const auto error = static_cast<net::DWORD>(dwError);
+    const bool secureRefusal = error == net::ERROR_INTERNET_INVALID_CA ||
+                               error == net::ERROR_INTERNET_SEC_CERT_CN_INVALID ||
+                               error == net::ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+    if (secureRefusal && !reason.isEmpty())
+        question += QStringLiteral("\r\n\r\n") + reason;
+    // No is the default: a stray Enter keeps what was typed.
+    const MsgAnswer answer = m_ui.MsgBox(this, question, MsgStyle::YesNoDefaultNo, secureRefusal ? QString() : reason);
     if (answer == MsgAnswer::Yes)
         closeEverything();
 }

@@ -45,6 +45,13 @@ public:
 
     CURLM* get() const { return m_handle; }
     explicit operator bool() const { return m_handle != nullptr; }
+    // Closes the connections it holds and starts with none.
+    void reset()
+    {
+        if (m_handle)
+            curl_multi_cleanup(m_handle);
+        m_handle = curl_multi_init();
+    }
 
 private:
     CURLM* m_handle = nullptr;

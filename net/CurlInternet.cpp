@@ -429,6 +429,56 @@ BOOL CurlInternet::FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, co
     return publish(engine.upload(request));
 }
 
+// One server command on one path: the checks every command shares.
+template <typename Command>
+BOOL CurlInternet::runCommand(HINTERNET hConnect, std::initializer_list<const char*> paths, Command command)
+{
+    const Lease lease(*this, hConnect);
+    Connection* connection = lease.get();
+    if (!connection)
+        return fail(ERROR_INVALID_HANDLE);
+    for (const char* path : paths)
+        if (!path || !*path || hasLineBreak(path))
+            return fail(ERROR_INVALID_PARAMETER);
+    Engine& engine = *connection->engine;
+    const auto absolute = [&engine](const char* path) { return resolvePath(engine.currentDirectory(), path); };
+    return publish(command(engine, absolute));
+}
+
+BOOL CurlInternet::FtpCreateDirectoryA(HINTERNET hConnect, const char* lpszDirectory)
+{
+    return runCommand(hConnect, {lpszDirectory},
+                      [&](Engine& engine, auto absolute) { return engine.createDirectory(absolute(lpszDirectory)); });
+}
+
+BOOL CurlInternet::FtpRemoveDirectoryA(HINTERNET hConnect, const char* lpszDirectory)
+{
+    return runCommand(hConnect, {lpszDirectory},
+                      [&](Engine& engine, auto absolute) { return engine.removeDirectory(absolute(lpszDirectory)); });
+}
+
+BOOL CurlInternet::FtpDeleteFileA(HINTERNET hConnect, const char* lpszFileName)
+{
+    return runCommand(hConnect, {lpszFileName},
+                      [&](Engine& engine, auto absolute) { return engine.removeFile(absolute(lpszFileName)); });
+}
+
+BOOL CurlInternet::FtpRenameFileA(HINTERNET hConnect, const char* lpszExisting, const char* lpszNew)
+{
+    return runCommand(hConnect, {lpszExisting, lpszNew}, [&](Engine& engine, auto absolute) {
+        return engine.rename(absolute(lpszExisting), absolute(lpszNew));
+    });
+}
+
+BOOL CurlInternet::FtpSetPermissionsA(HINTERNET hConnect, const char* lpszFileName, DWORD dwMode)
+{
+    if (dwMode > 07777)
+        return fail(ERROR_INVALID_PARAMETER);
+    return runCommand(hConnect, {lpszFileName}, [&](Engine& engine, auto absolute) {
+        return engine.setPermissions(absolute(lpszFileName), dwMode);
+    });
+}
+
 BOOL CurlInternet::InternetGetLastResponseInfoA(DWORD* lpdwError, char* lpszBuffer, DWORD* lpdwBufferLength)
 {
     if (!lpdwError || !lpdwBufferLength)

@@ -73,6 +73,11 @@ public:
                      DWORD_PTR dwContext) override;
     BOOL FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, const char* lpszNewRemoteFile,
                      DWORD dwFlags, DWORD_PTR dwContext) override;
+    BOOL FtpCreateDirectoryA(HINTERNET hConnect, const char* lpszDirectory) override;
+    BOOL FtpRemoveDirectoryA(HINTERNET hConnect, const char* lpszDirectory) override;
+    BOOL FtpDeleteFileA(HINTERNET hConnect, const char* lpszFileName) override;
+    BOOL FtpRenameFileA(HINTERNET hConnect, const char* lpszExisting, const char* lpszNew) override;
+    BOOL FtpSetPermissionsA(HINTERNET hConnect, const char* lpszFileName, DWORD dwMode) override;
     // *lpdwError = the last reply's code. Null buffer: *lpdwBufferLength = text length, TRUE.
     // Buffer of *lpdwBufferLength >= text length: the text (NUL added when room), TRUE.
     // Smaller: what fits less one byte plus NUL, FALSE with 122 and the needed length.
@@ -98,6 +103,8 @@ private:
 
     Connection* connectionFor(HINTERNET handle);
     class Lease;
+    template <typename Command>
+    BOOL runCommand(HINTERNET hConnect, std::initializer_list<const char*> paths, Command command);
 
     Options m_options;
     RunTrust m_trust;

@@ -90,6 +90,13 @@ public:
     virtual Outcome download(const DownloadRequest& request) = 0;
     // Replaces the server file only with a complete new one (RemoteReplace).
     virtual Outcome upload(const UploadRequest& request) = 0;
+
+    // Server commands; every path absolute. A refusal comes with the server's words.
+    virtual Outcome createDirectory(const std::string& path) = 0;
+    virtual Outcome removeDirectory(const std::string& path) = 0;  // an empty folder
+    virtual Outcome removeFile(const std::string& path) = 0;
+    virtual Outcome rename(const std::string& from, const std::string& to) = 0;
+    virtual Outcome setPermissions(const std::string& path, unsigned mode) = 0;
 };
 
 // The engine for a server name: "ftp://", "ftps://" or no scheme gives the FTP engine.

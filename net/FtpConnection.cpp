@@ -91,8 +91,9 @@ Result FtpConnection::prepare(Operation& op)
         // Explicit TLS, required: AUTH TLS before USER, PROT P for data, no plain fallback.
         set(CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
         set(CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
-        // A key trusted for this run stands in for the authorities; the name is still checked.
-        set(CURLOPT_SSL_VERIFYPEER, pinnedKey.empty() ? 1L : 0L);
+        // A key trusted for this run stands in for the authorities (PeerCheck) and for nothing
+        // else: dates and name are checked as for any certificate.
+        set(CURLOPT_SSL_VERIFYPEER, 1L);
         set(CURLOPT_SSL_VERIFYHOST, 2L);
         if (!pinnedKey.empty())
             set(CURLOPT_PINNEDPUBLICKEY, pinnedKey.c_str());
@@ -163,17 +164,28 @@ Result FtpConnection::perform(Operation& op)
         error = errorFromErrno(op.localErrno);
     else
         error = errorFromCurl(rc);
-    if (server.tls && error == errorFromCurl(rc)) {
-        if (auto tls = describeTlsFailure(easy.get(), rc, op.replies.last(), easy.errorText())) {
+    if (server.tls && !op.cancelled) {
+        // What the handshakes saw comes first: libcurl tells a data connection's refused
+        // certificate as a garbled reply ("Bad PASV/EPSV response: 150"), blaming the server.
+        std::optional<TlsFailure> tls;
+        if (peer)
+            tls = describeCertificateRefusal(peer->showedOtherKey(), peer->refusal());
+        if (!tls && error == errorFromCurl(rc))
+            tls = describeTlsFailure(easy.get(), rc, op.replies.last(), easy.errorText());
+        if (tls) {
             tlsVersionRefused = tls->versionRefused;
-            error = tls->error;
-            op.reply = ServerReply{tls->replyCode, std::move(tls->explanation)};
+            if (op.progress.kind != CallProgress::Kind::Connecting) {
+                // After a refused data connection libcurl may read the control connection a reply or
+                // two behind ("Bad PASV/EPSV response: 250" at the next call): it goes (QUIT, with
+                // 2 s for its answer), and the next call logs in on a new one.
+                curl_easy_setopt(easy.get(), CURLOPT_SERVER_RESPONSE_TIMEOUT, 2L);
+                if (curl_multi_add_handle(multi.get(), easy.get()) == CURLM_OK)
+                    curl_multi_remove_handle(multi.get(), easy.get());
+                multi.reset();
+            }
+            op.reply = ServerReply{tls->replyCode, tls->explanation};
+            return Result::failure(tls->error, std::move(tls->explanation));
         }
-    }
-    // libcurl tells a data connection's wrong key as a garbled reply on the control connection.
-    if (peer && peer->showedOtherKey()) {
-        error = ERROR_INTERNET_INVALID_CA;
-        op.reply = ServerReply{0, kNotTheTrustedKey};
     }
     if (op.localErrno)  // the local file's own reason ("No space left on device") says more than libcurl's
         return Result::failure(error, std::strerror(op.localErrno));
@@ -206,6 +218,39 @@ Result FtpConnection::chooseType(TransferOperation& op, bool ascii)
         curl_easy_setopt(h, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
     }
     return Result::success();
+}
+
+// '*': a refusal is an answer, not a broken connection, so it costs no new login.
+StepReply FtpConnection::command(const std::string& line, std::string_view folder, Watch watch,
+                                 const CallProgress& shown, std::optional<ServerReply>& reply)
+{
+    StepReply out;
+    Operation op;
+    op.url = url(folder, true);
+    if (out.result = prepare(op); !out.result.ok())
+        return out;
+    if (watch == Watch::None)
+        op.watcher = nullptr;
+    op.progress = shown;
+    op.cleanup = watch == Watch::CleanUp;
+    op.quoted = line;
+    if (!op.quote.append("*" + line)) {
+        out.result = Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
+        return out;
+    }
+    CURL* h = easy.get();
+    curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(h, CURLOPT_QUOTE, op.quote.get());
+    if (watch == Watch::CleanUp)  // the user is not kept waiting long
+        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 5000L);
+    out.result = perform(op);
+    if (op.reply)
+        reply = op.reply;
+    if (op.quotedAt < op.replies.replies().size()) {
+        out.code = op.replies.replies()[op.quotedAt].code;
+        out.text = op.replies.replies()[op.quotedAt].text;
+    }
+    return out;
 }
 
 }  // namespace net

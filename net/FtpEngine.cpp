@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 
 #include "net/FtpUploadSteps.h"
@@ -228,6 +229,61 @@ Outcome FtpEngine::upload(const UploadRequest& request)
     if (replaced.reply)  // the reply that explains the failure, rather than the newest one
         outcome.reply = ServerReply{static_cast<DWORD>(replaced.reply->code), replaced.reply->text};
     return outcome;
+}
+
+// One command on `path`, run in its folder: done on a 2xx or 3xx reply, else the server's
+// refusal (12003 with its words) or why no reply came.
+Outcome FtpEngine::command(const std::string& line, const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+    std::optional<ServerReply> reply;
+    const StepReply step = m_connection.command(line, folder, FtpConnection::Watch::Cancellable,
+                                                {CallProgress::Kind::ServerCommand, path, 0, 0}, reply);
+    if (step.code == 0)
+        return {step.result.ok() ? Result::failure(ERROR_INTERNET_CONNECTION_ABORTED, "no reply") : step.result,
+                reply, {}};
+    reply = ServerReply{static_cast<DWORD>(step.code), step.text};
+    if (step.refused())
+        return {Result::failure(ERROR_INTERNET_EXTENDED_ERROR, step.text), reply, {}};
+    return {Result::success(), reply, {}};
+}
+
+Outcome FtpEngine::createDirectory(const std::string& path)
+{
+    m_connection.callStart = true;
+    return command("MKD " + path, path);
+}
+
+Outcome FtpEngine::removeDirectory(const std::string& path)
+{
+    m_connection.callStart = true;
+    return command("RMD " + path, path);
+}
+
+Outcome FtpEngine::removeFile(const std::string& path)
+{
+    m_connection.callStart = true;
+    return command("DELE " + path, path);
+}
+
+Outcome FtpEngine::rename(const std::string& from, const std::string& to)
+{
+    m_connection.callStart = true;
+    Outcome first = command("RNFR " + from, from);
+    if (!first.ok())
+        return first;
+    if (!first.reply || first.reply->code != 350)  // RNTO follows only "350 ready for the new name"
+        return {Result::failure(ERROR_INTERNET_EXTENDED_ERROR, first.reply ? first.reply->text : ""), first.reply, {}};
+    return command("RNTO " + to, to);
+}
+
+Outcome FtpEngine::setPermissions(const std::string& path, unsigned mode)
+{
+    m_connection.callStart = true;
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%o", mode & 07777u);
+    return command(std::string("SITE CHMOD ") + octal + " " + path, path);
 }
 
 }  // namespace net

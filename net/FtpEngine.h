@@ -20,12 +20,19 @@ public:
     Outcome list(const std::string& folder, std::vector<ListEntry>& entries) override;
     Outcome download(const DownloadRequest& request) override;
     Outcome upload(const UploadRequest& request) override;
+    Outcome createDirectory(const std::string& path) override;
+    Outcome removeDirectory(const std::string& path) override;
+    Outcome removeFile(const std::string& path) override;
+    Outcome rename(const std::string& from, const std::string& to) override;
+    Outcome setPermissions(const std::string& path, unsigned mode) override;
 
 private:
     // Sets the connection up from the request; no network yet.
     [[nodiscard]] Outcome configure(const ConnectRequest& request);
     // One login, with FEAT; the login folder becomes the current one.
     [[nodiscard]] Outcome login();
+    // One server command on an absolute path, in that path's folder.
+    [[nodiscard]] Outcome command(const std::string& line, const std::string& path);
 
     EngineContext m_context;
     FtpConnection m_connection;

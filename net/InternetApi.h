@@ -13,7 +13,7 @@ namespace net {
 
 // What a long call is doing, for a progress window.
 struct CallProgress {
-    enum class Kind { Connecting, Listing, ChangingDirectory, Downloading, Uploading };
+    enum class Kind { Connecting, Listing, ChangingDirectory, Downloading, Uploading, ServerCommand };
     Kind kind = Kind::Connecting;
     std::string subject;        // host, folder or file name
     std::uint64_t done = 0;     // bytes moved, or entries read for a listing
@@ -58,6 +58,14 @@ public:
                              DWORD_PTR dwContext) = 0;
     virtual BOOL FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile,
                              const char* lpszNewRemoteFile, DWORD dwFlags, DWORD_PTR dwContext) = 0;
+    // Server commands. Paths are absolute or relative to the connection's current folder.
+    virtual BOOL FtpCreateDirectoryA(HINTERNET hConnect, const char* lpszDirectory) = 0;
+    // Removes an empty folder.
+    virtual BOOL FtpRemoveDirectoryA(HINTERNET hConnect, const char* lpszDirectory) = 0;
+    virtual BOOL FtpDeleteFileA(HINTERNET hConnect, const char* lpszFileName) = 0;
+    virtual BOOL FtpRenameFileA(HINTERNET hConnect, const char* lpszExisting, const char* lpszNew) = 0;
+    // Our own addition: sets a file's or folder's permission bits (dwMode & 07777).
+    virtual BOOL FtpSetPermissionsA(HINTERNET hConnect, const char* lpszFileName, DWORD dwMode) = 0;
     // Two-call pattern: a null buffer asks for the length (returned in *lpdwBufferLength).
     virtual BOOL InternetGetLastResponseInfoA(DWORD* lpdwError, char* lpszBuffer,
                                               DWORD* lpdwBufferLength) = 0;

@@ -6,8 +6,11 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <strings.h>
+
 #include <ctime>
 #include <memory>
+#include <string_view>
 
 namespace net {
 namespace {
@@ -27,18 +30,45 @@ bool isAuthorityError(int error)
     }
 }
 
-// 0: the name matches; otherwise the verification error that says it does not.
+// The certificate has alternative names of a host (DNS names or addresses).
+bool hasAlternativeNames(X509* certificate)
+{
+    auto* names = static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
+    bool found = false;
+    for (int i = 0; names && i < sk_GENERAL_NAME_num(names); ++i) {
+        const int type = sk_GENERAL_NAME_value(names, i)->type;
+        found = found || type == GEN_DNS || type == GEN_IPADD;
+    }
+    GENERAL_NAMES_free(names);
+    return found;
+}
+
+// 0: the certificate names the host as libcurl's own check (VERIFYHOST) reads it; otherwise the
+// verification error saying it does not. Alternative names of the host's kind decide; a
+// certificate with none names its host in its common name, which an address must equal (the
+// last common name, as libcurl takes it).
 int nameError(X509* certificate, const std::string& host)
 {
-    const int ip = X509_check_ip_asc(certificate, host.c_str(), 0);
-    if (ip == 1)
-        return 0;
-    if (ip != -2)  // -2: not an address literal
-        return X509_V_ERR_IP_ADDRESS_MISMATCH;
-    return X509_check_host(certificate, host.data(), host.size(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS,
-                           nullptr) == 1
-        ? 0
-        : X509_V_ERR_HOSTNAME_MISMATCH;
+    const int ip = X509_check_ip_asc(certificate, host.c_str(), 0);  // -2: not an address literal
+    const int mismatch = ip == -2 ? X509_V_ERR_HOSTNAME_MISMATCH : X509_V_ERR_IP_ADDRESS_MISMATCH;
+    const bool alternatives = hasAlternativeNames(certificate);
+    if (ip == -2) {
+        const unsigned flags =
+            X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | (alternatives ? X509_CHECK_FLAG_NEVER_CHECK_SUBJECT : 0);
+        return X509_check_host(certificate, host.data(), host.size(), flags, nullptr) == 1 ? 0 : mismatch;
+    }
+    if (alternatives)
+        return ip == 1 ? 0 : mismatch;
+    const X509_NAME* subject = X509_get_subject_name(certificate);
+    int last = -1;
+    for (int at = -1; (at = X509_NAME_get_index_by_NID(subject, NID_commonName, at)) >= 0;)
+        last = at;
+    if (last < 0)
+        return mismatch;
+    const ASN1_STRING* name = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, last));
+    const std::string_view common(reinterpret_cast<const char*>(ASN1_STRING_get0_data(name)),
+                                  static_cast<std::size_t>(ASN1_STRING_length(name)));
+    return common.size() == host.size() && strncasecmp(common.data(), host.data(), host.size()) == 0 ? 0 : mismatch;
 }
 
 std::string nameText(const X509_NAME* name)
@@ -92,6 +122,16 @@ std::string publicKeyPin(X509* certificate)
     return "sha256//" + std::string(reinterpret_cast<char*>(base64));
 }
 
+// Set while the leaf holds the key trusted for this run: that key stands in for the authority,
+// and OpenSSL goes on to check all else (dates, purpose) as for any certificate.
+int acceptMissingAuthority(int ok, X509_STORE_CTX* store)
+{
+    if (ok || !isAuthorityError(X509_STORE_CTX_get_error(store)))
+        return ok;
+    X509_STORE_CTX_set_error(store, X509_V_OK);
+    return 1;
+}
+
 }  // namespace
 
 CURLcode PeerCheck::install(CURL*, void* sslContext, void* self)
@@ -103,11 +143,22 @@ CURLcode PeerCheck::install(CURL*, void* sslContext, void* self)
 int PeerCheck::verify(X509_STORE_CTX* store, void* self)
 {
     auto* check = static_cast<PeerCheck*>(self);
-    const int verified = X509_verify_cert(store);
     X509* leaf = X509_STORE_CTX_get0_cert(store);
-    if (leaf && !check->m_pinnedKey.empty() && publicKeyPin(leaf) != check->m_pinnedKey)
-        check->m_otherKey = true;
-    if (verified == 1 || !leaf || !isAuthorityError(X509_STORE_CTX_get_error(store)))
+    if (leaf && !check->m_pinnedKey.empty()) {
+        if (publicKeyPin(leaf) == check->m_pinnedKey)
+            X509_STORE_CTX_set_verify_cb(store, &acceptMissingAuthority);
+        else
+            check->m_otherKey = true;
+    }
+    const int verified = X509_verify_cert(store);
+    check->m_refusal.reset();
+    if (verified == 1) {
+        if (const int error = leaf ? nameError(leaf, check->m_host) : 0)
+            check->m_refusal = error;  // libcurl refuses it next
+        return verified;
+    }
+    check->m_refusal = X509_STORE_CTX_get_error(store);
+    if (!leaf || !isAuthorityError(X509_STORE_CTX_get_error(store)))
         return verified;
     // Trust cannot mend a certificate for another name, or out of its dates: say so rather
     // than "unknown authority", and offer nothing.
@@ -118,6 +169,7 @@ int PeerCheck::verify(X509_STORE_CTX* store, void* self)
         error = X509_V_ERR_CERT_HAS_EXPIRED;
     if (error != 0) {
         X509_STORE_CTX_set_error(store, error);
+        check->m_refusal = error;
         return verified;
     }
     unsigned char digest[EVP_MAX_MD_SIZE];

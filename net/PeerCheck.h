@@ -1,7 +1,10 @@
 #pragma once
 // Watches the TLS handshakes of one secure connection (control and data): keeps
-// the certificate when no trusted authority issued it, and reports a certificate
-// for another name as such even then. Internal to net/.
+// the certificate when no trusted authority issued it, reports a certificate for
+// another name as such even then, lets the key trusted for this run stand in for
+// the authority (and for nothing else), and keeps why the last certificate was
+// refused, since libcurl tells a data connection's refusal only as a garbled reply.
+// Internal to net/.
 
 #include <curl/curl.h>
 
@@ -31,10 +34,14 @@ public:
     const std::optional<ServerCertificate>& untrusted() const { return m_untrusted; }
     // A handshake since clear() showed another key than the one trusted for this run.
     bool showedOtherKey() const { return m_otherKey; }
+    // Why the last handshake's certificate was refused, or is refused by libcurl's own name
+    // check after it (X509_V_ERR_*); nullopt: it was accepted.
+    std::optional<long> refusal() const { return m_refusal; }
     void clear()
     {
         m_untrusted.reset();
         m_otherKey = false;
+        m_refusal.reset();
     }
 
 private:
@@ -45,6 +52,7 @@ private:
     std::string m_pinnedKey;
     std::optional<ServerCertificate> m_untrusted;
     bool m_otherKey = false;
+    std::optional<long> m_refusal;
 };
 
 }  // namespace net

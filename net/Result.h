@@ -15,8 +15,6 @@ namespace net {
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_INTERNET_INTERNAL_ERROR = 12004;
-// The TLS handshake failed for another reason than the server's certificate.
-constexpr DWORD ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
 
 struct [[nodiscard]] Result {
     DWORD error = ERROR_SUCCESS;

@@ -16,7 +16,32 @@ enum : long {
     kIpAddressMismatch = 64,
 };
 
+TlsFailure certificateFailure(long verify)
+{
+    // libcurl checks the name itself, after the chain passed: a name failure leaves
+    // no chain error behind (0, or libcurl's "not verified yet" 1).
+    if (verify == 0 || verify == kNoChainVerdict || verify == kHostnameMismatch || verify == kIpAddressMismatch)
+        return TlsFailure{ERROR_INTERNET_SEC_CERT_CN_INVALID, 0, "The server's certificate is for another host name."};
+    std::string text = "The server's certificate was not issued by a trusted authority.";
+    if (verify == kCertExpired)
+        text = "The server's certificate has expired.";
+    else if (verify == kCertNotYetValid)
+        text = "The server's certificate is not valid yet.";
+    else if (verify == kSelfSignedLeaf || verify == kSelfSignedInChain)
+        text = "The server's certificate is self-signed: it was not issued by a trusted authority.";
+    return TlsFailure{ERROR_INTERNET_INVALID_CA, 0, text};
+}
+
 }  // namespace
+
+std::optional<TlsFailure> describeCertificateRefusal(bool otherKey, std::optional<long> verifyResult)
+{
+    if (otherKey)
+        return TlsFailure{ERROR_INTERNET_INVALID_CA, 0, kNotTheTrustedKey};
+    if (verifyResult)
+        return certificateFailure(*verifyResult);
+    return std::nullopt;
+}
 
 std::optional<TlsFailure> describeTlsFailure(CURL* handle, CURLcode rc, const FtpReply* last,
                                              std::string_view detail)
@@ -40,20 +65,7 @@ std::optional<TlsFailure> describeTlsFailure(CURL* handle, CURLcode rc, const Ft
         long verify = 0;
         if (curl_easy_getinfo(handle, CURLINFO_SSL_VERIFYRESULT, &verify) != CURLE_OK)
             verify = -1;
-        // libcurl checks the name itself, after the chain passed: a name failure leaves
-        // no chain error behind (0, or libcurl's "not verified yet" 1).
-        if (verify == 0 || verify == kNoChainVerdict || verify == kHostnameMismatch ||
-            verify == kIpAddressMismatch)
-            return TlsFailure{ERROR_INTERNET_SEC_CERT_CN_INVALID, 0,
-                              "The server's certificate is for another host name."};
-        std::string text = "The server's certificate was not issued by a trusted authority.";
-        if (verify == kCertExpired)
-            text = "The server's certificate has expired.";
-        else if (verify == kCertNotYetValid)
-            text = "The server's certificate is not valid yet.";
-        else if (verify == kSelfSignedLeaf || verify == kSelfSignedInChain)
-            text = "The server's certificate is self-signed: it was not issued by a trusted authority.";
-        return TlsFailure{ERROR_INTERNET_INVALID_CA, 0, text};
+        return certificateFailure(verify);
     }
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_CRL_BADFILE:

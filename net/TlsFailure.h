@@ -28,6 +28,11 @@ inline constexpr char kNoTls13Uploads[] =
 // Told when a server showed another key than the one trusted for this run.
 inline constexpr char kNotTheTrustedKey[] = "The server's certificate is not the one you chose to trust for this run.";
 
+// The failure a refused certificate explains: `otherKey`, a handshake showed another key than
+// the one trusted for this run; `verifyResult`, why a certificate was refused (X509_V_ERR_*).
+// nullopt: neither. libcurl may tell either as a garbled reply of the control connection.
+std::optional<TlsFailure> describeCertificateRefusal(bool otherKey, std::optional<long> verifyResult);
+
 // nullopt: rc is not a TLS failure. `last` is the server's last reply, if any; `detail` is
 // libcurl's error text.
 std::optional<TlsFailure> describeTlsFailure(CURL* handle, CURLcode rc, const FtpReply* last,

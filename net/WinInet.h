@@ -74,5 +74,7 @@ constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;
 constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;
 constexpr DWORD ERROR_FTP_TRANSFER_IN_PROGRESS = 12110;
 constexpr DWORD ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152;
+// The TLS handshake failed for another reason than the server's certificate.
+constexpr DWORD ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
 
 }  // namespace net

@@ -25,7 +25,7 @@ QString helpText()
 QStringList licenceLines()
 {
     static const QStringList lines = [] {
-        QString text = readResource(QStringLiteral(":/windows/licence.txt"));
+        QString text = readResource(QStringLiteral(":/windows/LICENSE"));
         text.remove(u'\r');
         if (text.endsWith(u'\n'))
             text.chop(1);

@@ -8,7 +8,7 @@ namespace windows {
 
 // The help text as stored: lines separated by CR LF.
 QString helpText();
-// One list item per line of the licence agreement; "" for blank lines.
+// One list item per line of the licence the program is distributed under (LICENSE); "" for blank lines.
 QStringList licenceLines();
 
 inline const QString kMakerName = QStringLiteral("Orrin Vale Software");

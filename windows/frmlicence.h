@@ -1,5 +1,5 @@
 #pragma once
-// The licence window: the agreement shown line by line in a list.
+// The licence window: the program's licence shown line by line in a list.
 
 #include <QWidget>
 

@@ -170,6 +170,29 @@ public:
         return 1;
     }
 
+    // The server commands: recorded, and refused when named in failing.
+    net::BOOL FtpCreateDirectoryA(net::HINTERNET hConnect, const char* path) override
+    {
+        return command("FtpCreateDirectoryA(" + std::to_string(hConnect) + "," + str(path) + ")", hConnect);
+    }
+    net::BOOL FtpRemoveDirectoryA(net::HINTERNET hConnect, const char* path) override
+    {
+        return command("FtpRemoveDirectoryA(" + std::to_string(hConnect) + "," + str(path) + ")", hConnect);
+    }
+    net::BOOL FtpDeleteFileA(net::HINTERNET hConnect, const char* path) override
+    {
+        return command("FtpDeleteFileA(" + std::to_string(hConnect) + "," + str(path) + ")", hConnect);
+    }
+    net::BOOL FtpRenameFileA(net::HINTERNET hConnect, const char* from, const char* to) override
+    {
+        return command("FtpRenameFileA(" + std::to_string(hConnect) + "," + str(from) + "," + str(to) + ")", hConnect);
+    }
+    net::BOOL FtpSetPermissionsA(net::HINTERNET hConnect, const char* path, net::DWORD mode) override
+    {
+        return command("FtpSetPermissionsA(" + std::to_string(hConnect) + "," + str(path) + "," + hex(mode) + ")",
+                       hConnect);
+    }
+
     net::BOOL InternetGetLastResponseInfoA(net::DWORD* error, char* buffer, net::DWORD* length) override
     {
         record(std::string("InternetGetLastResponseInfoA(") + (buffer ? "buffer" : "NULL") + "," + std::to_string(*length) + ")");
@@ -206,6 +229,17 @@ private:
             onCall(calls.back());
     }
     void fail(net::DWORD error) { m_lastError = error; }
+    net::BOOL command(std::string call, net::HINTERNET hConnect)
+    {
+        const std::string name = call.substr(0, call.find('('));
+        record(std::move(call));
+        if (!m_connections.count(hConnect))
+            return fail(net::ERROR_INVALID_HANDLE), 0;
+        if (failing(name))
+            return 0;
+        m_lastError = 0;
+        return 1;
+    }
     bool failing(const std::string& name)
     {
         auto it = failures.find(name);

@@ -36,9 +36,9 @@ TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
     testsupport::FtpServerOptions options;
     options.tlsCertificate = pki.selfSignedCertificate();
     options.tlsKey = pki.selfSignedKey();
-    testsupport::FtpServer server(remote.path().toStdString(), options);
-    ASSERT_TRUE(server.running());
-    const QString address = QString::fromStdString(server.address());
+    auto server = std::make_unique<testsupport::FtpServer>(remote.path().toStdString(), options);
+    ASSERT_TRUE(server->running());
+    const QString address = QString::fromStdString(server->address());
     QProcess openssl;  // the fingerprint as the server's administrator would read it
     openssl.start("openssl", {"x509", "-noout", "-fingerprint", "-sha256", "-in",
                               QString::fromStdString(pki.selfSignedCertificate())});
@@ -47,7 +47,7 @@ TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
     ASSERT_EQ(fingerprint.size(), 32 * 3 - 1);
 
     // Ok stands for Enter: the program's own boxes, each answered by Return (its default button).
-    for (const ui::MsgAnswer answer : {ui::MsgAnswer::No, ui::MsgAnswer::Yes, ui::MsgAnswer::Ok}) {
+    for (const ui::MsgAnswer answer : {ui::MsgAnswer::No, ui::MsgAnswer::Ok, ui::MsgAnswer::Yes}) {
         SCOPED_TRACE(answer == ui::MsgAnswer::Yes ? "Yes" : answer == ui::MsgAnswer::No ? "No" : "Enter");
         net::CurlInternet internet;  // one run of the program: it trusts nothing yet
         testsupport::ScriptedUi ui;
@@ -81,19 +81,48 @@ TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
                                 "until the program ends?"};
         for (const QString& part : parts)
             EXPECT_TRUE(question.contains(part)) << part.toStdString() << " in\n" << question.toStdString();
+        const QString report = " Err: 12045\r\nClose Connection and Session?\r\n\r\nThe server's certificate ";
         if (answer != ui::MsgAnswer::Yes) {
-            EXPECT_EQ(ui.texts().mid(1), QStringList{"InternetConnect Err: 12045\r\nClose Connection and Session?"});
+            EXPECT_EQ(ui.texts().mid(1), QStringList{"InternetConnect" + report +
+                                                     "is self-signed: it was not issued by a trusted authority."});
             EXPECT_FALSE(window.bConnected);
             // Nothing typed is lost: the boxes stay filled for another try.
             EXPECT_EQ(QStringList({window.txtServer->text(), window.txtUser->text(), window.txtPassword->text()}),
                       QStringList({"ftps://" + address, "user", "secret"}));
-        } else {
-            EXPECT_EQ(ui.shown.size(), 1u) << ui.texts().join('|').toStdString();
-            EXPECT_TRUE(window.bConnected);
-            EXPECT_NE(window.TreeView1->find("ftps://" + address + "/readme.txt"), nullptr);
+            continue;
+        }
+        EXPECT_EQ(ui.shown.size(), 1u) << ui.texts().join('|').toStdString();
+        EXPECT_TRUE(window.bConnected);
+        EXPECT_NE(window.TreeView1->find("ftps://" + address + "/readme.txt"), nullptr);
+        EXPECT_EQ(server->count("USER"), 1) << server->commandLog();
+        // Trusted now, the server comes back with another key, with the trusted key in an expired
+        // certificate, and with another key on its data connections: each report says why.
+        const struct { std::string certificate, dataCertificate; QString call, reason; } rows[] = {
+            {pki.serverCertificate(), {}, "InternetConnect", "is not the one you chose to trust for this run."},
+            {pki.selfSignedExpired(), {}, "InternetConnect", "has expired."},
+            {pki.selfSignedCertificate(), pki.serverCertificate(), "FtpFindFirstFile",
+             "is not the one you chose to trust for this run."},
+        };
+        const auto keyOf = [&](const std::string& c) {
+            return c == pki.serverCertificate() ? pki.serverKey() : c.empty() ? c : pki.selfSignedKey();
+        };
+        for (const auto& row : rows) {
+            window.cmdDisconnect_Click();
+            options.port = server->port();
+            options.tlsCertificate = row.certificate;
+            options.tlsKey = keyOf(row.certificate);
+            options.tlsDataCertificate = row.dataCertificate;
+            options.tlsDataKey = keyOf(row.dataCertificate);
+            server.reset();
+            server = std::make_unique<testsupport::FtpServer>(remote.path().toStdString(), options);
+            ASSERT_TRUE(server->running());
+            ui.shown.clear();
+            window.cmdConnect_Click();
+            ASSERT_FALSE(ui.shown.empty());
+            EXPECT_EQ(ui.shown.back().text, row.call + report + row.reason);
+            EXPECT_EQ(ui.shown.back().detail, QString());  // nothing more, and nothing blaming the server
         }
     }
-    EXPECT_EQ(server.count("USER"), 1) << server.commandLog();
     const QStringList written = QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     EXPECT_TRUE(written.isEmpty()) << written.join(' ').toStdString();
 }

@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -622,6 +624,18 @@ TEST_F(CurlInternetTransfer, DownloadReplacesAnExistingFileAndKeepsItsMode)
     ASSERT_FALSE(tempModes.empty());
     for (const mode_t mode : tempModes)
         EXPECT_EQ(mode & 077, 0u) << std::oct << mode;
+
+    // Its owner replaces a file of a group the owner is not in: that group's rights go to no other.
+    if (root) {
+        const std::string grouped = localPath("grouped");
+        ASSERT_EQ(::chmod(m_local.path().toLocal8Bit().constData(), 0777), 0);
+        writeFile(grouped, "old contents");
+        ASSERT_TRUE(::chown(grouped.c_str(), 65534, 0) == 0 && ::chmod(grouped.c_str(), 0664) == 0);
+        EXPECT_TRUE(testsupport::runUnprivileged([&] {
+            return m_api->FtpGetFileA(c, "f", grouped.c_str(), FALSE_, 0, 2, 0) && modeOf(grouped) == 0604;
+        })) << std::oct << modeOf(grouped);
+        EXPECT_EQ(readFile(grouped), "new");
+    }
 }
 
 TEST_F(CurlInternetTransfer, ReadOnlyLocalFileIsRefusedWith5AndKept)
@@ -748,6 +762,70 @@ TEST_F(CurlInternetTransfer, RefusedUploadGives12003WithTheServerReply)
     EXPECT_EQ(text.rfind("550 ", 0), 0u) << text;
     EXPECT_EQ(readFile(remotePath("up.bin")), "the old file");
     EXPECT_EQ(folderEntries(m_remote.path().toStdString()), std::vector<std::string>{"up.bin"});
+}
+
+// Each server command changes the server's disk as asked, or refuses with the server's
+// words (12003) and changes nothing; relative names follow the current folder.
+TEST_F(CurlInternetSession, ServerCommandsChangeTheDiskOrNothing)
+{
+    struct Row {
+        const char* what;
+        std::function<BOOL(InternetApi&, HINTERNET)> call;
+        bool ok;
+        DWORD code;                                   // the server's reply after a refusal
+        std::vector<std::string> left;                // what the root holds afterwards, below "dir"
+    };
+    const std::vector<std::string> start{"dir", "dir/a.txt", "dir/empty", "dir/full", "dir/full/f.txt"};
+    const Row rows[] = {
+        {"new folder", [](InternetApi& a, HINTERNET c) { return a.FtpCreateDirectoryA(c, "new folder"); }, true, 0,
+         {"dir", "dir/a.txt", "dir/empty", "dir/full", "dir/full/f.txt", "dir/new folder"}},
+        {"existing folder", [](InternetApi& a, HINTERNET c) { return a.FtpCreateDirectoryA(c, "empty"); }, false, 550,
+         start},
+        {"remove empty", [](InternetApi& a, HINTERNET c) { return a.FtpRemoveDirectoryA(c, "/dir/empty"); }, true, 0,
+         {"dir", "dir/a.txt", "dir/full", "dir/full/f.txt"}},
+        {"remove full", [](InternetApi& a, HINTERNET c) { return a.FtpRemoveDirectoryA(c, "full"); }, false, 550,
+         start},
+        {"delete", [](InternetApi& a, HINTERNET c) { return a.FtpDeleteFileA(c, "a.txt"); }, true, 0,
+         {"dir", "dir/empty", "dir/full", "dir/full/f.txt"}},
+        {"delete missing", [](InternetApi& a, HINTERNET c) { return a.FtpDeleteFileA(c, "gone.txt"); }, false, 550,
+         start},
+        {"rename into folder", [](InternetApi& a, HINTERNET c) { return a.FtpRenameFileA(c, "a.txt", "full/b c.txt"); },
+         true, 0, {"dir", "dir/empty", "dir/full", "dir/full/b c.txt", "dir/full/f.txt"}},
+        {"rename missing", [](InternetApi& a, HINTERNET c) { return a.FtpRenameFileA(c, "gone.txt", "x"); }, false,
+         550, start},
+    };
+    startServer();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QDir(m_remote.path()).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(m_remote.path() + "/dir/full") && QDir().mkpath(m_remote.path() + "/dir/empty"));
+        writeFile(remotePath("dir/full/f.txt"), "f");
+        writeFile(remotePath("dir/a.txt"), "a");
+        const HINTERNET c = connect();
+        ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "dir"));
+        EXPECT_EQ(row.call(*m_api, c), row.ok ? TRUE_ : FALSE_);
+        EXPECT_EQ(m_api->GetLastError(), row.ok ? ERROR_SUCCESS : ERROR_INTERNET_EXTENDED_ERROR);
+        if (!row.ok)
+            EXPECT_EQ(lastResponse().first, row.code);
+        std::vector<std::string> left;
+        for (QDirIterator it(m_remote.path(), QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+             it.hasNext();)
+            left.push_back(QDir(m_remote.path()).relativeFilePath(it.next()).toStdString());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, row.left);
+        // The connection serves the next call after a refusal as after a success.
+        EXPECT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "/dir/full"));
+        m_api->InternetCloseHandle(c);
+    }
+    EXPECT_EQ(m_server->count("USER"), static_cast<int>(std::size(rows)));  // no refusal costs a login
+    // Permissions: the mode the server's disk shows; a mode past 07777 is refused before anything is sent.
+    const HINTERNET c = connect();
+    ASSERT_TRUE(m_api->FtpSetPermissionsA(c, "/dir/a.txt", 0750));
+    struct stat st {};
+    ASSERT_EQ(::stat(remotePath("dir/a.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0750u);
+    EXPECT_FALSE(m_api->FtpSetPermissionsA(c, "/dir/a.txt", 010000));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 namespace {

@@ -26,13 +26,20 @@ protected:
     {
         LayerTest::SetUp();
         ASSERT_TRUE(s_pki->ok()) << s_pki->error();
+        newRun();
+    }
+
+    // A layer as at the program's start: nothing trusted yet.
+    void newRun()
+    {
         CurlInternet::Options options = fastOptions();
         // No DNS here: the test names lead to the loopback server.
         options.resolveHost = [](const std::string& host) -> std::optional<std::string> {
-            if (host == "ftp.test" || host == "wrong.test")
+            if (host == "ftp.test" || host == "wrong.test" || host == "localhost")
                 return "127.0.0.1";
             return std::nullopt;
         };
+        m_session = 0;
         m_api = std::make_unique<CurlInternet>(options);
     }
 
@@ -336,55 +343,83 @@ TEST_F(FtpsCertificate, OwnCertificateTrustedForTheRunServesProtectedData)
     EXPECT_EQ(std::count(tls.begin(), tls.end(), "data TLSv1.2"), 2) << m_server->tlsLog();
 }
 
-TEST_F(FtpsCertificate, ATrustedServerMustKeepItsKeyAndNameAndNothingElseIsOffered)
+TEST_F(FtpsCertificate, ATrustedKeyIsAcceptedOnlyInAValidCertificateForItsServer)
 {
-    // A server trusted for the run is started again on its port with another key (one a trusted
-    // authority issued, even), or shows another key on its data connections; a certificate for
-    // another name is refused as such, and not offered.
-    enum class Change { None, Restart, DataKey };
-    struct Case { const char* name; Change change; DWORD error; const char* text; };
+    // A server's own certificate is trusted for the run (as "ftp.test:P" or "127.0.0.1:P"), then the
+    // server starts again on P, or on another port, showing other certificates on its control or
+    // data connections. Without trust first, one for another name or out of its dates is not offered.
+    enum Cert { None, Own, Authority, OwnKeyOtherName, OwnKeyExpired, AddressInCommonName };
+    struct Row { const char* trustAs; Cert control, data; const char* host; bool otherPort; DWORD error;
+                 const char* text; bool offered; };
+    const DWORD ca = ERROR_INTERNET_INVALID_CA, cn = ERROR_INTERNET_SEC_CERT_CN_INVALID;
     const char* const changed = "The server's certificate is not the one you chose to trust for this run.";
-    const Case cases[] = {
-        {"ftp.test", Change::Restart, ERROR_INTERNET_INVALID_CA, changed},
-        {"ftp.test", Change::DataKey, ERROR_INTERNET_INVALID_CA, changed},
-        {"wrong.test", Change::None, ERROR_INTERNET_SEC_CERT_CN_INVALID,
-         "The server's certificate is for another host name."},
+    const char* const otherName = "The server's certificate is for another host name.";
+    const char* const expired = "The server's certificate has expired.";
+    const char* const selfSigned = "The server's certificate is self-signed: it was not issued by a trusted authority.";
+    const Row rows[] = {
+        {"ftp.test", Authority, None, "ftp.test", false, ca, changed, false},
+        {"ftp.test", OwnKeyOtherName, None, "ftp.test", false, cn, otherName, false},
+        {"ftp.test", OwnKeyExpired, None, "ftp.test", false, ca, expired, false},
+        {"ftp.test", Own, Authority, "ftp.test", false, ca, changed, false},
+        {"ftp.test", Own, OwnKeyOtherName, "ftp.test", false, cn, otherName, false},
+        {nullptr, Authority, Own, "ftp.test", false, ca, selfSigned, false},
+        {"127.0.0.1", Own, None, "localhost", false, ca, selfSigned, true},
+        {"127.0.0.1", Own, None, "127.0.0.1", true, ca, selfSigned, true},
+        {nullptr, Own, None, "wrong.test", false, cn, otherName, false},
+        {nullptr, OwnKeyExpired, None, "ftp.test", false, ca, expired, false},
+        // As libcurl decides: a certificate without alternative names names its host in its common name.
+        {nullptr, AddressInCommonName, None, "127.0.0.1", false, ca, selfSigned, true},
+    };
+    const std::string certificates[] = {{}, s_pki->selfSignedCertificate(), s_pki->serverCertificate(),
+                                        s_pki->selfSignedForAnotherName(), s_pki->selfSignedExpired(),
+                                        s_pki->addressInCommonNameOnly()};
+    const auto key = [](Cert c) {
+        return c == None ? "" : c == Authority ? s_pki->serverKey() : s_pki->selfSignedKey();
     };
     trust(s_pki->caCertificate());
-    for (const Case& row : cases) {
-        SCOPED_TRACE(static_cast<int>(row.change));
+    ASSERT_TRUE(QDir(m_remote.path()).mkpath("sub"));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
+        newRun();
         testsupport::FtpServerOptions options;
-        options.tlsCertificate = s_pki->selfSignedCertificate();
-        options.tlsKey = s_pki->selfSignedKey();
-        if (row.change == Change::DataKey) {
-            options.tlsDataCertificate = s_pki->serverCertificate();
-            options.tlsDataKey = s_pki->serverKey();
-        }
-        startServer(options);
-        if (row.change != Change::None) {
-            ASSERT_EQ(connectTo(ftpsName()), 0u);
+        options.tlsCertificate = certificates[Own];
+        options.tlsKey = key(Own);
+        if (row.trustAs) {
+            startServer(options);
+            ASSERT_EQ(connectTo(ftpsName(row.trustAs)), 0u);
             ASSERT_TRUE(m_api->untrustedCertificate());
             m_api->trustForThisRun(*m_api->untrustedCertificate());
-        }
-        if (row.change == Change::Restart) {
-            options.tlsCertificate = s_pki->serverCertificate();
-            options.tlsKey = s_pki->serverKey();
-            options.port = m_server->port();
+            options.port = row.otherPort ? 0 : m_server->port();
             m_server.reset();
-            startServer(options);
         }
-        if (row.change == Change::DataKey) {
-            const HINTERNET c = connectTo(ftpsName());
-            ASSERT_NE(c, 0u) << m_api->GetLastError();
-            WIN32_FIND_DATAA record{};
-            EXPECT_EQ(m_api->FtpFindFirstFileA(c, "*.*", &record, 0, 0), 0u);
-        } else {
-            EXPECT_EQ(connectTo(ftpsName(row.name)), 0u);
+        options.tlsCertificate = certificates[row.control];
+        options.tlsKey = key(row.control);
+        options.tlsDataCertificate = certificates[row.data];
+        options.tlsDataKey = key(row.data);
+        startServer(options);
+        const HINTERNET c = connectTo(ftpsName(row.host));
+        WIN32_FIND_DATAA record{};
+        if (row.data == None) {
+            EXPECT_EQ(c, 0u);
             expectNoLoginSent();
+        } else {  // refused on the listing's data connection
+            ASSERT_NE(c, 0u) << m_api->GetLastError() << " " << lastResponse().second;
+            EXPECT_EQ(m_api->FtpFindFirstFileA(c, "*.*", &record, 0, 0), 0u);
         }
         EXPECT_EQ(m_api->GetLastError(), row.error);
         EXPECT_EQ(lastResponse().second, row.text);
-        EXPECT_FALSE(m_api->untrustedCertificate());
+        EXPECT_EQ(m_api->lastErrorDetail(), row.text);
+        ASSERT_EQ(m_api->untrustedCertificate().has_value(), row.offered);
+        if (row.data != None) {  // the next calls get their own replies: a missing folder, then one there
+            EXPECT_FALSE(m_api->FtpSetCurrentDirectoryA(c, "missing"));
+            EXPECT_EQ(lastResponse().first, 550u) << m_server->commandLog();
+            EXPECT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "sub")) << lastResponse().second;
+            EXPECT_EQ(m_api->currentDirectory(c), "/sub");
+        }
+        if (row.offered) {  // once trusted, it serves
+            m_api->trustForThisRun(*m_api->untrustedCertificate());
+            EXPECT_NE(connectTo(ftpsName(row.host)), 0u) << m_api->GetLastError() << " " << lastResponse().second;
+        }
     }
 }
 

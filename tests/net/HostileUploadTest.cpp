@@ -60,6 +60,7 @@ TEST_F(HostileUpload, NoServerLosesBothFilesAndWhatStaysIsNamed)
         {"stor-426", false, "t=old", 1},
         {"stor-452", false, "t=old", 1},
         {"stor-552", false, "t=old", 1},
+        {"stor-550", false, "t=old", 1},  // after 150 the name was taken: a failed upload, not a refused name
         {"rnto-existing-550,drop-STOR-1", false, "t=old", 0},
         {"rnto-existing-550,drop-RNTO-1", false, "<temp>=empty t=old", 0},
         {"rnto-existing-550,drop-STOR-2", false, "t=old", 1},

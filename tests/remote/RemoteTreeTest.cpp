@@ -189,7 +189,7 @@ TEST_F(RemoteTreeTest, KeysOfAnyCharactersAreFoundAndStayFoundAfterRemovals)
     const QString root = "ftps://[::1]:2121";
     ASSERT_NE(m_tree.addRoot(root, "root"), nullptr);
     const QStringList names{"plain", "caf\u00e9", "\u65e5\u672c", "a b", "\U0001F600", "x/y", "",
-                            QString(QChar(0xDC80)) + "raw"};
+                            QString(QChar(0xDC80)) + "raw", "\u00ff\u0100"};
     QList<RemoteTree::NodeSpec> nodes;
     for (const QString& name : names)
         nodes.append({root + "/" + name, "leaf"});

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -300,4 +301,17 @@ TEST(SettingsFile, LoadRefusesWhatIsNotText)
     EXPECT_EQ(loadSettingsFile(path).fields,
               (ConnectionFields{QStringLiteral("caf\u00e9"), QStringLiteral("J\u00fcrgen\u20ac"),
                                 QStringLiteral("p\u0178\u00e4\tss")}));
+    // Each byte where Windows-1252 and Latin-1 differ reads as the C library's converter reads it.
+    const iconv_t cp1252 = iconv_open("UTF-16LE", "WINDOWS-1252");
+    for (int byte = 0x80; byte <= 0x9F; ++byte) {
+        char in = static_cast<char>(byte), *from = &in;
+        char16_t out = 0;
+        char* to = reinterpret_cast<char*>(&out);
+        std::size_t fromLeft = 1, toLeft = sizeof out;
+        const bool defined = iconv(cp1252, &from, &fromLeft, &to, &toLeft) == 0;
+        writeAll(path, QByteArray("\"caf\xe9\",\"u\",\"p") + in + "\"\r\n");
+        const auto fields = loadSettingsFile(path).fields;
+        EXPECT_EQ(fields ? fields->password : "<refused>", defined ? QString(u'p') + QChar(out) : "<refused>") << byte;
+    }
+    iconv_close(cp1252);
 }

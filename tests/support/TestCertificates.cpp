@@ -10,7 +10,7 @@ namespace testsupport {
 namespace {
 
 const QStringList kNewKey{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
-const char kServerNames[] = "subjectAltName=DNS:ftp.test,IP:127.0.0.1";
+const char kServerNames[] = "subjectAltName=DNS:ftp.test,DNS:localhost,IP:127.0.0.1";
 
 }  // namespace
 
@@ -45,7 +45,15 @@ TestCertificates::TestCertificates()
              "-days", "2", "-extfile", p("server.ext"), "-out", p("server.pem")}) &&
         run(QStringList{"req", "-x509"} + kNewKey +
             QStringList{"-keyout", p("self.key"), "-out", p("self.pem"), "-days", "2", "-subj", "/CN=ftp.test",
-                        "-addext", kServerNames});
+                        "-addext", kServerNames}) &&
+        run({"req", "-x509", "-key", p("self.key"), "-out", p("self-other.pem"), "-days", "2", "-subj",
+             "/CN=other.test", "-addext", "subjectAltName=DNS:other.test"}) &&
+        run({"req", "-new", "-key", p("self.key"), "-out", p("self.csr"), "-subj", "/CN=ftp.test"}) &&
+        // Valid from now until a day ago, so expired: this openssl takes no start date.
+        run({"x509", "-req", "-in", p("self.csr"), "-signkey", p("self.key"), "-days", "-1", "-extfile",
+             p("server.ext"), "-out", p("self-expired.pem")}) &&
+        run({"req", "-x509", "-key", p("self.key"), "-out", p("self-ip-cn.pem"), "-days", "2", "-subj",
+             "/CN=127.0.0.1"});
     if (!made)
         return;
     QDir root(m_dir.path());

@@ -38,6 +38,8 @@ Scenarios:
   idle-drop       the same, but it closes without a reply on the first command that
                   comes after the idle time ("<idle>" is logged when it passed)
   idle-refused    as idle-421, and later connections refuse the login (530)
+  busy-421        the first connection's greeting is "421 Too many users", logged as
+                  "<busy>", and it closes; later connections serve as usual
   ascii-text      keeps TYPE: in TYPE A, RETR text.txt sends its LF line ends as
                   CR LF while SIZE and the 150 reply count the stored (shorter)
                   file, as Unix servers do; STOR logs the raw bytes it received
@@ -48,7 +50,7 @@ Scenarios:
                     rename-refused     every RNFR: 550
                     dele-refused       every DELE: 550
                     plain-stor-553     STOR of a name without a leading dot: 553
-                    stor-426 (452, 552) STOR of a dot name: 150, a part of 1 KiB or more is kept, then 426
+                    stor-426 (452, 550, 552) STOR of a dot name: 150, a part of 1 KiB or more is kept, then 426
                   every STOR logs "RECEIVED <bytes>" once its data connection closed
                     mlst               FEAT offers MLST (MLST gives unix.mode)
                     chmod-refused      SITE CHMOD: 550
@@ -76,7 +78,7 @@ BIG_COUNT = 100000
 SCENARIOS = ("pasv-elsewhere", "evil-names", "mlsd-names", "cut-426", "cut-226", "cut-drop", "slow-greeting",
              "slow-reply", "slow-list", "late-greeting", "silent-list", "drip-list", "slow-file", "slow-dele",
              "refused-login", "long-greeting", "long-reply", "junk-listing", "big-listing",
-             "ascii-text", "disk", "idle-421", "idle-drop", "idle-refused")
+             "ascii-text", "disk", "idle-421", "idle-drop", "idle-refused", "busy-421")
 IDLE = 0.5
 ASCII_TEXT = b"one\ntwo\n"
 
@@ -363,6 +365,10 @@ class Control:
         elif self.scenario == "late-greeting":
             self.hold(3.0)
             self.reply("220 Late but ready.")
+        elif self.scenario == "busy-421" and self.first:
+            self.log.command(b"<busy>")
+            self.reply("421 Too many users, try again later.")
+            return
         elif self.scenario == "long-greeting":
             self.send(b"220 " + b"x" * LONG_LINE)
             self.hold(30)
@@ -540,7 +546,7 @@ class Disk:
         if not data:
             return True
         ctl.reply("150 Ok to send data.")
-        failure = [m[-3:] for m in ("stor-426", "stor-452", "stor-552") if m in self.modes and dot]
+        failure = [m[-3:] for m in ("stor-426", "stor-452", "stor-550", "stor-552") if m in self.modes and dot]
         with open(path, "wb") as f:
             try:
                 while True:              # ends with the data connection, or after a part
