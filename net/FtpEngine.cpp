@@ -140,8 +140,11 @@ Outcome FtpEngine::login()
     return outcomeOf(Result::success(), op);
 }
 
-Outcome FtpEngine::list(const std::string& folder, std::vector<ListEntry>& entries)
+// MLSD gives exact times, but a server may describe a link by what it leads to (type=dir):
+// LIST's `ls -l` lines show links as links.
+Outcome FtpEngine::list(const std::string& folder, std::vector<ListEntry>& entries, bool linksAsLinks)
 {
+    const bool mlsd = m_connection.mlsd && !linksAsLinks;
     FtpConnection& connection = m_connection;
     connection.callStart = true;
     std::string body;
@@ -153,11 +156,11 @@ Outcome FtpEngine::list(const std::string& folder, std::vector<ListEntry>& entri
     if (Result r = connection.prepare(op); !r.ok())
         return outcomeOf(std::move(r), op);
     CURL* h = connection.easy.get();
-    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, connection.mlsd ? "MLSD" : "LIST");
+    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, mlsd ? "MLSD" : "LIST");
     receiveBody(h, op);
     if (Result r = connection.perform(op); !r.ok())
         return outcomeOf(std::move(r), op);
-    entries = parseListing(body, connection.mlsd);
+    entries = parseListing(body, mlsd);
     return outcomeOf(Result::success(), op);
 }
 

@@ -17,7 +17,7 @@ public:
     ConnectOutcome connect(const ConnectRequest& request) override;
     std::string currentDirectory() const override { return m_connection.cwd; }
     Outcome changeDirectory(const std::string& path) override;
-    Outcome list(const std::string& folder, std::vector<ListEntry>& entries) override;
+    Outcome list(const std::string& folder, std::vector<ListEntry>& entries, bool linksAsLinks) override;
     Outcome download(const DownloadRequest& request) override;
     Outcome upload(const UploadRequest& request) override;
     Outcome createDirectory(const std::string& path) override;

@@ -17,6 +17,7 @@
 #include <optional>
 
 #include "LayerTestHelpers.h"
+#include "remote/ServerWalk.h"
 #include "../settings/UnprivilegedRun.h"
 
 using namespace net;
@@ -826,6 +827,46 @@ TEST_F(CurlInternetSession, ServerCommandsChangeTheDiskOrNothing)
     EXPECT_EQ(st.st_mode & 07777, 0750u);
     EXPECT_FALSE(m_api->FtpSetPermissionsA(c, "/dir/a.txt", 010000));
     EXPECT_EQ(m_api->GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+// A walk lists every folder below the start once, each folder before what it holds, and
+// lists a link to a folder without following it.
+TEST_F(CurlInternetListing, WalkListsEveryFolderBelowAndFollowsNoLink)
+{
+    for (const bool mlsd : {true, false}) {
+        SCOPED_TRACE(mlsd ? "MLSD" : "LIST");
+        testsupport::FtpServerOptions o;
+        o.mlsd = mlsd;
+        startServer(o);
+        QDir(m_remote.path()).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(m_remote.path() + "/top/a/b") && QDir().mkpath(m_remote.path() + "/top/empty"));
+        writeFile(remotePath("top/a/b/deep.txt"), "deep");
+        writeFile(remotePath("top/one.txt"), "1");
+        ASSERT_EQ(::symlink("..", remotePath("top/a/up").c_str()), 0);
+        const HINTERNET c = connect();
+        m_server->clearLog();
+        const remote::ServerWalk walk = remote::walkServerFolder(*m_api, c, "/top");
+        EXPECT_EQ(walk.error, 0u);
+        std::vector<std::string> seen;
+        for (const auto& e : walk.entries)
+            seen.push_back(e.path + (e.folder() ? "/" : ""));
+        const auto at = [&](const std::string& p) { return std::find(seen.begin(), seen.end(), p) - seen.begin(); };
+        EXPECT_EQ(seen.size(), 6u) << testing::PrintToString(seen);
+        EXPECT_LT(at("/top/a/"), at("/top/a/b/"));
+        EXPECT_LT(at("/top/a/b/"), at("/top/a/b/deep.txt"));
+        EXPECT_LT(at("/top/a/up"), seen.size());  // the link is listed, as a file
+        EXPECT_LT(at("/top/empty/"), seen.size());
+        EXPECT_EQ(walk.folders(), 3u);
+        // top, a, a/b, empty: once each, in `ls -l` lines, where the MLSD server would have shown
+        // the link as the folder it leads to.
+        EXPECT_EQ(m_server->count("LIST"), 4);
+        EXPECT_EQ(m_server->count("MLSD"), 0);
+        // A folder that cannot be listed ends the walk with its error and its name.
+        const remote::ServerWalk missing = remote::walkServerFolder(*m_api, c, "/top/none");
+        EXPECT_EQ(missing.error, ERROR_INTERNET_EXTENDED_ERROR);
+        EXPECT_EQ(missing.failedFolder, "/top/none");
+        m_api->InternetCloseHandle(c);
+    }
 }
 
 namespace {
