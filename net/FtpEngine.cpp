@@ -197,7 +197,7 @@ Outcome FtpEngine::download(const DownloadRequest& request)
     // Declared after the target: the call ends (and the window hears so) before an
     // unfinished file is removed.
     DownloadOperation op;
-    op.progress = {CallProgress::Kind::Downloading, request.shownName, 0, 0};
+    op.progress = {CallProgress::Kind::Downloading, request.shownName, 0, 0, request.localPath};
     op.url = connection.url(request.remotePath, false);
     op.outFd = target.fd();
     op.writeBehind = request.writeThrough;

@@ -18,6 +18,7 @@ struct CallProgress {
     std::string subject;        // host, folder or file name
     std::uint64_t done = 0;     // bytes moved, or entries read for a listing
     std::uint64_t total = 0;    // 0 when not known
+    std::string destination;    // a download's local file
 };
 
 // Told while a call runs, on the calling thread, about every 20 ms whatever the

@@ -875,11 +875,13 @@ struct RecordingWatcher : CallWatcher {
     int started = 0, progress = 0, finished = 0;
     int cancelAfter = -1;  // cancel at this progress report
     std::vector<CallProgress::Kind> kinds;
+    std::string destination;
     std::uint64_t lastDone = 0;
     void callStarted(const CallProgress& w) override
     {
         ++started;
         kinds.push_back(w.kind);
+        destination = w.destination;
     }
     bool callProgress(const CallProgress& now) override
     {
@@ -905,6 +907,7 @@ TEST_F(CurlInternetTransfer, WatcherIsToldAboutEveryCall)
     EXPECT_EQ(w.finished, 3);
     EXPECT_EQ(w.kinds, (std::vector<CallProgress::Kind>{CallProgress::Kind::Connecting, CallProgress::Kind::Listing,
                                                           CallProgress::Kind::Downloading}));
+    EXPECT_EQ(w.destination, localPath("w"));  // the download names the file it writes
     m_api->setCallWatcher(nullptr);
 }
 
