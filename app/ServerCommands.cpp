@@ -1,5 +1,8 @@
 #include "app/ServerCommands.h"
 
+#include <cstring>
+#include <string_view>
+
 #include "net/NameCodec.h"
 #include "remote/RemotePaths.h"
 #include "remote/ServerWalk.h"
@@ -85,6 +88,11 @@ TreeChange ServerCommands::rename(const ServerEntry& entry)
     const QString name = askName(QStringLiteral("New name of \"%1\":").arg(entry.name), entry.name);
     if (name.isEmpty())
         return {};
+    // Many servers let a rename replace what has the new name: nothing is lost by a typo.
+    if (entry.neighbours.contains(name)) {
+        m_ui.MsgBox(m_parent, QStringLiteral("\"%1\" already exists in this folder.").arg(name), MsgStyle::OkOnly);
+        return {};
+    }
     const QString key = childKey(entry.parentKey, name);
     if (!m_internet.FtpRenameFileA(m_place.connection, serverPath(entry.key).constData(), serverPath(key).constData())) {
         failed("FtpRenameFile");
@@ -98,7 +106,7 @@ TreeChange ServerCommands::remove(const ServerEntry& entry)
     if (!belowRoot(entry))
         return {};
     const QByteArray path = serverPath(entry.key);
-    if (!entry.folder) {
+    if (!entry.folder || listedAsLink(entry)) {
         if (m_ui.MsgBox(m_parent, QStringLiteral("Delete \"%1\" from the server?").arg(entry.name),
                         MsgStyle::YesNoDefaultNo) != MsgAnswer::Yes)
             return {};
@@ -139,6 +147,28 @@ TreeChange ServerCommands::remove(const ServerEntry& entry)
         return changed ? TreeChange{entry.parentKey, entry.key} : TreeChange{};
     }
     return {entry.parentKey, entry.parentKey};
+}
+
+bool ServerCommands::listedAsLink(const ServerEntry& entry) const
+{
+    if (entry.details.link)
+        return true;
+    const QByteArray folder = serverPath(entry.parentKey);
+    const std::string pattern = folder.endsWith('/') ? folder.toStdString() + "*" : folder.toStdString() + "/*";
+    const QByteArray name = net::bytesFromText(entry.name);
+    net::WIN32_FIND_DATAA record;
+    const net::HINTERNET find =
+        m_internet.FtpFindFirstFileA(m_place.connection, pattern.c_str(), &record, net::FIND_FLAG_LINKS_AS_LINKS, 0);
+    if (find == 0)
+        return false;  // the walk that follows reports why
+    bool link = false;
+    do {
+        if (std::string_view(record.cFileName, ::strnlen(record.cFileName, sizeof record.cFileName)) ==
+            std::string_view(name.constData(), std::size_t(name.size())))
+            link = record.dwFileAttributes != net::FILE_ATTRIBUTE_DIRECTORY;
+    } while (!link && m_internet.InternetFindNextFileA(find, &record));
+    (void)m_internet.InternetCloseHandle(find);
+    return link;
 }
 
 TreeChange ServerCommands::setPermissions(const ServerEntry& entry)

@@ -5,6 +5,7 @@
 // hands in the chosen entry and shows the change it gets back.
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 #include "net/InternetApi.h"
@@ -30,6 +31,7 @@ struct ServerEntry {
     QString parentKey;  // empty for the root
     bool folder = false;
     remote::EntryDetails details;
+    QStringList neighbours;  // the names the tree shows beside it
     bool root() const { return parentKey.isEmpty(); }
 };
 
@@ -63,6 +65,9 @@ private:
     // The name typed, or empty when cancelled, unchanged or not a name (said so).
     QString askName(const QString& question, const QString& initial) const;
     void failed(const char* function) const;
+    // A link to a folder goes as a link, never emptying what it points to, also where the
+    // tree's listing (MLSD) showed it as the folder itself: the folder holding it is asked.
+    bool listedAsLink(const ServerEntry& entry) const;
 
     net::InternetApi& m_internet;
     ui::UiInterface& m_ui;

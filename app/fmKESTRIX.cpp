@@ -522,8 +522,10 @@ void fmKESTRIX::runServerCommand(TreeChange (ServerCommands::*command)(const Ser
     if (!node)
         return;
     const remote::Node* parent = node->parent();
-    const ServerEntry entry{node->path(), node->name(), parent ? parent->path() : QString(),
-                            TreeView1->image(node) != QLatin1String("leaf"), node->details()};
+    ServerEntry entry{node->path(), node->name(), parent ? parent->path() : QString(),
+                      TreeView1->image(node) != QLatin1String("leaf"), node->details(), {}};
+    for (int i = 0; parent && i < parent->childCount(); ++i)
+        entry.neighbours << parent->child(i)->name();
     ServerCommands commands(m_internet, m_ui, this, {hConnection, m_rootKey, m_loginFolder},
                             [this](net::DWORD error, const QString& function) { ErrorOut(std::int32_t(error), function); });
     const TreeChange change = (commands.*command)(entry);

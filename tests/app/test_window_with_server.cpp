@@ -645,6 +645,8 @@ TEST_F(WindowWithListServer, CommandsOnServerEntriesChangeTheDiskAndTheTreeShows
         {"refresh", "", Qt::Key_F5, &W::mnuRefresh, {}, {}, false, {"later.txt"}, {}, ""},
         {"new folder", "/pub/data.bin", Qt::Key(0), &W::mnuNewFolder, "new one", {}, false, {"pub/new one"}, {}, "/pub"},
         {"rename", "/readme.txt", Qt::Key_F2, &W::mnuRename, "read me.txt", {}, false, {"read me.txt"}, {"readme.txt"}, ""},
+        {"name taken", "/read me.txt", Qt::Key_F2, &W::mnuRename, "later.txt", {}, false, {"read me.txt", "later.txt"},
+         {}, "", "\"later.txt\"", false},
         {"permissions", "/empty", Qt::Key(0), &W::mnuPermissions, {}, 0750, false, {"empty"}, {}, ""},
         {"delete file", "/pub/data.bin", Qt::Key_Delete, &W::mnuDelete, {}, {}, true, {}, {"pub/data.bin"}, "/pub", "\"data.bin\""},
         {"declined", "/pub", Qt::Key_Delete, &W::mnuDelete, {}, {}, false, {"pub/docs/guide.txt"}, {}, "", "\"pub\"", false},
@@ -684,12 +686,27 @@ TEST_F(WindowWithListServer, CommandsOnServerEntriesChangeTheDiskAndTheTreeShows
         }
         QStringList shown = children(row.folder);
         std::sort(shown.begin(), shown.end());
-        EXPECT_EQ(shown, onDisk(row.folder));
-        if (!row.relists)
-            EXPECT_EQ(shownTree(tree().find(root())), before);  // every node as it was
+        EXPECT_EQ(shown.join('|').toStdString(), onDisk(row.folder).join('|').toStdString());
+        if (!row.relists)  // every node as it was
+            EXPECT_EQ(shownTree(tree().find(root())).join('|').toStdString(), before.join('|').toStdString());
         EXPECT_EQ(m_ui.texts().filter(row.told).isEmpty(), row.told.isEmpty()) << m_ui.texts().join("|").toStdString();
     }
     EXPECT_EQ(m_server->count("USER"), 1);
+}
+
+// A link to a folder, which MLSD shows as the folder itself, is deleted as a link.
+TEST_F(WindowWithMlsdServer, DeletingALinkToAFolderKeepsWhatItPointsTo)
+{
+    ASSERT_TRUE(QFile::link("pub", m_remote.filePath("shortcut")));
+    connect();
+    ASSERT_EQ(remote::RemoteTree::image(node("/shortcut")), "closed");
+    select("/shortcut");
+    m_ui.answers = {ui::MsgAnswer::Yes};
+    m_window->mnuDelete_Click();
+    EXPECT_FALSE(QFileInfo(m_remote.filePath("shortcut")).isSymLink());
+    EXPECT_EQ(readFile(m_remote.filePath("pub/docs/guide.txt")), "line one\r\nline two\r\n");
+    EXPECT_EQ(node("/shortcut"), nullptr);
+    EXPECT_EQ(m_ui.texts(), QStringList{"Delete \"shortcut\" from the server?"});
 }
 
 class WindowWithHomeServer : public WindowWithServer {
