@@ -30,9 +30,22 @@ ServerFile serverFileOf(const std::optional<ListEntry>& entry)
 
 }  // namespace
 
-FtpUploadSteps::FtpUploadSteps(FtpConnection& connection, UploadSource& source, std::string shownName, bool ascii)
-    : m_connection(connection), m_source(source), m_shownName(std::move(shownName)), m_ascii(ascii)
+FtpUploadSteps::FtpUploadSteps(FtpConnection& connection, UploadSource& source, std::string shownName, bool ascii,
+                               CallWatcher* watcher)
+    : m_connection(connection), m_source(source), m_shownName(std::move(shownName)), m_ascii(ascii),
+      m_call(watcher, {CallProgress::Kind::Uploading, m_shownName, 0, source.size()})
 {
+}
+
+void FtpUploadSteps::watch(Operation& op, Step step)
+{
+    op.watcher = m_call.watcher();
+    // Clean-up comes after a cancel or a failure too: the window stays served through it,
+    // but it cannot be cancelled, and its time limit keeps the user waiting only briefly.
+    if (step == Step::CleanUp) {
+        op.cleanup = true;
+        curl_easy_setopt(m_connection.easy.get(), CURLOPT_TIMEOUT_MS, 5000L);
+    }
 }
 
 void FtpUploadSteps::noteReply(const Operation& op)
@@ -57,15 +70,15 @@ StoreOutcome FtpUploadSteps::store(const std::string& path) { return send(path, 
 
 StoreOutcome FtpUploadSteps::storeEmpty(const std::string& path) { return send(path, true); }
 
-RenameReply FtpUploadSteps::rename(const std::string& from, const std::string& to)
+RenameReply FtpUploadSteps::rename(const std::string& from, const std::string& to, Step step)
 {
-    const StepReply first = command("RNFR " + from, from);
+    const StepReply first = command("RNFR " + from, from, step);
     if (!first.done())
         return {first, false};
-    return {command("RNTO " + to, to), true};
+    return {command("RNTO " + to, to, step), true};
 }
 
-StepReply FtpUploadSteps::removeFile(const std::string& path) { return command("DELE " + path, path, true); }
+StepReply FtpUploadSteps::removeFile(const std::string& path) { return command("DELE " + path, path, Step::CleanUp); }
 
 StepReply FtpUploadSteps::setMode(const std::string& path, unsigned mode)
 {
@@ -89,8 +102,7 @@ StoreOutcome FtpUploadSteps::send(const std::string& path, bool empty)
     op.inFd = m_source.fd();
     if (out.result = connection.prepare(op); !out.result.ok())
         return out;
-    if (empty)
-        op.watcher = nullptr;
+    watch(op, Step::Upload);
     CURL* h = connection.easy.get();
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
     sendFile(h, op, empty);
@@ -101,6 +113,9 @@ StoreOutcome FtpUploadSteps::send(const std::string& path, bool empty)
     if (empty || !m_ascii)  // the read callback adds CRs to a text
         curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(empty ? 0 : m_source.size()));
     out.result = connection.perform(op);
+    m_cancelled = m_cancelled || op.cancelled;
+    if (out.result.ok() && !empty)
+        m_stored = m_source.size();
     noteReply(op);
     out.reply = {m_reply ? static_cast<int>(m_reply->code) : 0, m_reply ? m_reply->text : std::string(), out.result};
     // A STOR the server answered 125/150 had begun: a later 426, 452 or 552 is a failed
@@ -116,22 +131,16 @@ StoreOutcome FtpUploadSteps::send(const std::string& path, bool empty)
 }
 
 // '*': a refusal is an answer, not a broken connection, so it costs no new login.
-StepReply FtpUploadSteps::command(const std::string& line, const std::string& path, bool removal)
+StepReply FtpUploadSteps::command(const std::string& line, const std::string& path, Step step)
 {
     FtpConnection& connection = m_connection;
     StepReply out;
     Operation op;
+    op.progress = {CallProgress::Kind::Uploading, m_shownName, m_stored, m_source.size()};
     op.url = connection.url(folderOf(path), true);
     if (out.result = connection.prepare(op); !out.result.ok())
         return out;
-    // Removing a file comes after a cancel or a failure too: the window stays served
-    // through it, but it cannot be cancelled (its time limit below bounds it).
-    if (removal) {
-        op.cleanup = true;
-        op.progress = {CallProgress::Kind::Uploading, m_shownName, 0, 0};
-    } else {
-        op.watcher = nullptr;
-    }
+    watch(op, step);
     op.quoted = line;
     if (!op.quote.append("*" + line)) {
         out.result = Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
@@ -140,9 +149,8 @@ StepReply FtpUploadSteps::command(const std::string& line, const std::string& pa
     CURL* h = connection.easy.get();
     curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(h, CURLOPT_QUOTE, op.quote.get());
-    if (removal)  // the user is not kept waiting long
-        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 5000L);
     out.result = connection.perform(op);
+    m_cancelled = m_cancelled || op.cancelled;
     noteReply(op);
     if (op.quotedAt < op.replies.replies().size()) {
         out.code = op.replies.replies()[op.quotedAt].code;
