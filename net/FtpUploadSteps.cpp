@@ -37,17 +37,6 @@ FtpUploadSteps::FtpUploadSteps(FtpConnection& connection, UploadSource& source, 
 {
 }
 
-void FtpUploadSteps::watch(Operation& op, Step step)
-{
-    op.watcher = m_call.watcher();
-    // Clean-up comes after a cancel or a failure too: the window stays served through it,
-    // but it cannot be cancelled, and its time limit keeps the user waiting only briefly.
-    if (step == Step::CleanUp) {
-        op.cleanup = true;
-        curl_easy_setopt(m_connection.easy.get(), CURLOPT_TIMEOUT_MS, 5000L);
-    }
-}
-
 void FtpUploadSteps::noteReply(const Operation& op)
 {
     if (op.reply)
@@ -87,7 +76,7 @@ StepReply FtpUploadSteps::setMode(const std::string& path, unsigned mode)
     return command(std::string("SITE CHMOD ") + text + " " + path, path);
 }
 
-// Sends the local file to `path`, or (empty) an empty file with no progress shown.
+// Sends the local file to `path`, or (empty) an empty file.
 StoreOutcome FtpUploadSteps::send(const std::string& path, bool empty)
 {
     FtpConnection& connection = m_connection;
@@ -102,7 +91,7 @@ StoreOutcome FtpUploadSteps::send(const std::string& path, bool empty)
     op.inFd = m_source.fd();
     if (out.result = connection.prepare(op); !out.result.ok())
         return out;
-    watch(op, Step::Upload);
+    op.watcher = m_call.watcher();
     CURL* h = connection.easy.get();
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
     sendFile(h, op, empty);
@@ -130,32 +119,16 @@ StoreOutcome FtpUploadSteps::send(const std::string& path, bool empty)
     return out;
 }
 
-// '*': a refusal is an answer, not a broken connection, so it costs no new login.
+// A clean-up comes after a cancel or a failure too: the window stays served through it,
+// but it cannot be cancelled (its time limit bounds it).
 StepReply FtpUploadSteps::command(const std::string& line, const std::string& path, Step step)
 {
-    FtpConnection& connection = m_connection;
-    StepReply out;
-    Operation op;
-    op.progress = {CallProgress::Kind::Uploading, m_shownName, m_stored, m_source.size()};
-    op.url = connection.url(folderOf(path), true);
-    if (out.result = connection.prepare(op); !out.result.ok())
-        return out;
-    watch(op, step);
-    op.quoted = line;
-    if (!op.quote.append("*" + line)) {
-        out.result = Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
-        return out;
-    }
-    CURL* h = connection.easy.get();
-    curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(h, CURLOPT_QUOTE, op.quote.get());
-    out.result = connection.perform(op);
-    m_cancelled = m_cancelled || op.cancelled;
-    noteReply(op);
-    if (op.quotedAt < op.replies.replies().size()) {
-        out.code = op.replies.replies()[op.quotedAt].code;
-        out.text = op.replies.replies()[op.quotedAt].text;
-    }
+    using Watch = FtpConnection::Watch;
+    const StepReply out =
+        m_connection.command(line, folderOf(path), step == Step::CleanUp ? Watch::CleanUp : Watch::Cancellable,
+                             {CallProgress::Kind::Uploading, m_shownName, m_stored, m_source.size()}, m_reply,
+                             m_call.watcher());
+    m_cancelled = m_cancelled || out.result.error == ERROR_INTERNET_OPERATION_CANCELLED;
     return out;
 }
 

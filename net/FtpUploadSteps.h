@@ -36,8 +36,6 @@ private:
     StoreOutcome send(const std::string& path, bool empty);
     // One command in the folder of `path`.
     StepReply command(const std::string& line, const std::string& path, Step step = Step::Upload);
-    // Makes `op` a step of the call: watched as part of it, and `step`'s limits.
-    void watch(Operation& op, Step step);
     void noteReply(const Operation& op);
 
     FtpConnection& m_connection;
