@@ -1,5 +1,6 @@
 #include "app/ServerCommands.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -53,9 +54,12 @@ QString ServerCommands::askName(const QString& question, const QString& initial)
     const std::optional<QString> typed = m_ui.AskText(m_parent, ui::TextRequest{question, initial});
     if (!typed || typed->isEmpty() || *typed == initial)
         return {};
-    // One name in this folder: a path would put the entry elsewhere.
-    if (typed->contains(QLatin1Char('/')) || *typed == QLatin1String(".") || *typed == QLatin1String("..")) {
-        m_ui.MsgBox(m_parent, QStringLiteral("\"%1\" is not a name for a file or folder.").arg(*typed),
+    // One name in this folder: a path would put the entry elsewhere, a line break would end
+    // the command it is sent in.
+    const bool control =
+        std::any_of(typed->cbegin(), typed->cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
+    if (control || typed->contains(QLatin1Char('/')) || *typed == QLatin1String(".") || *typed == QLatin1String("..")) {
+        m_ui.MsgBox(m_parent, QStringLiteral("\"%1\" is not a name for a file or folder.").arg(typed->simplified()),
                     MsgStyle::OkOnly);
         return {};
     }

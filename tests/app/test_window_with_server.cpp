@@ -647,6 +647,8 @@ TEST_F(WindowWithListServer, CommandsOnServerEntriesChangeTheDiskAndTheTreeShows
         {"rename", "/readme.txt", Qt::Key_F2, &W::mnuRename, "read me.txt", {}, false, {"read me.txt"}, {"readme.txt"}, ""},
         {"name taken", "/read me.txt", Qt::Key_F2, &W::mnuRename, "later.txt", {}, false, {"read me.txt", "later.txt"},
          {}, "", "\"later.txt\"", false},
+        {"not a name", "/read me.txt", Qt::Key_F2, &W::mnuRename, "x\r\nDELE later.txt", {}, false,
+         {"read me.txt", "later.txt"}, {}, "", "is not a name", false},
         {"permissions", "/empty", Qt::Key(0), &W::mnuPermissions, {}, 0750, false, {"empty"}, {}, ""},
         {"delete file", "/pub/data.bin", Qt::Key_Delete, &W::mnuDelete, {}, {}, true, {}, {"pub/data.bin"}, "/pub", "\"data.bin\""},
         {"declined", "/pub", Qt::Key_Delete, &W::mnuDelete, {}, {}, false, {"pub/docs/guide.txt"}, {}, "", "\"pub\"", false},
