@@ -92,6 +92,9 @@ public:
     std::string lastNotice() override;
     std::optional<ServerCertificate> untrustedCertificate() override;
     void trustForThisRun(const ServerCertificate& certificate) override;
+    std::optional<SshHostKey> unknownHostKey() override;
+    void trustHostKeyForThisRun(const SshHostKey& key) override;
+    BOOL rememberHostKey(const SshHostKey& key) override;
 
     // The server's current directory of a connection as the layer keeps it; empty for a bad handle.
     std::string currentDirectory(HINTERNET hConnect) const;
