@@ -43,8 +43,9 @@ public:
     [[nodiscard]] Result prepare(Operation& op);
     // Runs it: the outcome, with op.reply set to the server's refusal where there is one.
     [[nodiscard]] Result perform(Operation& op);
-    // Runs one SFTP command as libcurl's QUOTE takes it ("rm \"/a b\""), alone; what it
-    // prints (pwd's "257 ...") goes to `said`.
+    // Runs one SFTP command as libcurl's QUOTE takes it ("rm \"/a b\""), alone, on op.url
+    // (by default the root); what it prints (pwd's "257 ..." naming that URL's folder) goes
+    // to `said`.
     [[nodiscard]] Result command(const std::string& line, Operation& op, std::string* said = nullptr);
     // Lists `folder` (absolute) into `entries`, "." and ".." left out: they are the folder
     // and its parent, not entries of it.

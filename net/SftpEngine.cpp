@@ -66,8 +66,8 @@ std::vector<SftpLogin> loginsFor(const std::string& password)
         if (::access(file.c_str(), R_OK) == 0)
             logins.push_back({CURLSSH_AUTH_PUBLICKEY | (logins.empty() ? withAgent : 0), file});
     }
-    if (logins.empty())
-        logins.push_back({CURLSSH_AUTH_AGENT, {}});
+    if (logins.empty())  // with no agent either, the server still shows its key first
+        logins.push_back({withAgent, {}});
     return logins;
 }
 
@@ -170,7 +170,8 @@ Outcome SftpEngine::logIn()
     SftpConnection& c = m_connection;
     Operation op;
     op.progress = {CallProgress::Kind::Connecting, c.server.host, 0, 0};
-    // "pwd" names the login folder: 257 "/home/user/" is current directory.
+    // "pwd" names the URL's folder, here the login folder: 257 "/home/user/" is current directory.
+    op.url = "sftp://" + c.authority + "/~/";
     std::string said;
     Result r = c.command("pwd", op, &said);
     if (r.ok()) {

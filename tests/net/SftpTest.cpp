@@ -260,3 +260,87 @@ TEST_F(SftpTest, NoUploadLosesBothFilesAndWhatStaysIsNamed)
         EXPECT_EQ(st.st_mode & 0777, 0750u) << log;
     }
 }
+
+// Against OpenSSH's sshd: the key files and the agent, tried as ssh tries them.
+TEST_F(SftpTest, AnEmptyPasswordLogsInWithTheAgentOrTheDefaultKeyFiles)
+{
+    const QString keys = m_local.filePath("keys");
+    for (const char* key : {"a_ed25519", "b_ecdsa", "r_rsa", "agent_ed25519", "stranger_ed25519"}) {
+        const std::string name = key;
+        ASSERT_TRUE(makeSshKey((keys + "/" + key).toStdString(), name.substr(name.find('_') + 1)));
+    }
+    const auto pub = [&](const char* key) { return (keys + "/" + key + ".pub").toStdString(); };
+    QTemporaryDir root;
+    SshServer server(root.path().toStdString(),
+                     {.authorizedKeys = {pub("a_ed25519"), pub("b_ecdsa"), pub("r_rsa"), pub("agent_ed25519")}});
+    ASSERT_TRUE(server.running());
+    struct Row {
+        const char* what;
+        std::map<std::string, std::string> files;  // ~/.ssh/<name>: a key of `keys`
+        const char* agentHolds;                     // a key of `keys`, or nothing: no agent
+        std::string refusal;                        // empty: logged in
+    };
+    const Row rows[] = {
+        {"the first key file", {{"id_ed25519", "a_ed25519"}}, nullptr, ""},
+        {"the next key file", {{"id_ed25519", "stranger_ed25519"}, {"id_ecdsa", "b_ecdsa"}}, nullptr, ""},
+        {"the agent", {}, "agent_ed25519", ""},
+        {"an RSA key", {{"id_rsa", "r_rsa"}}, nullptr, "SHA-1"},
+        {"nothing to log in with", {}, nullptr, "no key to log in with"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QTemporaryDir home;
+        const ScopedEnv homeEnv("HOME", home.path().toStdString());
+        QDir().mkpath(home.filePath(".ssh"));
+        for (const auto& [name, key] : row.files)
+            ASSERT_TRUE(QFile::copy(keys + "/" + QString::fromStdString(key), home.filePath(".ssh/" + QString::fromStdString(name))));
+        QProcess agent;
+        const QString socket = home.filePath("agent.sock");
+        std::optional<ScopedEnv> agentEnv;
+        if (row.agentHolds) {
+            agent.start("ssh-agent", {"-D", "-a", socket});
+            for (int i = 0; i < 200 && !QFile::exists(socket); ++i)
+                QThread::msleep(10);
+            agentEnv.emplace("SSH_AUTH_SOCK", socket.toStdString());
+            ASSERT_EQ(QProcess::execute("ssh-add", {"-q", keys + "/" + row.agentHolds}), 0);
+        }
+        newRun();
+        m_api->trustHostKeyForThisRun({"", "127.0.0.1", server.port(), blobOf(server.hostKey())});
+        const HINTERNET c = tryConnect(server.address(), server.user().c_str(), "");
+        EXPECT_EQ(c != 0, row.refusal.empty()) << m_api->GetLastError() << " " << m_api->lastErrorDetail();
+        if (!row.refusal.empty()) {
+            EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
+            EXPECT_NE(reply().find(row.refusal), std::string::npos) << reply();
+        }
+        EXPECT_EQ(server.serverLog().find("Failed password"), std::string::npos);  // no password went
+        agent.terminate();
+        agent.waitForFinished(3000);
+    }
+}
+
+// A server with several host keys shows the one whose type known_hosts holds, as ssh asks for it.
+TEST_F(SftpTest, TheServerIsAskedForTheKeyTypeKnownForIt)
+{
+    ASSERT_TRUE(makeSshKey(m_home.filePath(".ssh/id_ed25519").toStdString()));
+    QTemporaryDir root;
+    SshServer server(root.path().toStdString(), {.hostKeyTypes = {"ed25519", "ecdsa", "rsa"},
+                                                 .authorizedKeys = {m_home.filePath(".ssh/id_ed25519.pub").toStdString()}});
+    ASSERT_TRUE(server.running());
+    struct Row { const char* known; DWORD error; const char* detail; };
+    const Row rows[] = {
+        {"ed25519", 0, ""},  // libssh2's own choice would be ECDSA, which known_hosts does not hold
+        {"ecdsa", 0, ""},
+        {"rsa", ERROR_INTERNET_SEC_INVALID_CERT, "could not be checked"},  // libssh2 checks only SHA-1 RSA signatures
+        {"", ERROR_INTERNET_INVALID_CA, "can't be established"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.known);
+        const std::string type = row.known;
+        writeFile(knownHosts(), type.empty() ? "" : "[127.0.0.1]:" + std::to_string(server.port()) + " " + server.hostKey(type) + "\n");
+        newRun();
+        const HINTERNET c = tryConnect(server.address(), server.user().c_str(), "");
+        EXPECT_EQ(m_api->GetLastError(), row.error) << m_api->lastErrorDetail();
+        EXPECT_EQ(c != 0, row.error == 0);
+        EXPECT_NE(m_api->lastErrorDetail().find(row.detail), std::string::npos) << m_api->lastErrorDetail();
+    }
+}
