@@ -1,7 +1,8 @@
 #pragma once
 // The Internet calls: the handle table and the entry points. Each connection
 // handle has an engine of its own (net/Engine.h), chosen by the server name's
-// scheme: FTP over libcurl, one control connection per handle. The entry points
+// scheme: FTP over libcurl, one control connection per handle, or for "sftp://"
+// SFTP, one SSH session per handle (net/SftpEngine.h). The entry points
 // alone set the thread's last error, last server reply, detail and notice.
 //
 // Behaviour worth knowing:

@@ -15,6 +15,8 @@
 namespace net {
 namespace {
 
+constexpr long kBufferSize = 2 * 1024 * 1024;
+
 size_t collect(char* data, size_t size, size_t count, void* text)
 {
     static_cast<std::string*>(text)->append(data, size * count);
@@ -191,6 +193,10 @@ Result SftpConnection::prepare(Operation& op)
     if (op.progress.kind == CallProgress::Kind::Connecting)
         op.stallAfter = std::max<std::chrono::steady_clock::duration>(op.stallAfter, m_context.options.connectTimeout);
     const long backstop = static_cast<long>(std::chrono::ceil<std::chrono::seconds>(op.stallAfter).count()) + 30;
+    // libssh2 keeps as many requests in flight as the buffer holds (30000 bytes each):
+    // OpenSSH's sftp keeps 64 of 32 KiB.
+    set(CURLOPT_BUFFERSIZE, kBufferSize);
+    set(CURLOPT_UPLOAD_BUFFERSIZE, kBufferSize);
     set(CURLOPT_URL, op.url.c_str());
     set(CURLOPT_PROTOCOLS_STR, "sftp");
     set(CURLOPT_PATH_AS_IS, 1L);

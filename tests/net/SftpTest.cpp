@@ -344,3 +344,25 @@ TEST_F(SftpTest, TheServerIsAskedForTheKeyTypeKnownForIt)
         EXPECT_NE(m_api->lastErrorDetail().find(row.detail), std::string::npos) << m_api->lastErrorDetail();
     }
 }
+
+TEST_F(SftpTest, ServerCommandsActOnTheDiskAndRefusalsBringTheServersWords)
+{
+    start();
+    writeFile(disk("a b"), "x");
+    const HINTERNET c = connect();
+    ASSERT_NE(c, 0u);
+    EXPECT_TRUE(m_api->FtpCreateDirectoryA(c, "new dir"));
+    EXPECT_TRUE(m_api->FtpRenameFileA(c, "a b", "new dir/c\"d\\e"));  // quoted and escaped in the command
+    EXPECT_EQ(readFile(disk("new dir/c\"d\\e")), "x");
+    EXPECT_TRUE(m_api->FtpSetPermissionsA(c, "/new dir/c\"d\\e", 0640));
+    struct stat st {};
+    ASSERT_EQ(::stat(disk("new dir/c\"d\\e").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_FALSE(m_api->FtpRemoveDirectoryA(c, "new dir"));  // not empty
+    EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
+    EXPECT_FALSE(reply().empty());
+    EXPECT_TRUE(m_api->FtpDeleteFileA(c, "new dir/c\"d\\e"));
+    EXPECT_TRUE(m_api->FtpRemoveDirectoryA(c, "/new dir"));
+    EXPECT_TRUE(layertest::folderEntries(m_server->diskPath()).empty());
+    EXPECT_EQ(m_server->count("connect"), 1);  // refusals cost no new session
+}
