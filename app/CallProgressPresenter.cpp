@@ -1,6 +1,9 @@
 #include "app/CallProgressPresenter.h"
 
+#include <QFileInfo>
 #include <QLocale>
+
+#include "net/NameCodec.h"
 
 namespace app {
 
@@ -75,8 +78,11 @@ QString CallProgressPresenter::describe(const net::CallProgress& now, double byt
 {
     const QString subject = QString::fromLocal8Bit(now.subject.c_str());
     using Kind = net::CallProgress::Kind;
-    auto moving = [&](const QString& verb) {
-        QString text = verb + QLatin1Char(' ') + subject + QStringLiteral(": ") + dataSize(double(now.done));
+    auto moving = [&](const QString& verb, const QString& folder = {}) {
+        QString text = verb + QLatin1Char(' ') + subject;
+        if (!folder.isEmpty())
+            text += QStringLiteral(" to ") + folder;
+        text += QStringLiteral(": ") + dataSize(double(now.done));
         if (now.total > 0)
             text += QStringLiteral(" of ") + dataSize(double(now.total));
         if (bytesPerSecond > 0)
@@ -91,10 +97,13 @@ QString CallProgressPresenter::describe(const net::CallProgress& now, double byt
                QLocale(QLocale::English).toString(static_cast<qulonglong>(now.done)) + QStringLiteral(" entries");
     case Kind::ChangingDirectory:
         return QStringLiteral("Opening ") + subject + QStringLiteral("...");
-    case Kind::Downloading:
-        return moving(QStringLiteral("Downloading"));
+    case Kind::Downloading:  // and where it goes: the open folder, which may not be the one highlighted
+        return moving(QStringLiteral("Downloading"),
+                      now.destination.empty() ? QString() : QFileInfo(net::textFromBytes(now.destination)).path());
     case Kind::Uploading:
         return moving(QStringLiteral("Uploading"));
+    case Kind::ServerCommand:
+        return QStringLiteral("Changing ") + subject + QStringLiteral("...");
     }
     return subject;
 }

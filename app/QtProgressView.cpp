@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QProgressBar>
 #include <QProgressDialog>
+#include <QPushButton>
 
 namespace app {
 
@@ -27,6 +28,13 @@ void QtProgressView::makeDialog()
     m_dialog->setMinimumWidth(420);
     if (auto* bar = m_dialog->findChild<QProgressBar*>())
         bar->setAccessibleName(QStringLiteral("Progress"));
+    // No default button: a stray Return must not cancel the call; Cancel is chosen, or Escape,
+    // which also cancels when it reaches the window as the dialog's own rejection.
+    if (auto* cancel = m_dialog->findChild<QPushButton*>()) {
+        cancel->setAutoDefault(false);
+        cancel->setDefault(false);
+    }
+    connect(m_dialog, &QDialog::rejected, m_dialog, &QProgressDialog::cancel);
     m_dialog->reset();  // stops the timer that would show the dialog by itself
     m_dialog->hide();
     m_dialog->ensurePolished();

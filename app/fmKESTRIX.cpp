@@ -167,7 +167,8 @@ void fmKESTRIX::ErrorOut(std::int32_t dwError, const QString& szFunction)
                                error == net::ERROR_INTERNET_SEC_CERT_REVOKED;
     if (secureRefusal && !reason.isEmpty())
         question += QStringLiteral("\r\n\r\n") + reason;
-    const MsgAnswer answer = m_ui.MsgBox(this, question, MsgStyle::YesNo, secureRefusal ? QString() : reason);
+    // No is the default: a stray Enter keeps what was typed.
+    const MsgAnswer answer = m_ui.MsgBox(this, question, MsgStyle::YesNoDefaultNo, secureRefusal ? QString() : reason);
     if (answer == MsgAnswer::Yes)
         closeEverything();
 }
@@ -265,6 +266,7 @@ void fmKESTRIX::connectToServer()
     ListRemoteDirectory(QString());
     if (!colNames.isEmpty())
         AddNodes(m_rootKey);
+    TreeView1->focusNode(TreeView1->find(m_rootKey));  // none if the report's "Yes" closed everything
 }
 
 // The folder the login placed the user in is the one the root node stands for.

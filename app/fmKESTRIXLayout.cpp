@@ -88,7 +88,10 @@ fmKESTRIX::fmKESTRIX(net::InternetApi& internet, ui::UiInterface& ui, CallContro
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-fmKESTRIX::~fmKESTRIX() = default;
+fmKESTRIX::~fmKESTRIX()
+{
+    TreeView1->setImageList(nullptr);  // ImageList1 goes before the tree, which may still paint
+}
 
 void fmKESTRIX::buildControls()
 {
@@ -232,6 +235,7 @@ void fmKESTRIX::wireHandlers()
     connect(cmdInternetOpen, &QPushButton::clicked, this, &fmKESTRIX::cmdInternetOpen_Click);
     connect(cmdClosehOpen, &QPushButton::clicked, this, &fmKESTRIX::cmdClosehOpen_Click);
     connect(cmdConnect, &QToolButton::clicked, this, &fmKESTRIX::cmdConnect_Click);
+    connect(txtPassword, &QLineEdit::returnPressed, cmdConnect, &QToolButton::click);  // only while it is enabled
     connect(cmdDisconnect, &QToolButton::clicked, this, &fmKESTRIX::cmdDisconnect_Click);
     connect(Command1, &QToolButton::clicked, this, &fmKESTRIX::Command1_Click);
     connect(Command2, &QToolButton::clicked, this, &fmKESTRIX::Command2_Click);

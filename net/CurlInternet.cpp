@@ -328,7 +328,7 @@ BOOL CurlInternet::InternetCloseHandle(HINTERNET hInternet)
 }
 
 HINTERNET CurlInternet::FtpFindFirstFileA(HINTERNET hConnect, const char* lpszSearchFile,
-                                          WIN32_FIND_DATAA* lpFindFileData, DWORD, DWORD_PTR)
+                                          WIN32_FIND_DATAA* lpFindFileData, DWORD dwFlags, DWORD_PTR)
 {
     const Lease lease(*this, hConnect);
     Connection* connection = lease.get();
@@ -340,7 +340,8 @@ HINTERNET CurlInternet::FtpFindFirstFileA(HINTERNET hConnect, const char* lpszSe
     auto find = std::make_unique<Find>();
     find->connection = hConnect;
     const auto [folder, filter] = splitPattern(connection->engine->currentDirectory(), pattern);
-    Outcome outcome = connection->engine->list(folder, find->entries);
+    Outcome outcome =
+        connection->engine->list(folder, find->entries, (dwFlags & FIND_FLAG_LINKS_AS_LINKS) != 0);
     if (outcome.ok()) {
         // Names with '/', CR, LF or NUL, and names too long for a record, cannot stand for
         // an entry of this folder: they are left out. "." and ".." are kept as listed.

@@ -88,7 +88,8 @@ public:
     // Makes `path` (absolute) the current folder.
     virtual Outcome changeDirectory(const std::string& path) = 0;
     // Every entry of `folder` (absolute) as listed, "." and ".." included when listed.
-    virtual Outcome list(const std::string& folder, std::vector<ListEntry>& entries) = 0;
+    // linksAsLinks: a link to a folder must show as a link, not as the folder it leads to.
+    virtual Outcome list(const std::string& folder, std::vector<ListEntry>& entries, bool linksAsLinks) = 0;
     virtual Outcome download(const DownloadRequest& request) = 0;
     // Replaces the server file only with a complete new one (RemoteReplace).
     virtual Outcome upload(const UploadRequest& request) = 0;

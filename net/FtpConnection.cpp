@@ -220,4 +220,37 @@ Result FtpConnection::chooseType(TransferOperation& op, bool ascii)
     return Result::success();
 }
 
+// '*': a refusal is an answer, not a broken connection, so it costs no new login.
+StepReply FtpConnection::command(const std::string& line, std::string_view folder, Watch watch,
+                                 const CallProgress& shown, std::optional<ServerReply>& reply)
+{
+    StepReply out;
+    Operation op;
+    op.url = url(folder, true);
+    if (out.result = prepare(op); !out.result.ok())
+        return out;
+    if (watch == Watch::None)
+        op.watcher = nullptr;
+    op.progress = shown;
+    op.cleanup = watch == Watch::CleanUp;
+    op.quoted = line;
+    if (!op.quote.append("*" + line)) {
+        out.result = Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
+        return out;
+    }
+    CURL* h = easy.get();
+    curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(h, CURLOPT_QUOTE, op.quote.get());
+    if (watch == Watch::CleanUp)  // the user is not kept waiting long
+        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 5000L);
+    out.result = perform(op);
+    if (op.reply)
+        reply = op.reply;
+    if (op.quotedAt < op.replies.replies().size()) {
+        out.code = op.replies.replies()[op.quotedAt].code;
+        out.text = op.replies.replies()[op.quotedAt].text;
+    }
+    return out;
+}
+
 }  // namespace net

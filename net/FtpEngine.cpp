@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 
 #include "net/FtpUploadSteps.h"
@@ -139,8 +140,11 @@ Outcome FtpEngine::login()
     return outcomeOf(Result::success(), op);
 }
 
-Outcome FtpEngine::list(const std::string& folder, std::vector<ListEntry>& entries)
+// MLSD gives exact times, but a server may describe a link by what it leads to (type=dir):
+// LIST's `ls -l` lines show links as links.
+Outcome FtpEngine::list(const std::string& folder, std::vector<ListEntry>& entries, bool linksAsLinks)
 {
+    const bool mlsd = m_connection.mlsd && !linksAsLinks;
     FtpConnection& connection = m_connection;
     connection.callStart = true;
     std::string body;
@@ -152,11 +156,11 @@ Outcome FtpEngine::list(const std::string& folder, std::vector<ListEntry>& entri
     if (Result r = connection.prepare(op); !r.ok())
         return outcomeOf(std::move(r), op);
     CURL* h = connection.easy.get();
-    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, connection.mlsd ? "MLSD" : "LIST");
+    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, mlsd ? "MLSD" : "LIST");
     receiveBody(h, op);
     if (Result r = connection.perform(op); !r.ok())
         return outcomeOf(std::move(r), op);
-    entries = parseListing(body, connection.mlsd);
+    entries = parseListing(body, mlsd);
     return outcomeOf(Result::success(), op);
 }
 
@@ -193,7 +197,7 @@ Outcome FtpEngine::download(const DownloadRequest& request)
     // Declared after the target: the call ends (and the window hears so) before an
     // unfinished file is removed.
     DownloadOperation op;
-    op.progress = {CallProgress::Kind::Downloading, request.shownName, 0, 0};
+    op.progress = {CallProgress::Kind::Downloading, request.shownName, 0, 0, request.localPath};
     op.url = connection.url(request.remotePath, false);
     op.outFd = target.fd();
     op.writeBehind = request.writeThrough;
@@ -230,11 +234,59 @@ Outcome FtpEngine::upload(const UploadRequest& request)
     return outcome;
 }
 
-// The server commands come in the next step; until then they are refused without a word to the server.
-Outcome FtpEngine::createDirectory(const std::string&) { return {Result::failure(ERROR_INVALID_PARAMETER, "not available"), {}, {}}; }
-Outcome FtpEngine::removeDirectory(const std::string&) { return {Result::failure(ERROR_INVALID_PARAMETER, "not available"), {}, {}}; }
-Outcome FtpEngine::removeFile(const std::string&) { return {Result::failure(ERROR_INVALID_PARAMETER, "not available"), {}, {}}; }
-Outcome FtpEngine::rename(const std::string&, const std::string&) { return {Result::failure(ERROR_INVALID_PARAMETER, "not available"), {}, {}}; }
-Outcome FtpEngine::setPermissions(const std::string&, unsigned) { return {Result::failure(ERROR_INVALID_PARAMETER, "not available"), {}, {}}; }
+// One command on `path`, run in its folder: done on a 2xx or 3xx reply, else the server's
+// refusal (12003 with its words) or why no reply came.
+Outcome FtpEngine::command(const std::string& line, const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+    std::optional<ServerReply> reply;
+    const StepReply step = m_connection.command(line, folder, FtpConnection::Watch::Cancellable,
+                                                {CallProgress::Kind::ServerCommand, path, 0, 0}, reply);
+    if (step.code == 0)
+        return {step.result.ok() ? Result::failure(ERROR_INTERNET_CONNECTION_ABORTED, "no reply") : step.result,
+                reply, {}};
+    reply = ServerReply{static_cast<DWORD>(step.code), step.text};
+    if (step.refused())
+        return {Result::failure(ERROR_INTERNET_EXTENDED_ERROR, step.text), reply, {}};
+    return {Result::success(), reply, {}};
+}
+
+Outcome FtpEngine::createDirectory(const std::string& path)
+{
+    m_connection.callStart = true;
+    return command("MKD " + path, path);
+}
+
+Outcome FtpEngine::removeDirectory(const std::string& path)
+{
+    m_connection.callStart = true;
+    return command("RMD " + path, path);
+}
+
+Outcome FtpEngine::removeFile(const std::string& path)
+{
+    m_connection.callStart = true;
+    return command("DELE " + path, path);
+}
+
+Outcome FtpEngine::rename(const std::string& from, const std::string& to)
+{
+    m_connection.callStart = true;
+    Outcome first = command("RNFR " + from, from);
+    if (!first.ok())
+        return first;
+    if (!first.reply || first.reply->code != 350)  // RNTO follows only "350 ready for the new name"
+        return {Result::failure(ERROR_INTERNET_EXTENDED_ERROR, first.reply ? first.reply->text : ""), first.reply, {}};
+    return command("RNTO " + to, to);
+}
+
+Outcome FtpEngine::setPermissions(const std::string& path, unsigned mode)
+{
+    m_connection.callStart = true;
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%o", mode & 07777u);
+    return command(std::string("SITE CHMOD ") + octal + " " + path, path);
+}
 
 }  // namespace net

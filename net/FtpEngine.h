@@ -17,7 +17,7 @@ public:
     ConnectOutcome connect(const ConnectRequest& request) override;
     std::string currentDirectory() const override { return m_connection.cwd; }
     Outcome changeDirectory(const std::string& path) override;
-    Outcome list(const std::string& folder, std::vector<ListEntry>& entries) override;
+    Outcome list(const std::string& folder, std::vector<ListEntry>& entries, bool linksAsLinks) override;
     Outcome download(const DownloadRequest& request) override;
     Outcome upload(const UploadRequest& request) override;
     Outcome createDirectory(const std::string& path) override;
@@ -31,6 +31,8 @@ private:
     [[nodiscard]] Outcome configure(const ConnectRequest& request);
     // One login, with FEAT; the login folder becomes the current one.
     [[nodiscard]] Outcome login();
+    // One server command on an absolute path, in that path's folder.
+    [[nodiscard]] Outcome command(const std::string& line, const std::string& path);
 
     EngineContext m_context;
     FtpConnection m_connection;

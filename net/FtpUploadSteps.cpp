@@ -115,40 +115,13 @@ StoreOutcome FtpUploadSteps::send(const std::string& path, bool empty)
     return out;
 }
 
-// '*': a refusal is an answer, not a broken connection, so it costs no new login.
+// Removing a file comes after a cancel or a failure too: the window stays served
+// through it, but it cannot be cancelled (its time limit bounds it).
 StepReply FtpUploadSteps::command(const std::string& line, const std::string& path, bool removal)
 {
-    FtpConnection& connection = m_connection;
-    StepReply out;
-    Operation op;
-    op.url = connection.url(folderOf(path), true);
-    if (out.result = connection.prepare(op); !out.result.ok())
-        return out;
-    // Removing a file comes after a cancel or a failure too: the window stays served
-    // through it, but it cannot be cancelled (its time limit below bounds it).
-    if (removal) {
-        op.cleanup = true;
-        op.progress = {CallProgress::Kind::Uploading, m_shownName, 0, 0};
-    } else {
-        op.watcher = nullptr;
-    }
-    op.quoted = line;
-    if (!op.quote.append("*" + line)) {
-        out.result = Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
-        return out;
-    }
-    CURL* h = connection.easy.get();
-    curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(h, CURLOPT_QUOTE, op.quote.get());
-    if (removal)  // the user is not kept waiting long
-        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 5000L);
-    out.result = connection.perform(op);
-    noteReply(op);
-    if (op.quotedAt < op.replies.replies().size()) {
-        out.code = op.replies.replies()[op.quotedAt].code;
-        out.text = op.replies.replies()[op.quotedAt].text;
-    }
-    return out;
+    using Watch = FtpConnection::Watch;
+    return m_connection.command(line, folderOf(path), removal ? Watch::CleanUp : Watch::None,
+                                {CallProgress::Kind::Uploading, m_shownName, 0, 0}, m_reply);
 }
 
 }  // namespace net

@@ -13,11 +13,12 @@ namespace net {
 
 // What a long call is doing, for a progress window.
 struct CallProgress {
-    enum class Kind { Connecting, Listing, ChangingDirectory, Downloading, Uploading };
+    enum class Kind { Connecting, Listing, ChangingDirectory, Downloading, Uploading, ServerCommand };
     Kind kind = Kind::Connecting;
     std::string subject;        // host, folder or file name
     std::uint64_t done = 0;     // bytes moved, or entries read for a listing
     std::uint64_t total = 0;    // 0 when not known
+    std::string destination;    // a download's local file
 };
 
 // An SSH server's host key, as the user is shown it before trusting it.

@@ -45,6 +45,9 @@ constexpr INTERNET_PORT INTERNET_DEFAULT_FTP_PORT = 21;
 constexpr INTERNET_PORT INTERNET_DEFAULT_SSH_PORT = 22;  // this layer's: "sftp://"
 constexpr DWORD INTERNET_SERVICE_FTP = 0x1;
 constexpr DWORD INTERNET_FLAG_PASSIVE = 0x08000000;
+// FtpFindFirstFileA, this layer's own flag: a listing in `ls -l` lines (LIST), where a link
+// is a link, even on a server whose MLSD describes what a link points to instead.
+constexpr DWORD FIND_FLAG_LINKS_AS_LINKS = 0x00000001;
 // Transfers
 constexpr DWORD FTP_TRANSFER_TYPE_ASCII = 0x1;
 constexpr DWORD FTP_TRANSFER_TYPE_BINARY = 0x2;

@@ -1,6 +1,7 @@
 #include "remote/EntryDetails.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 #include <QTimeZone>
 
 namespace remote {
@@ -9,6 +10,7 @@ namespace {
 
 // Between 1601-01-01 and 1970-01-01.
 constexpr std::int64_t kEpochDifferenceMs = 11644473600000LL;
+constexpr std::int64_t kTicksPerMinute = 600000000LL;
 
 }  // namespace
 
@@ -20,6 +22,7 @@ EntryDetails detailsOf(const net::WIN32_FIND_DATAA& record)
                                record.ftLastWriteTime.dwLowDateTime);
     d.mode = std::uint16_t(record.dwReserved0 & (EntryDetails::kModeGiven | 0777));
     d.dayOnly = record.dwReserved1 & 1;
+    d.link = record.dwFileAttributes & net::FILE_ATTRIBUTE_REPARSE_POINT;
     return d;
 }
 
@@ -34,21 +37,40 @@ QString permissionText(std::uint16_t mode)
     return out;
 }
 
+QString sizeText(const EntryDetails& details, const QLocale& locale)
+{
+    return locale.formattedDataSize(qint64(details.size), 1);
+}
+
+QString modifiedText(const EntryDetails& details, const QLocale& locale)
+{
+    if (details.lastWrite <= 0)
+        return {};
+    const QDateTime when =
+        QDateTime::fromMSecsSinceEpoch(details.lastWrite / 10000 - kEpochDifferenceMs, QTimeZone::utc());
+    if (details.dayOnly)  // a day is a day where the server is: not moved into this time zone
+        return locale.toString(when.date(), QLocale::ShortFormat);
+    QString format = locale.dateTimeFormat(QLocale::ShortFormat);
+    if (details.lastWrite % kTicksPerMinute == 0) {
+        static const QRegularExpression seconds(QStringLiteral("[:.]ss?"));
+        format.remove(seconds);
+    }
+    return locale.toString(when.toLocalTime(), format);
+}
+
 QString describeEntry(const QString& path, bool root, bool folder, const EntryDetails& details, const QLocale& locale)
 {
     QString text = path;
     if (root)
         return text;
+    if (details.link)
+        text += QStringLiteral("\nType: link");
     if (!folder)
-        text += QStringLiteral("\nSize: ") + locale.formattedDataSize(qint64(details.size), 1);
+        text += QStringLiteral("\nSize: ") + sizeText(details, locale);
     if (details.lastWrite > 0) {
-        const QDateTime when =
-            QDateTime::fromMSecsSinceEpoch(details.lastWrite / 10000 - kEpochDifferenceMs, QTimeZone::utc());
-        if (details.dayOnly)  // a day is a day where the server is: not moved into this time zone
-            text += QStringLiteral("\nModified: ") + locale.toString(when.date(), QLocale::ShortFormat) +
-                    QStringLiteral(" (the server gave only the day)");
-        else
-            text += QStringLiteral("\nModified: ") + locale.toString(when.toLocalTime(), QLocale::ShortFormat);
+        text += QStringLiteral("\nModified: ") + modifiedText(details, locale);
+        if (details.dayOnly)
+            text += QStringLiteral(" (the server gave only the day)");
     }
     if (details.mode & EntryDetails::kModeGiven)
         text += QStringLiteral("\nPermissions: ") + permissionText(details.mode);

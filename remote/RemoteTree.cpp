@@ -1,6 +1,7 @@
 #include "remote/RemoteTree.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -60,7 +61,6 @@ RemoteTree::RemoteTree(QWidget* parent)
     setStyle(style);
 
     setModel(&m_model);
-    setHeaderHidden(true);
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setExpandsOnDoubleClick(false);
@@ -68,14 +68,18 @@ RemoteTree::RemoteTree(QWidget* parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setUniformRowHeights(true);
-    setSortingEnabled(false);
     setAnimated(false);
     setAllColumnsShowFocus(true);
-    // A node's text is its whole path: never cut, scrolled sideways instead.
+    // Names and details are never cut: the columns scroll sideways instead.
     setTextElideMode(Qt::ElideNone);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     header()->setStretchLastSection(false);
-    header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // A click on a column sorts by it, a second click the other way round, a third
+    // gives back the server's order, which is where the tree starts.
+    header()->setSortIndicatorClearable(true);
+    header()->setSortIndicator(-1, Qt::AscendingOrder);
+    setSortingEnabled(true);
 }
 
 RemoteTree::~RemoteTree()
@@ -86,11 +90,35 @@ RemoteTree::~RemoteTree()
 void RemoteTree::setImageList(const ImageList* images)
 {
     m_images = images;
+    m_linkIcons.clear();
     if (images)
-        m_model.setDecoration([images](const QString& key) { return QVariant(images->icon(key)); });
+        m_model.setDecoration([this](const QString& key, bool link) { return QVariant(icon(key, link)); });
     else
         m_model.setDecoration({});
     viewport()->update();
+}
+
+// A link's picture carries an arrow in its lower left corner; made when first shown.
+QIcon RemoteTree::icon(const QString& key, bool link) const
+{
+    if (!link || !m_images->contains(key))
+        return m_images->icon(key);
+    QIcon& marked = m_linkIcons[key];
+    if (marked.isNull()) {
+        QPixmap picture = m_images->pixmap(key);
+        QPainter painter(&picture);
+        const int side = std::max(6, picture.height() / 2);
+        const QRect box(0, picture.height() - side, side, side);
+        painter.fillRect(box, Qt::white);
+        painter.setPen(Qt::black);
+        painter.drawRect(box.adjusted(0, 0, -1, -1));
+        const QPoint tip(box.right() - 1, box.top() + 1);
+        painter.drawLine(QPoint(box.left() + 1, box.bottom() - 1), tip);
+        painter.drawLine(tip, tip + QPoint(-side / 2 + 1, 0));
+        painter.drawLine(tip, tip + QPoint(0, side / 2 - 1));
+        marked = QIcon(picture);
+    }
+    return marked;
 }
 
 Node* RemoteTree::addRoot(const QString& key, const QString& image)
@@ -185,6 +213,35 @@ void RemoteTree::keyboardSearch(const QString& search)
     }
 }
 
+// A size, time or permission text is never wider than the widest of its kind, which
+// is measured here instead of the rows themselves: a thousand rows at every change
+// would double the time a large folder takes to open.
+int RemoteTree::sizeHintForColumn(int column) const
+{
+    if (column == RemoteTreeModel::NameColumn)
+        return QTreeView::sizeHintForColumn(column);
+    QStringList widest;
+    const QLocale locale;
+    if (column == RemoteTreeModel::SizeColumn) {
+        widest << locale.formattedDataSize(1023, 1);
+        for (qint64 unit = 1024; unit > 0 && unit <= std::numeric_limits<qint64>::max() / 1024; unit *= 1024)
+            widest << locale.formattedDataSize(unit * 1023 + unit / 10 * 9, 1);
+    } else if (column == RemoteTreeModel::ModifiedColumn) {
+        for (int month = 1; month <= 12; ++month) {
+            EntryDetails details;  // 22:58:58 on the 28th, in each month's name
+            const QDateTime when(QDate(2088, month, 28), QTime(22, 58, 58));
+            details.lastWrite = (when.toMSecsSinceEpoch() + 11644473600000LL) * 10000;
+            widest << modifiedText(details, locale);
+        }
+    } else {
+        widest << permissionText(0777);
+    }
+    int width = 0;
+    for (const QString& text : widest)
+        width = std::max(width, fontMetrics().horizontalAdvance(text));
+    return width + 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
+}
+
 Node* RemoteTree::selectedNode() const
 {
     const QModelIndexList selected = selectionModel()->selectedRows();
@@ -194,6 +251,14 @@ Node* RemoteTree::selectedNode() const
 void RemoteTree::setCurrentItem(Node* node)
 {
     setCurrentIndex(indexOf(node));
+}
+
+void RemoteTree::focusNode(Node* node)
+{
+    if (!node)
+        return;
+    setCurrentItem(node);
+    setFocus(Qt::OtherFocusReason);
 }
 
 void RemoteTree::setSelected(Node* node, bool selected)

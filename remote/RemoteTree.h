@@ -1,10 +1,13 @@
 #pragma once
 // The tree of the connected server's paths. Every node's key is its text (the
-// tree path); its image key ("root", "closed", "open", "leaf") is its kind.
+// tree path), which the program's steps use; a row shows the entry's own name with
+// its size, time and permissions beside it. Its image key ("root", "closed",
+// "open", "leaf") is its kind.
 // Nodes live in a compact model of their own (RemoteTreeModel) and are found by
 // key through its index, so look-ups never scan the tree.
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QIcon>
 #include <QList>
 #include <QPair>
@@ -63,6 +66,8 @@ public:
     // The view's side of a node.
     QModelIndex indexOf(const Node* node) const { return m_model.indexOf(node); }
     void setCurrentItem(Node* node);  // null: no current node and no selection
+    // Makes the node current and selected, and gives the tree the keyboard focus; null: nothing.
+    void focusNode(Node* node);
     void setSelected(Node* node, bool selected);
     QIcon icon(const Node* node) const;
     QRect visualItemRect(const Node* node) const { return visualRect(indexOf(node)); }
@@ -75,6 +80,8 @@ public:
     // Type-ahead: the typed letters select the next shown node whose own name
     // (not its path) starts with them; the same letter again moves on.
     void keyboardSearch(const QString& search) override;
+    // The name column fits the names shown; the others fit the widest text of their kind.
+    int sizeHintForColumn(int column) const override;
 
 signals:
     // A left double-click anywhere on the tree, on a node or not. The first
@@ -90,7 +97,10 @@ private:
     int madeVisible(const std::vector<Node*>& added);
 
     RemoteTreeModel m_model;
+    QIcon icon(const QString& imageKey, bool link) const;
+
     const ImageList* m_images = nullptr;
+    mutable QHash<QString, QIcon> m_linkIcons;
     QString m_typed;
     QElapsedTimer m_typedAt;
 };

@@ -39,13 +39,24 @@ bool fitsLatin1(QStringView text)
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 256; });
 }
 
+template <typename T>
+int compared(T a, T b)
+{
+    return a < b ? -1 : (b < a ? 1 : 0);
+}
+
 }  // namespace
 
 // ---- Node ----------------------------------------------------------------------
 
+// A node is about a tenth of a folder's memory: what it adds must fit in here.
+static_assert(sizeof(Node) <= 72);
+
 Node::Node(Node* parent, std::uint32_t hash, QStringView name, bool wide, std::uint8_t image,
-           const EntryDetails& details)
-    : m_parent(parent), m_details(details), m_hash(hash), m_length(std::uint32_t(name.size())), m_image(image), m_wide(wide)
+           const EntryDetails& details, std::uint32_t arrival)
+    : m_parent(parent), m_size(details.size), m_lastWrite(details.lastWrite), m_hash(hash),
+      m_length(std::uint32_t(name.size())), m_arrival(arrival), m_mode(details.mode), m_image(image),
+      m_flags(std::uint8_t((wide ? kWide : 0) | (details.dayOnly ? kDayOnly : 0) | (details.link ? kLink : 0)))
 {
     if (wide) {
         std::copy(name.utf16(), name.utf16() + name.size(), const_cast<char16_t*>(utf16()));
@@ -59,11 +70,11 @@ Node::Node(Node* parent, std::uint32_t hash, QStringView name, bool wide, std::u
 Node::~Node() = default;
 
 Node* Node::create(Node* parent, std::uint32_t hash, QStringView name, std::uint8_t image,
-                   const EntryDetails& details)
+                   const EntryDetails& details, std::uint32_t arrival)
 {
     const bool wide = !fitsLatin1(name);
     void* memory = ::operator new(sizeof(Node) + std::size_t(name.size()) * (wide ? 2 : 1));
-    return new (memory) Node(parent, hash, name, wide, image, details);
+    return new (memory) Node(parent, hash, name, wide, image, details, arrival);
 }
 
 void Node::destroy(Node* node)
@@ -74,8 +85,18 @@ void Node::destroy(Node* node)
 
 QString Node::name() const
 {
-    return m_wide ? QString(reinterpret_cast<const QChar*>(utf16()), qsizetype(m_length))
-                  : QString::fromLatin1(latin1(), qsizetype(m_length));
+    return nameView().toString();
+}
+
+QAnyStringView Node::nameView() const
+{
+    return wide() ? QAnyStringView(QStringView(utf16(), qsizetype(m_length)))
+                  : QAnyStringView(QLatin1StringView(latin1(), qsizetype(m_length)));
+}
+
+EntryDetails Node::details() const
+{
+    return {m_size, m_lastWrite, m_mode, bool(m_flags & kDayOnly), bool(m_flags & kLink)};
 }
 
 QString Node::path() const
@@ -87,7 +108,7 @@ QString Node::path() const
     QChar* end = out.data() + length;
     for (const Node* n = this; n; n = n->m_parent) {
         end -= n->m_length;
-        if (n->m_wide) {
+        if (n->wide()) {
             std::copy(n->utf16(), n->utf16() + n->m_length, reinterpret_cast<char16_t*>(end));
         } else {
             for (std::uint32_t i = 0; i < n->m_length; ++i)
@@ -106,7 +127,7 @@ std::optional<QStringView> Node::withoutOwnName(QStringView path) const
     if (std::size_t(path.size()) < m_length)
         return std::nullopt;
     const QStringView tail = path.right(qsizetype(m_length));
-    const bool same = m_wide ? tail == QStringView(utf16(), qsizetype(m_length))
+    const bool same = wide() ? tail == QStringView(utf16(), qsizetype(m_length))
                              : tail == QLatin1StringView(latin1(), qsizetype(m_length));
     if (!same)
         return std::nullopt;
@@ -142,7 +163,7 @@ RemoteTreeModel::~RemoteTreeModel()
         destroySubtree(top);
 }
 
-void RemoteTreeModel::setDecoration(std::function<QVariant(const QString& imageKey)> decoration)
+void RemoteTreeModel::setDecoration(std::function<QVariant(const QString& imageKey, bool link)> decoration)
 {
     m_decoration = std::move(decoration);  // rows ask for their pictures whenever they are painted
 }
@@ -267,7 +288,7 @@ Node* RemoteTreeModel::addRoot(const QString& key, const QString& image)
         return nullptr;
     const int row = m_top.childCount();
     beginInsertRows({}, row, row);
-    Node* node = Node::create(nullptr, extend(kSeed, key), key, imageIndex(image));
+    Node* node = Node::create(nullptr, extend(kSeed, key), key, imageIndex(image), {}, m_arrivals++);
     node->m_row = row;
     m_top.children.push_back(node);
     indexInsert(node);
@@ -305,7 +326,7 @@ std::vector<Node*> RemoteTreeModel::addChildren(Node* parent, qsizetype count,
         const std::uint32_t hash = extend(parentHash, e.name);
         if (findChild(parent, hash, e.name))
             continue;  // taken, in the tree or earlier in this batch
-        Node* node = Node::create(parent, hash, e.name, imageIndex(e.image), e.details);
+        Node* node = Node::create(parent, hash, e.name, imageIndex(e.image), e.details, m_arrivals++);
         node->m_row = row++;
         indexInsert(node);
         added.push_back(node);
@@ -315,6 +336,8 @@ std::vector<Node*> RemoteTreeModel::addChildren(Node* parent, qsizetype count,
     beginInsertRows(indexOf(parent), parent->childCount(), parent->childCount() + int(added.size()) - 1);
     parent->m_children.insert(parent->m_children.end(), added.begin(), added.end());
     endInsertRows();
+    if (m_sortColumn >= 0)
+        reorder({parent});
     return added;
 }
 
@@ -369,6 +392,78 @@ void RemoteTreeModel::clear()
     endResetModel();
 }
 
+// ---- order -------------------------------------------------------------------------
+
+bool RemoteTreeModel::shownBefore(const Node* a, const Node* b) const
+{
+    int c = 0;
+    switch (m_sortColumn) {
+    case NameColumn:
+        c = QAnyStringView::compare(a->nameView(), b->nameView(), Qt::CaseInsensitive);
+        if (c == 0)
+            c = QAnyStringView::compare(a->nameView(), b->nameView(), Qt::CaseSensitive);
+        break;
+    case SizeColumn:  // folders, which show no size, come before files
+        c = compared(std::pair(a->m_image != kClosed && a->m_image != kOpen, a->m_size),
+                     std::pair(b->m_image != kClosed && b->m_image != kOpen, b->m_size));
+        break;
+    case ModifiedColumn:
+        c = compared(a->m_lastWrite, b->m_lastWrite);
+        break;
+    case PermissionsColumn:
+        c = compared(a->m_mode, b->m_mode);
+        break;
+    default:
+        break;
+    }
+    if (c == 0)
+        return a->m_arrival < b->m_arrival;  // equals keep the server's order
+    return m_sortOrder == Qt::AscendingOrder ? c < 0 : c > 0;
+}
+
+void RemoteTreeModel::order(std::vector<Node*>& siblings) const
+{
+    std::sort(siblings.begin(), siblings.end(), [this](const Node* a, const Node* b) { return shownBefore(a, b); });
+    for (std::size_t i = 0; i < siblings.size(); ++i)
+        siblings[i]->m_row = int(i);
+}
+
+void RemoteTreeModel::reorder(const std::vector<Node*>& parents)
+{
+    QList<QPersistentModelIndex> hint;
+    for (const Node* parent : parents)
+        hint.append(indexOf(parent));
+    emit layoutAboutToBeChanged(hint, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    if (parents.empty()) {
+        std::vector<std::vector<Node*>*> pending{&m_top.children};
+        while (!pending.empty()) {
+            std::vector<Node*>& siblings = *pending.back();
+            pending.pop_back();
+            order(siblings);
+            for (Node* n : siblings) {
+                if (!n->m_children.empty())
+                    pending.push_back(&n->m_children);
+            }
+        }
+    }
+    for (Node* parent : parents)
+        order(parent->m_children);
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& at : before)
+        after.append(createIndex(nodeAt(at)->m_row, at.column(), nodeAt(at)));
+    changePersistentIndexList(before, after);
+    emit layoutChanged(hint, QAbstractItemModel::VerticalSortHint);
+}
+
+void RemoteTreeModel::sort(int column, Qt::SortOrder order)
+{
+    m_sortColumn = column >= 0 && column < ColumnCount ? column : -1;
+    m_sortOrder = order;
+    reorder({});
+}
+
 // ---- the item model ----------------------------------------------------------------
 
 QModelIndex RemoteTreeModel::indexOf(const Node* node) const
@@ -383,10 +478,10 @@ Node* RemoteTreeModel::nodeAt(const QModelIndex& index)
 
 QModelIndex RemoteTreeModel::index(int row, int column, const QModelIndex& parent) const
 {
-    if (column != 0)
+    if (column < 0 || column >= ColumnCount || parent.column() > 0)
         return {};
     Node* child = parent.isValid() ? nodeAt(parent)->child(row) : m_top.child(row);
-    return child ? createIndex(row, 0, child) : QModelIndex();
+    return child ? createIndex(row, column, child) : QModelIndex();
 }
 
 QModelIndex RemoteTreeModel::parent(const QModelIndex& child) const
@@ -404,14 +499,15 @@ int RemoteTreeModel::rowCount(const QModelIndex& parent) const
 
 int RemoteTreeModel::columnCount(const QModelIndex&) const
 {
-    return 1;
+    return ColumnCount;
 }
 
 bool RemoteTreeModel::hasChildren(const QModelIndex& parent) const
 {
     // A folder has entries to show even while closed: a screen reader says it can be expanded.
     const Node* node = nodeAt(parent);
-    return rowCount(parent) > 0 || (node && (node->m_image == kClosed || node->m_image == kOpen));
+    return rowCount(parent) > 0 ||
+           (node && parent.column() == 0 && (node->m_image == kClosed || node->m_image == kOpen));
 }
 
 QVariant RemoteTreeModel::data(const QModelIndex& index, int role) const
@@ -419,23 +515,52 @@ QVariant RemoteTreeModel::data(const QModelIndex& index, int role) const
     const Node* node = nodeAt(index);
     if (!node)
         return {};
+    const bool folder = node->m_image == kClosed || node->m_image == kOpen;
+    const int column = index.column();
     switch (role) {
     case Qt::DisplayRole:
-        return node->path();
+        if (column == NameColumn)
+            return node->name();
+        if (!node->m_parent)
+            return {};  // the server: nothing listed it
+        if (column == SizeColumn)
+            return folder ? QVariant() : sizeText(node->details());
+        if (column == ModifiedColumn)
+            return modifiedText(node->details());
+        return node->m_mode & EntryDetails::kModeGiven ? permissionText(node->m_mode) : QVariant();
     case Qt::DecorationRole:
-        return m_decoration ? m_decoration(image(node)) : QVariant();
+        return column == NameColumn && m_decoration ? m_decoration(image(node), node->m_flags & Node::kLink)
+                                                    : QVariant();
+    case Qt::TextAlignmentRole:
+        return column == SizeColumn ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
     case ImageRole:
         return image(node);
     case NameRole:
-    case Qt::AccessibleTextRole:
         return node->name();
-    case Qt::ToolTipRole:
+    case Qt::AccessibleTextRole:  // the other cells are read as they show
+        return column == NameColumn ? QVariant(node->name()) : QVariant();
     case Qt::AccessibleDescriptionRole:
-        return describeEntry(node->path(), !node->m_parent, node->m_image == kClosed || node->m_image == kOpen,
-                             node->m_details);
+        if (column != NameColumn)
+            return {};
+        [[fallthrough]];
+    case Qt::ToolTipRole:
+        return describeEntry(node->path(), !node->m_parent, folder, node->details());
     default:
         return {};
     }
+}
+
+QVariant RemoteTreeModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    static const QString names[] = {QStringLiteral("Name"), QStringLiteral("Size"), QStringLiteral("Modified"),
+                                    QStringLiteral("Permissions")};
+    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+        return {};
+    if (role == Qt::DisplayRole)
+        return names[section];
+    if (role == Qt::TextAlignmentRole && section == SizeColumn)
+        return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+    return {};
 }
 
 Qt::ItemFlags RemoteTreeModel::flags(const QModelIndex& index) const

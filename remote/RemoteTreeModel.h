@@ -1,11 +1,13 @@
 #pragma once
 // The nodes of the remote tree, stored compactly: a node holds its own name once
-// (one byte a character when it can, two otherwise) and its parent; its path, the
-// key and text of the tree, is composed when asked for. The index holds only node
-// pointers: a node's hash follows from its parent's and its own name, so a path
-// is found without any path being stored.
+// (one byte a character when it can, two otherwise), its parent and what the listing
+// said of it; its path, the key and text of the tree, and the texts of its columns
+// are composed when asked for. The index holds only node pointers: a node's hash
+// follows from its parent's and its own name, so a path is found without any path
+// being stored.
 
 #include <QAbstractItemModel>
+#include <QAnyStringView>
 #include <QStringList>
 
 #include "remote/EntryDetails.h"
@@ -27,32 +29,38 @@ public:
     int row() const { return m_row; }
     QString name() const;  // the entry's own name; the server text for a root
     QString path() const;  // the tree path: key and text
-    const EntryDetails& details() const { return m_details; }
+    EntryDetails details() const;
 
 private:
     friend class RemoteTreeModel;
+    enum Flag : std::uint8_t { kWide = 1, kDayOnly = 2, kLink = 4 };
     Node(const Node&) = delete;
     Node& operator=(const Node&) = delete;
     Node(Node* parent, std::uint32_t hash, QStringView name, bool wide, std::uint8_t image,
-         const EntryDetails& details);
+         const EntryDetails& details, std::uint32_t arrival);
     ~Node();
     static Node* create(Node* parent, std::uint32_t hash, QStringView name, std::uint8_t image,
-                        const EntryDetails& details = {});
+                        const EntryDetails& details, std::uint32_t arrival);
     static void destroy(Node* node);
     bool pathEquals(QStringView path) const;
     bool nameEquals(QStringView name) const;
+    bool wide() const { return m_flags & kWide; }
     const char* latin1() const { return reinterpret_cast<const char*>(this + 1); }
     const char16_t* utf16() const { return reinterpret_cast<const char16_t*>(this + 1); }
+    QAnyStringView nameView() const;
     std::optional<QStringView> withoutOwnName(QStringView path) const;
 
     Node* m_parent;
-    std::vector<Node*> m_children;  // owned
-    EntryDetails m_details;
+    std::vector<Node*> m_children;  // owned, in the order shown
+    std::uint64_t m_size;
+    std::int64_t m_lastWrite;
     std::uint32_t m_hash;           // of the whole path
-    std::int32_t m_row = 0;
+    std::int32_t m_row = 0;         // among its siblings, as shown
     std::uint32_t m_length;         // of the name, in characters
+    std::uint32_t m_arrival;        // when it was added: among siblings, the server's order
+    std::uint16_t m_mode;
     std::uint8_t m_image;
-    bool m_wide;                    // the name is UTF-16 rather than Latin-1
+    std::uint8_t m_flags;
     // The name's characters follow the node in the same allocation.
 };
 
@@ -72,12 +80,15 @@ public:
     // while the tooltip and the accessible description tell the path and the details.
     static constexpr int NameRole = Qt::UserRole + 1;
 
+    // The columns; the tree's own (the first) shows the names.
+    enum Column { NameColumn, SizeColumn, ModifiedColumn, PermissionsColumn, ColumnCount };
+
     explicit RemoteTreeModel(QObject* parent = nullptr);
     ~RemoteTreeModel() override;
 
-    // What a row shows beside its text (DecorationRole) for each image key; the view's
-    // pictures. Unset: nothing.
-    void setDecoration(std::function<QVariant(const QString& imageKey)> decoration);
+    // What a row shows beside its name (DecorationRole) for each image key, marked or not
+    // as a link's; the view's pictures. Unset: nothing.
+    void setDecoration(std::function<QVariant(const QString& imageKey, bool link)> decoration);
 
     Node* find(QStringView key) const;
     // Null when the key is taken.
@@ -107,7 +118,12 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override;
     bool hasChildren(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // Orders every node's children by a column, and children added later with them;
+    // column -1 gives back the order in which they were added: the server's.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    int sortColumn() const { return m_sortColumn; }
 
 private:
     // Open addressing, linear probing; slots hold node pointers only.
@@ -118,6 +134,10 @@ private:
     void destroySubtree(Node* node);
     void growIndex(std::size_t count);
     static std::uint8_t imageIndex(QStringView key);
+    bool shownBefore(const Node* a, const Node* b) const;
+    void order(std::vector<Node*>& siblings) const;
+    // Orders the children of `parents` (all nodes when empty) as a change of layout.
+    void reorder(const std::vector<Node*>& parents);
 
     struct Top {
         std::vector<Node*> children;
@@ -127,7 +147,10 @@ private:
     Top m_top;
     std::vector<Node*> m_slots;
     std::size_t m_count = 0;
-    std::function<QVariant(const QString& imageKey)> m_decoration;
+    std::uint32_t m_arrivals = 0;
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    std::function<QVariant(const QString& imageKey, bool link)> m_decoration;
 };
 
 }  // namespace remote

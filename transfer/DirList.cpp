@@ -70,6 +70,12 @@ bool DirList::setPath(const QString& path)
         addFolder(level == 0 ? step : QDir(step).dirName(), step, level, true);
     }
     setCurrentRow(chain.size() - 1);
+    if (QListWidgetItem* open = item(int(chain.size()) - 1)) {
+        // The open folder stays marked when a click highlights another one.
+        QFont bold;  // sets the weight alone: the list's own font gives the rest
+        bold.setBold(true);
+        open->setFont(bold);
+    }
     const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     for (const QString& name : subfolderNames(folder))
         addFolder(name, prefix + name, int(chain.size()), false);

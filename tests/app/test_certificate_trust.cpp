@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -45,11 +46,22 @@ TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
     const QString fingerprint = QString::fromLatin1(openssl.readAllStandardOutput()).section('=', 1).trimmed();
     ASSERT_EQ(fingerprint.size(), 32 * 3 - 1);
 
-    for (const ui::MsgAnswer answer : {ui::MsgAnswer::No, ui::MsgAnswer::Yes}) {
-        SCOPED_TRACE(answer == ui::MsgAnswer::Yes ? "Yes" : "No");
+    // Ok stands for Enter: the program's own boxes, each answered by Return (its default button).
+    for (const ui::MsgAnswer answer : {ui::MsgAnswer::No, ui::MsgAnswer::Ok, ui::MsgAnswer::Yes}) {
+        SCOPED_TRACE(answer == ui::MsgAnswer::Yes ? "Yes" : answer == ui::MsgAnswer::No ? "No" : "Enter");
         net::CurlInternet internet;  // one run of the program: it trusts nothing yet
         testsupport::ScriptedUi ui;
         ui.answers = {answer};
+        app::QtUi boxes;
+        QTimer enter;
+        QObject::connect(&enter, &QTimer::timeout, [] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                QTest::keyClick(box, Qt::Key_Return);
+        });
+        if (answer == ui::MsgAnswer::Ok) {
+            ui.boxes = &boxes;
+            enter.start(20);
+        }
         const app::Program program(internet, {.ui = &ui, .quit = [] {}});
         app::fmKESTRIX& window = program.window();
         ASSERT_TRUE(window.Form_Load());
@@ -70,10 +82,13 @@ TEST(CertificateTrust, TheWindowShowsTheCertificateAndConnectsOnlyOnYes)
         for (const QString& part : parts)
             EXPECT_TRUE(question.contains(part)) << part.toStdString() << " in\n" << question.toStdString();
         const QString report = " Err: 12045\r\nClose Connection and Session?\r\n\r\nThe server's certificate ";
-        if (answer == ui::MsgAnswer::No) {
+        if (answer != ui::MsgAnswer::Yes) {
             EXPECT_EQ(ui.texts().mid(1), QStringList{"InternetConnect" + report +
                                                      "is self-signed: it was not issued by a trusted authority."});
             EXPECT_FALSE(window.bConnected);
+            // Nothing typed is lost: the boxes stay filled for another try.
+            EXPECT_EQ(QStringList({window.txtServer->text(), window.txtUser->text(), window.txtPassword->text()}),
+                      QStringList({"ftps://" + address, "user", "secret"}));
             continue;
         }
         EXPECT_EQ(ui.shown.size(), 1u) << ui.texts().join('|').toStdString();

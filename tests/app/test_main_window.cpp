@@ -407,22 +407,28 @@ TEST_F(MainWindowTest, EnterAndReturnPressTheFocusedButton)
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     window->txtServer->setText("srv");
     const struct {
-        QAbstractButton* button;
+        QWidget* control;
         Qt::Key key;
         Qt::KeyboardModifiers modifiers;
         const char* call;  // what the button's handler asks of the Internet layer
     } presses[] = {
         {window->cmdInternetOpen, Qt::Key_Return, Qt::NoModifier, "InternetOpenA"},
-        {window->cmdConnect, Qt::Key_Enter, Qt::KeypadModifier, "InternetConnectA"},
+        {window->txtPassword, Qt::Key_Return, Qt::NoModifier, "InternetConnectA"},  // as "Connect"
         {window->cmdDisconnect, Qt::Key_Return, Qt::NoModifier, "InternetCloseHandle"},
+        {window->cmdConnect, Qt::Key_Enter, Qt::KeypadModifier, "InternetConnectA"},
+        {window->cmdDisconnect, Qt::Key_Enter, Qt::KeypadModifier, "InternetCloseHandle"},
         {window->cmdClosehOpen, Qt::Key_Enter, Qt::KeypadModifier, "InternetCloseHandle"},
     };
     for (const auto& press : presses) {
         internet.calls.clear();
-        press.button->setFocus();
-        ASSERT_TRUE(press.button->hasFocus()) << press.call;
-        QTest::keyClick(press.button, press.key, press.modifiers);
+        press.control->setFocus();
+        ASSERT_TRUE(press.control->hasFocus()) << press.call;
+        QTest::keyClick(press.control, press.key, press.modifiers);
         EXPECT_EQ(internet.callsNamed(press.call).size(), 1u) << press.call;
+        if (window->bConnected) {  // a connect puts the focus on the server's root node
+            EXPECT_TRUE(window->TreeView1->hasFocus()) << press.call;
+            EXPECT_EQ(window->TreeView1->selectedNode(), window->TreeView1->find("srv"));
+        }
     }
     internet.calls.clear();
     window->cmdInternetOpen->setFocus();

@@ -95,6 +95,8 @@ TEST(CallProgress, DescribesEveryKindOfCall)
     EXPECT_EQ(app::CallProgressPresenter::describe({K::Connecting, "host", 0, 0}, 0), "Connecting to host...");
     EXPECT_EQ(app::CallProgressPresenter::describe({K::Listing, "/pub", 12345, 0}, 0), "Listing /pub: 12,345 entries");
     EXPECT_EQ(app::CallProgressPresenter::describe({K::Uploading, "b", 1024 * 1024, 0}, 0), "Uploading b: 1.0 MiB");
+    EXPECT_EQ(app::CallProgressPresenter::describe({K::Downloading, "c", 1024, 0, "/home/me/caf\xc3\xa9/c"}, 0),
+              "Downloading c to /home/me/caf\u00e9: 1.0 KiB");
 }
 
 TEST(CallProgress, SlowTransferShowsItsRateInTheUnitThatFits)
@@ -125,7 +127,7 @@ TEST(CallProgress, AClosingWindowCancelsEveryCallAtItsFirstReport)
     EXPECT_TRUE(view.texts.empty());
 }
 
-TEST(CallProgress, TheProgressWindowMadeAheadStaysHiddenUntilACallNeedsIt)
+TEST(CallProgress, TheProgressWindowMadeAheadStaysHiddenUntilACallNeedsItAndOnlyEscapeOrCancelEndIt)
 {
     QWidget owner;
     owner.show();
@@ -143,6 +145,12 @@ TEST(CallProgress, TheProgressWindowMadeAheadStaysHiddenUntilACallNeedsIt)
     QProgressBar* bar = owner.findChild<QProgressBar*>();
     ASSERT_NE(bar, nullptr);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(bar)->text(QAccessible::Name), "Progress");
+    // No default button: a stray Return leaves the call running; Escape cancels it.
+    auto* dialog = owner.findChild<QProgressDialog*>();
+    QTest::keyClick(dialog->focusWidget() ? dialog->focusWidget() : dialog, Qt::Key_Return);
+    EXPECT_FALSE(view.cancelRequested());
+    QTest::keyClick(dialog, Qt::Key_Escape);
+    EXPECT_TRUE(view.cancelRequested());
     view.hideProgress();
     EXPECT_EQ(visibleDialogs(), 0);
 }

@@ -26,7 +26,7 @@ TEST_F(MainWindowTest, FailedSessionStartIsReportedAndStillEntersSessionState)
     EXPECT_EQ(window->hOpen, 0u);
     ASSERT_EQ(ui.shown.size(), 1u);
     EXPECT_EQ(ui.shown[0].text, "InternetOpen Err: 12007\r\nClose Connection and Session?");
-    EXPECT_EQ(ui.shown[0].style, ui::MsgStyle::YesNo);
+    EXPECT_EQ(ui.shown[0].style, ui::MsgStyle::YesNoDefaultNo);
     EXPECT_TRUE(window->txtServer->isEnabled());
     EXPECT_FALSE(window->cmdInternetOpen->isEnabled());
 
@@ -103,7 +103,7 @@ TEST_F(MainWindowTest, ErrorBoxesKeepTheirTextsAndCarryTheReasonAsDetails)
     window->cmdConnect_Click();
     ASSERT_EQ(ui.shown.size(), 1u);
     EXPECT_EQ(ui.shown[0].text, "InternetConnect Err: 12029\r\nClose Connection and Session?");
-    EXPECT_EQ(ui.shown[0].style, ui::MsgStyle::YesNo);
+    EXPECT_EQ(ui.shown[0].style, ui::MsgStyle::YesNoDefaultNo);
     EXPECT_EQ(ui.shown[0].detail, "Failed to connect to 127.0.0.1 port 21: Connection refused");
 
     // The extended error's two boxes both carry it; the server's response stays in the text.

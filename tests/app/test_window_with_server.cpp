@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QAccessible>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QtWidgets>
 #include <gtest/gtest.h>
 
@@ -449,7 +450,8 @@ TEST_F(WindowWithServer, EditedServerBoxChangesNeitherMappingNorRemoval)
 // A server that logs users into their home folder: the root node stands for that folder.
 // What a screen reader hears of each node, reached as it would reach it (by the
 // node's place on screen): its own name, a description of its path and of what the
-// server listed, and whether it is a folder that is open.
+// server listed, whether it is a folder that is open, and in the row's other columns
+// the size, time and permissions that the description tells.
 struct Spoken {
     QString below;  // the node's path below the root; empty: the root
     QString name;
@@ -486,22 +488,33 @@ public:
             EXPECT_EQ(tree().model()->data(tree().indexOf(n), Qt::ToolTipRole).toString().toStdString(), description);
             EXPECT_EQ(cell->state().expandable, row.expandable) << row.below.toStdString();
             EXPECT_EQ(cell->state().expanded, row.expanded) << row.below.toStdString();
+            const QStringList labels{"Size: ", "Modified: ", "Permissions: "};  // the row's other columns
+            for (int column = 1; column <= int(labels.size()); ++column) {
+                QString told = row.description.filter(labels[column - 1]).value(0).mid(labels[column - 1].size());
+                const QString read = treeView->tableInterface()->cellAt(cell->tableCellInterface()->rowIndex(), column)->text(QAccessible::Name);
+                EXPECT_EQ(read.toStdString(), told.remove(" (the server gave only the day)").toStdString()) << row.below.toStdString();
+                EXPECT_GT(tree().columnWidth(column), tree().fontMetrics().horizontalAdvance(read));  // shown whole
+            }
         }
     }
     QString size(const QString& below) const
     {
         return "Size: " + QLocale().formattedDataSize(QFileInfo(m_remote.filePath(below.mid(1))).size(), 1);
     }
-    QString modified(const QString& below) const
+    // The disk's time in the locale's short form; without seconds where the listing gives minutes.
+    QString modified(const QString& below, bool seconds = true) const
     {
-        const QDateTime disk = QFileInfo(m_remote.filePath(below.mid(1))).lastModified();
-        return "Modified: " + QLocale().toString(disk, QLocale::ShortFormat);
+        QString format = QLocale().dateTimeFormat(QLocale::ShortFormat);
+        if (!seconds)
+            format.remove(":ss");
+        return "Modified: " + QLocale().toString(QFileInfo(m_remote.filePath(below.mid(1))).lastModified(), format);
     }
-    static void setTimeAndMode(const QString& path, std::int64_t unixSeconds, mode_t mode)
+    static void setTimeAndMode(const QString& path, std::int64_t unixSeconds, mode_t mode, int flags = 0)
     {
         const timespec times[2] = {{unixSeconds, 0}, {unixSeconds, 0}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
-        ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0);
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, flags), 0);
+        if (mode)
+            ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0);
     }
 };
 
@@ -512,6 +525,8 @@ protected:
 
 TEST_F(WindowWithMlsdServer, ScreenReadersHearEachNodeByItsNameWithItsSizeAndTime)
 {
+    for (const char* path : {"pub", "pub/data.bin", "empty", "readme.txt"})
+        setTimeAndMode(m_remote.filePath(path), 1700000007, 0);  // MLSD gives the seconds
     connect();
     doubleClick("/pub");
     expectSpoken({
@@ -523,19 +538,61 @@ TEST_F(WindowWithMlsdServer, ScreenReadersHearEachNodeByItsNameWithItsSizeAndTim
     });
 }
 
-TEST_F(WindowWithListServer, ListedPermissionsAndDaysWithoutTimeAreSaid)
+TEST_F(WindowWithListServer, ListedPermissionsLinksAndTimesWithoutSecondsOrTimeAreSaid)
 {
     setTimeAndMode(m_remote.filePath("readme.txt"), 1580731200, 0640);  // 2020-02-03 12:00 UTC: ls shows the day only
     setTimeAndMode(m_remote.filePath("empty"), QDateTime::currentSecsSinceEpoch() / 60 * 60 - 3600, 0750);  // ls: minutes
+    ASSERT_TRUE(QFile::link("readme.txt", m_remote.filePath("link.txt")));
+    setTimeAndMode(m_remote.filePath("link.txt"), 1580731200, 0, AT_SYMLINK_NOFOLLOW);
     connect();
-    const QString day = QLocale().toString(QDate(2020, 2, 3), QLocale::ShortFormat);
+    const QString day = "Modified: " + QLocale().toString(QDate(2020, 2, 3), QLocale::ShortFormat) +
+                        " (the server gave only the day)";
     expectSpoken({
-        {"/empty", "empty", {root() + "/empty", modified("/empty"), "Permissions: rwxr-x---"}, true, false},
-        {"/readme.txt", "readme.txt",
-         {root() + "/readme.txt", size("/readme.txt"), "Modified: " + day + " (the server gave only the day)",
-          "Permissions: rw-r-----"},
+        {"/empty", "empty", {root() + "/empty", modified("/empty", false), "Permissions: rwxr-x---"}, true, false},
+        {"/readme.txt", "readme.txt", {root() + "/readme.txt", size("/readme.txt"), day, "Permissions: rw-r-----"}, false, false},
+        {"/link.txt", "link.txt",  // ls gives the link's own size: its target's name
+         {root() + "/link.txt", "Type: link", "Size: " + QLocale().formattedDataSize(10, 1), day, "Permissions: rwxrwxrwx"},
          false, false},
     });
+    EXPECT_NE(tree().icon(node("/link.txt")).pixmap(16).toImage(), tree().icon(node("/readme.txt")).pixmap(16).toImage());
+}
+
+// The server's order first; a column's header sorts by it, again the other way round,
+// a third time gives back the server's order. A folder listed meanwhile comes sorted.
+TEST_F(WindowWithListServer, ColumnHeadersSortTheTreeAndAThirdClickGivesBackTheServersOrder)
+{
+    // name, size, day (long ago: ls gives the day), mode
+    const std::tuple<const char*, int, std::int64_t, mode_t> files[] = {
+        {"a", 3, 1580731200, 0600}, {"B", 1, 1580904000, 0755}, {"c", 2, 1580644800, 0644}};
+    for (const auto& [name, size, day, mode] : files) {
+        writeFile(m_remote.filePath(QString("s/") + name), QByteArray(size, 'x'));
+        setTimeAndMode(m_remote.filePath(QString("s/") + name), day, mode);
+    }
+    connect();
+    m_window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window));
+    doubleClick("/s");
+    const QStringList server = children("/s");
+    const struct {
+        int column;
+        bool reopen;    // the folder closed and opened again after the click
+        QString order;  // empty: the server's
+    } clicks[] = {{0, false, "aBc"}, {0, false, "cBa"}, {0, false, ""},    {1, true, "Bca"},
+                  {2, false, "caB"}, {3, false, "acB"}, {3, false, "Bca"}, {3, true, ""}};
+    QHeaderView* header = tree().header();
+    for (const auto& click : clicks) {
+        tree().horizontalScrollBar()->setValue(header->sectionPosition(click.column));  // the header shows it
+        const int middle = header->sectionViewportPosition(click.column) + header->sectionSize(click.column) / 2;
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, {middle, header->height() / 2});
+        if (click.reopen) {
+            doubleClick("/s");
+            doubleClick("/s");
+        }
+        QStringList expected = click.order.isEmpty() ? server : QStringList();
+        for (const QChar name : click.order)
+            expected << QString("/s/") + name;
+        EXPECT_EQ(children("/s"), expected) << click.column;  // top to bottom
+    }
 }
 
 class WindowWithHomeServer : public WindowWithServer {

@@ -6,15 +6,18 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <optional>
 
 #include "LayerTestHelpers.h"
+#include "remote/ServerWalk.h"
 #include "../settings/UnprivilegedRun.h"
 
 using namespace net;
@@ -762,17 +765,123 @@ TEST_F(CurlInternetTransfer, RefusedUploadGives12003WithTheServerReply)
     EXPECT_EQ(folderEntries(m_remote.path().toStdString()), std::vector<std::string>{"up.bin"});
 }
 
+// Each server command changes the server's disk as asked, or refuses with the server's
+// words (12003) and changes nothing; relative names follow the current folder.
+TEST_F(CurlInternetSession, ServerCommandsChangeTheDiskOrNothing)
+{
+    struct Row {
+        const char* what;
+        std::function<BOOL(InternetApi&, HINTERNET)> call;
+        bool ok;
+        DWORD code;                                   // the server's reply after a refusal
+        std::vector<std::string> left;                // what the root holds afterwards, below "dir"
+    };
+    const std::vector<std::string> start{"dir", "dir/a.txt", "dir/empty", "dir/full", "dir/full/f.txt"};
+    const Row rows[] = {
+        {"new folder", [](InternetApi& a, HINTERNET c) { return a.FtpCreateDirectoryA(c, "new folder"); }, true, 0,
+         {"dir", "dir/a.txt", "dir/empty", "dir/full", "dir/full/f.txt", "dir/new folder"}},
+        {"existing folder", [](InternetApi& a, HINTERNET c) { return a.FtpCreateDirectoryA(c, "empty"); }, false, 550,
+         start},
+        {"remove empty", [](InternetApi& a, HINTERNET c) { return a.FtpRemoveDirectoryA(c, "/dir/empty"); }, true, 0,
+         {"dir", "dir/a.txt", "dir/full", "dir/full/f.txt"}},
+        {"remove full", [](InternetApi& a, HINTERNET c) { return a.FtpRemoveDirectoryA(c, "full"); }, false, 550,
+         start},
+        {"delete", [](InternetApi& a, HINTERNET c) { return a.FtpDeleteFileA(c, "a.txt"); }, true, 0,
+         {"dir", "dir/empty", "dir/full", "dir/full/f.txt"}},
+        {"delete missing", [](InternetApi& a, HINTERNET c) { return a.FtpDeleteFileA(c, "gone.txt"); }, false, 550,
+         start},
+        {"rename into folder", [](InternetApi& a, HINTERNET c) { return a.FtpRenameFileA(c, "a.txt", "full/b c.txt"); },
+         true, 0, {"dir", "dir/empty", "dir/full", "dir/full/b c.txt", "dir/full/f.txt"}},
+        {"rename missing", [](InternetApi& a, HINTERNET c) { return a.FtpRenameFileA(c, "gone.txt", "x"); }, false,
+         550, start},
+    };
+    startServer();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QDir(m_remote.path()).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(m_remote.path() + "/dir/full") && QDir().mkpath(m_remote.path() + "/dir/empty"));
+        writeFile(remotePath("dir/full/f.txt"), "f");
+        writeFile(remotePath("dir/a.txt"), "a");
+        const HINTERNET c = connect();
+        ASSERT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "dir"));
+        EXPECT_EQ(row.call(*m_api, c), row.ok ? TRUE_ : FALSE_);
+        EXPECT_EQ(m_api->GetLastError(), row.ok ? ERROR_SUCCESS : ERROR_INTERNET_EXTENDED_ERROR);
+        if (!row.ok)
+            EXPECT_EQ(lastResponse().first, row.code);
+        std::vector<std::string> left;
+        for (QDirIterator it(m_remote.path(), QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+             it.hasNext();)
+            left.push_back(QDir(m_remote.path()).relativeFilePath(it.next()).toStdString());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, row.left);
+        // The connection serves the next call after a refusal as after a success.
+        EXPECT_TRUE(m_api->FtpSetCurrentDirectoryA(c, "/dir/full"));
+        m_api->InternetCloseHandle(c);
+    }
+    EXPECT_EQ(m_server->count("USER"), static_cast<int>(std::size(rows)));  // no refusal costs a login
+    // Permissions: the mode the server's disk shows; a mode past 07777 is refused before anything is sent.
+    const HINTERNET c = connect();
+    ASSERT_TRUE(m_api->FtpSetPermissionsA(c, "/dir/a.txt", 0750));
+    struct stat st {};
+    ASSERT_EQ(::stat(remotePath("dir/a.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0750u);
+    EXPECT_FALSE(m_api->FtpSetPermissionsA(c, "/dir/a.txt", 010000));
+    EXPECT_EQ(m_api->GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+// A walk lists every folder below the start once, each folder before what it holds, and
+// lists a link to a folder without following it.
+TEST_F(CurlInternetListing, WalkListsEveryFolderBelowAndFollowsNoLink)
+{
+    for (const bool mlsd : {true, false}) {
+        SCOPED_TRACE(mlsd ? "MLSD" : "LIST");
+        testsupport::FtpServerOptions o;
+        o.mlsd = mlsd;
+        startServer(o);
+        QDir(m_remote.path()).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(m_remote.path() + "/top/a/b") && QDir().mkpath(m_remote.path() + "/top/empty"));
+        writeFile(remotePath("top/a/b/deep.txt"), "deep");
+        writeFile(remotePath("top/one.txt"), "1");
+        ASSERT_EQ(::symlink("..", remotePath("top/a/up").c_str()), 0);
+        const HINTERNET c = connect();
+        m_server->clearLog();
+        const remote::ServerWalk walk = remote::walkServerFolder(*m_api, c, "/top");
+        EXPECT_EQ(walk.error, 0u);
+        std::vector<std::string> seen;
+        for (const auto& e : walk.entries)
+            seen.push_back(e.path + (e.folder() ? "/" : ""));
+        const auto at = [&](const std::string& p) { return std::find(seen.begin(), seen.end(), p) - seen.begin(); };
+        EXPECT_EQ(seen.size(), 6u) << testing::PrintToString(seen);
+        EXPECT_LT(at("/top/a/"), at("/top/a/b/"));
+        EXPECT_LT(at("/top/a/b/"), at("/top/a/b/deep.txt"));
+        EXPECT_LT(at("/top/a/up"), seen.size());  // the link is listed, as a file
+        EXPECT_LT(at("/top/empty/"), seen.size());
+        EXPECT_EQ(walk.folders(), 3u);
+        // top, a, a/b, empty: once each, in `ls -l` lines, where the MLSD server would have shown
+        // the link as the folder it leads to.
+        EXPECT_EQ(m_server->count("LIST"), 4);
+        EXPECT_EQ(m_server->count("MLSD"), 0);
+        // A folder that cannot be listed ends the walk with its error and its name.
+        const remote::ServerWalk missing = remote::walkServerFolder(*m_api, c, "/top/none");
+        EXPECT_EQ(missing.error, ERROR_INTERNET_EXTENDED_ERROR);
+        EXPECT_EQ(missing.failedFolder, "/top/none");
+        m_api->InternetCloseHandle(c);
+    }
+}
+
 namespace {
 
 struct RecordingWatcher : CallWatcher {
     int started = 0, progress = 0, finished = 0;
     int cancelAfter = -1;  // cancel at this progress report
     std::vector<CallProgress::Kind> kinds;
+    std::string destination;
     std::uint64_t lastDone = 0;
     void callStarted(const CallProgress& w) override
     {
         ++started;
         kinds.push_back(w.kind);
+        destination = w.destination;
     }
     bool callProgress(const CallProgress& now) override
     {
@@ -798,6 +907,7 @@ TEST_F(CurlInternetTransfer, WatcherIsToldAboutEveryCall)
     EXPECT_EQ(w.finished, 3);
     EXPECT_EQ(w.kinds, (std::vector<CallProgress::Kind>{CallProgress::Kind::Connecting, CallProgress::Kind::Listing,
                                                           CallProgress::Kind::Downloading}));
+    EXPECT_EQ(w.destination, localPath("w"));  // the download names the file it writes
     m_api->setCallWatcher(nullptr);
 }
 

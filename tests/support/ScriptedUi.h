@@ -19,6 +19,7 @@ public:
     };
     std::vector<Shown> shown;
     std::deque<ui::MsgAnswer> answers;  // for Yes/No boxes; "No" when empty
+    ui::UiInterface* boxes = nullptr;   // when set, shows the Yes/No boxes instead (the program's own)
     std::deque<QString> fileNames;       // for file dialogs, in the order asked; "" (cancel) when empty
     std::vector<ui::Choice> choices;     // every question with answers of its own, in order
     std::deque<int> chosen;              // the answers to them; the default one when empty
@@ -35,6 +36,8 @@ public:
         shown.push_back({text, style, detail});
         if (style == ui::MsgStyle::OkOnly)
             return ui::MsgAnswer::Ok;
+        if (boxes)
+            return boxes->MsgBox(nullptr, text, style, detail);
         if (answers.empty())
             return ui::MsgAnswer::No;
         const ui::MsgAnswer a = answers.front();

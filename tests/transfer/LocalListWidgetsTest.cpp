@@ -127,6 +127,9 @@ TEST_F(DirListTest, ChainFromTheVolumeTopThenSubfolders)
     EXPECT_EQ(texts(dir), QStringList({m_tmp.path(), "a", "b", "alpha", "Zeta"}));
     EXPECT_EQ(levels(dir), QList<int>({0, 1, 2, 3, 3}));
     EXPECT_EQ(dir.currentRow(), 2);
+    dir.setCurrentRow(3);  // highlighted, not opened: the open folder stays marked
+    for (int row = 0; row < dir.count(); ++row)
+        EXPECT_EQ(dir.item(row)->font().bold(), row == 2) << row;
     EXPECT_EQ(dir.item(3)->data(DirList::PathRole).toString(), m_b + "/alpha");
     EXPECT_EQ(dir.item(1)->data(DirList::PathRole).toString(), m_tmp.path() + "/a");
 }
