@@ -196,7 +196,7 @@ Outcome SftpEngine::changeDirectory(const std::string& target)
     return {Result::success(), std::nullopt, {}};
 }
 
-Outcome SftpEngine::list(const std::string& folder, std::vector<ListEntry>& entries)
+Outcome SftpEngine::list(const std::string& folder, std::vector<ListEntry>& entries, bool)
 {
     SftpConnection& c = m_connection;
     if (auto listed = c.takeListing(folder)) {
@@ -225,7 +225,7 @@ Outcome SftpEngine::download(const DownloadRequest& request)
     // Declared after the target: the call ends (and the window hears so) before an
     // unfinished file is removed.
     DownloadOperation op;
-    op.progress = {CallProgress::Kind::Downloading, request.shownName, 0, 0};
+    op.progress = {CallProgress::Kind::Downloading, request.shownName, 0, 0, request.localPath};
     op.url = c.url(request.remotePath, false);
     op.outFd = target.fd();
     op.writeBehind = request.writeThrough;
@@ -261,7 +261,7 @@ Outcome SftpEngine::runCommand(const std::string& line, const std::string& path)
     SftpConnection& c = m_connection;
     c.justListed.reset();
     Operation op;
-    op.progress = {CallProgress::Kind::ChangingDirectory, path, 0, 0};
+    op.progress = {CallProgress::Kind::ServerCommand, path, 0, 0};
     Result r = c.command(line, op);
     return {std::move(r), op.reply, {}};
 }

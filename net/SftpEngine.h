@@ -20,7 +20,8 @@ public:
     std::string currentDirectory() const override { return m_connection.cwd; }
     // Lists the folder to learn that it is one; the listing serves the call right after.
     Outcome changeDirectory(const std::string& path) override;
-    Outcome list(const std::string& folder, std::vector<ListEntry>& entries) override;
+    // A link is always listed as a link (SFTP's listing lines show it so).
+    Outcome list(const std::string& folder, std::vector<ListEntry>& entries, bool linksAsLinks) override;
     // The bytes as they are, in either transfer type: SFTP has no text mode, and the servers
     // it reaches end their lines with LF, as this system does.
     Outcome download(const DownloadRequest& request) override;
