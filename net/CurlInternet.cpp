@@ -21,7 +21,7 @@ namespace {
 // What the calling thread's last call left, as the entry points publish it.
 thread_local DWORD t_lastError = ERROR_SUCCESS;
 thread_local std::string t_lastDetail;  // a failure's reason, beside t_lastError
-thread_local std::string t_lastNotice;  // a success's notice for the user
+thread_local std::string t_lastNotice;  // what the user must read after the call
 thread_local ServerReply t_lastReply;   // InternetGetLastResponseInfoA's; kept until a call brings another
 thread_local std::optional<ServerCertificate> t_untrusted;  // beside t_lastError: 12045 of a connect
 thread_local std::optional<SshHostKey> t_unknownHostKey;     // beside t_lastError: 12045 of an SSH connect
@@ -50,19 +50,16 @@ BOOL succeed()
     return TRUE_;
 }
 
-// An engine call's outcome: its reply, if it brought one, and its error and reason or its notice.
+// An engine call's outcome: its reply, if it brought one, its error and reason, and its notice.
 BOOL publish(Outcome outcome)
 {
     if (outcome.reply)
         t_lastReply = std::move(*outcome.reply);
-    if (!outcome.ok()) {
-        fail(outcome.result.error);
+    const BOOL done = outcome.ok() ? succeed() : fail(outcome.result.error);
+    if (!outcome.ok())
         t_lastDetail = std::move(outcome.result.text);
-        return FALSE_;
-    }
-    succeed();
     t_lastNotice = std::move(outcome.notice);
-    return TRUE_;
+    return done;
 }
 
 void fillRecord(const ListEntry& entry, WIN32_FIND_DATAA* record)

@@ -90,8 +90,8 @@ public:
     // error number, and after a call that succeeded.
     virtual std::string lastErrorDetail() = 0;
     // Our own addition: what the user must read after the calling thread's last call,
-    // when it succeeded (an upload names the files the server kept that it could not
-    // remove); empty otherwise.
+    // failed or not, even after a cancel (an upload names the files the server kept that it
+    // could not remove, or the server file it left holding part of the new file); empty otherwise.
     virtual std::string lastNotice() = 0;
 
     // Our own addition: the certificate of the calling thread's last call when that was a
