@@ -175,7 +175,8 @@ Result SftpConnection::prepare(Operation& op)
         return Result::failure(ERROR_NOT_ENOUGH_MEMORY, "no multi handle");
     easy.reset();
     CURL* h = easy.get();
-    op.watcher = m_context.watcher;
+    if (!op.watcher)  // a step of a call made of several (StepsCall) keeps that call's
+        op.watcher = m_context.watcher;
     op.closed = &m_context.closed;
     // A cancelled operation's session goes: shut at once, libcurl's goodbye to the server
     // costs nothing, and the server learns of the cancel now.

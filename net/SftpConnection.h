@@ -38,7 +38,8 @@ public:
     SftpConnection(const SftpConnection&) = delete;
     SftpConnection& operator=(const SftpConnection&) = delete;
 
-    // Sets the options of `op` (its url set already) on a fresh easy handle. Refused from
+    // Sets the options of `op` (its url set already) on a fresh easy handle; op.watcher, when
+    // set, is kept. Refused from
     // inside a running call (12110).
     [[nodiscard]] Result prepare(Operation& op);
     // Runs it: the outcome, with op.reply set to the server's refusal where there is one.

@@ -247,7 +247,7 @@ Outcome SftpEngine::upload(const UploadRequest& request)
     const std::string& target = request.remotePath;
     if (target.substr(target.rfind('/') + 1).empty())
         return {Result::failure(ERROR_INVALID_PARAMETER, "no file name"), std::nullopt, {}};
-    SftpUploadSteps steps(c, source, request.shownName);
+    SftpUploadSteps steps(c, source, request.shownName, m_context.watcher);
     ReplaceOutcome replaced = replaceRemote(steps, replaceNamesFor(target), c.renames);
     c.justListed.reset();
     Outcome outcome{std::move(replaced.result), std::nullopt, std::move(replaced.notice)};

@@ -11,8 +11,12 @@ const Result kCancelled = Result::failure(ERROR_INTERNET_OPERATION_CANCELLED, "c
 
 }  // namespace
 
-SftpUploadSteps::SftpUploadSteps(SftpConnection& connection, UploadSource& source, std::string shownName)
-    : m_connection(connection), m_source(source), m_shownName(std::move(shownName))
+SftpUploadSteps::SftpUploadSteps(SftpConnection& connection, UploadSource& source, std::string shownName,
+                                 CallWatcher* watcher)
+    : m_connection(connection),
+      m_source(source),
+      m_shownName(std::move(shownName)),
+      m_call(watcher, {CallProgress::Kind::Uploading, m_shownName, 0, source.size()})
 {
 }
 
@@ -27,6 +31,7 @@ ServerFile SftpUploadSteps::describe(const std::string& path)
     if (!entries && !m_cancelled) {
         ListingOperation op;
         op.progress = progress();
+        op.watcher = m_call.watcher();
         entries.emplace();
         m_cancelled = m_connection.list(folder, *entries, op).error == ERROR_INTERNET_OPERATION_CANCELLED;
     }
@@ -63,6 +68,7 @@ StoreOutcome SftpUploadSteps::send(const std::string& path, bool empty)
     op.progress = {CallProgress::Kind::Uploading, m_shownName, 0, size};
     op.url = c.url(path, false);
     op.inFd = m_source.fd();
+    op.watcher = m_call.watcher();
     if (out.result = c.prepare(op); !out.result.ok())
         return out;
     CURL* h = c.easy.get();
@@ -78,6 +84,7 @@ StoreOutcome SftpUploadSteps::send(const std::string& path, bool empty)
     if (out.result.ok() && !empty) {
         Operation check;
         check.progress = progress();
+        check.watcher = m_call.watcher();
         const std::optional<std::uint64_t> stored = c.sizeOf(path, check);
         if (stored && *stored != size) {
             const std::string words = "The server kept " + std::to_string(*stored) + " of the " + std::to_string(size) +
@@ -91,9 +98,9 @@ StoreOutcome SftpUploadSteps::send(const std::string& path, bool empty)
     return out;
 }
 
-RenameReply SftpUploadSteps::rename(const std::string& from, const std::string& to)
+RenameReply SftpUploadSteps::rename(const std::string& from, const std::string& to, Step step)
 {
-    const StepReply reply = command("rename " + sftpQuoted(from) + " " + sftpQuoted(to));
+    const StepReply reply = command("rename " + sftpQuoted(from) + " " + sftpQuoted(to), step);
     if (reply.done() && from == m_modeOn)
         m_modeOn = to;
     const bool sourceStays = reply.refused() && (reply.text == "No such file or directory" ||
@@ -103,7 +110,7 @@ RenameReply SftpUploadSteps::rename(const std::string& from, const std::string& 
 
 StepReply SftpUploadSteps::removeFile(const std::string& path)
 {
-    StepReply reply = command("rm " + sftpQuoted(path), true);
+    StepReply reply = command("rm " + sftpQuoted(path), Step::CleanUp);
     if (reply.refused() && reply.text == "No such file or directory")  // never made (its open was refused)
         reply.code = 200;
     return reply;
@@ -118,18 +125,20 @@ StepReply SftpUploadSteps::setMode(const std::string& path, unsigned mode)
     return command(std::string("chmod ") + octal + " " + sftpQuoted(path));
 }
 
-// A removal comes after a cancel or a failure too: the window stays served through it, but
+// A clean-up comes after a cancel or a failure too: the window stays served through it, but
 // it cannot be cancelled (its time limit bounds it).
-StepReply SftpUploadSteps::command(const std::string& line, bool removal)
+StepReply SftpUploadSteps::command(const std::string& line, Step step)
 {
     StepReply out;
-    if (m_cancelled && !removal) {
+    const bool cleanUp = step == Step::CleanUp;
+    if (m_cancelled && !cleanUp) {
         out.result = kCancelled;
         return out;
     }
     Operation op;
     op.progress = progress();
-    op.cleanup = removal;
+    op.watcher = m_call.watcher();
+    op.cleanup = cleanUp;
     out.result = m_connection.command(line, op);
     m_cancelled = m_cancelled || out.result.error == ERROR_INTERNET_OPERATION_CANCELLED;
     if (out.result.ok())

@@ -17,8 +17,9 @@ namespace net {
 
 class SftpUploadSteps final : public RemoteSteps {
 public:
-    // `source`: the local file sent; `shownName`: the name the progress window shows.
-    SftpUploadSteps(SftpConnection& connection, UploadSource& source, std::string shownName);
+    // `source`: the local file sent; `shownName`: the name the progress window shows;
+    // `watcher`: the layer's (null: none), told the call starts now and ends as this goes.
+    SftpUploadSteps(SftpConnection& connection, UploadSource& source, std::string shownName, CallWatcher* watcher);
 
     ServerFile describe(const std::string& path) override;
     // The new file is made with the old file's permissions and given them again before it
@@ -29,18 +30,20 @@ public:
     // SFTP renames in one request: a refusal for a missing source or a forbidden one leaves
     // the source where it was; any other (the name taken, on version 3 servers) is the
     // new name's.
-    RenameReply rename(const std::string& from, const std::string& to) override;
+    RenameReply rename(const std::string& from, const std::string& to, Step step) override;
     StepReply removeFile(const std::string& path) override;
     StepReply setMode(const std::string& path, unsigned mode) override;
+    bool cancelled() const override { return m_cancelled; }
 
 private:
     StoreOutcome send(const std::string& path, bool empty);
-    StepReply command(const std::string& line, bool removal = false);
+    StepReply command(const std::string& line, Step step = Step::Upload);
     CallProgress progress() const { return {CallProgress::Kind::Uploading, m_shownName, 0, 0}; }
 
     SftpConnection& m_connection;
     UploadSource& m_source;
     std::string m_shownName;
+    StepsCall m_call;
     std::optional<unsigned> m_mode;  // the old file's permissions
     std::string m_modeOn;            // the file that holds them already
     bool m_cancelled = false;        // a step was cancelled: the rest are refused, removals aside
