@@ -128,9 +128,13 @@ TreeChange ServerCommands::remove(const ServerEntry& entry)
         return {};
     }
     QString question = QStringLiteral("Delete the folder \"%1\" from the server").arg(entry.name);
-    if (!walk.entries.empty())
-        question += QStringLiteral(", with the %1 and %2 in it")
-                        .arg(counted(walk.files(), "file", "files"), counted(walk.folders(), "folder", "folders"));
+    QStringList held;
+    if (walk.files() > 0)
+        held << counted(walk.files(), "file", "files");
+    if (walk.folders() > 0)
+        held << counted(walk.folders(), "folder", "folders");
+    if (!held.isEmpty())
+        question += QStringLiteral(", with the %1 in it").arg(held.join(QStringLiteral(" and ")));
     if (m_ui.MsgBox(m_parent, question + QLatin1Char('?'), MsgStyle::YesNoDefaultNo) != MsgAnswer::Yes)
         return {};
 
