@@ -1,6 +1,9 @@
 #include "app/QtUi.h"
 
+#include "app/PermissionsDialog.h"
+
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -60,6 +63,20 @@ QString QtUi::ShowSave(QWidget* parent, const FileDialogRequest& request)
 QString QtUi::ShowOpen(QWidget* parent, const FileDialogRequest& request)
 {
     return QFileDialog::getOpenFileName(parent, request.title, QString(), request.filter);
+}
+
+std::optional<QString> QtUi::AskText(QWidget* parent, const ui::TextRequest& request)
+{
+    bool ok = false;
+    const QString text =
+        QInputDialog::getText(parent, ui::kAppTitle, request.text, QLineEdit::Normal, request.initial, &ok);
+    return ok ? std::optional<QString>(text) : std::nullopt;
+}
+
+std::optional<int> QtUi::AskPermissions(QWidget* parent, const ui::PermissionsRequest& request)
+{
+    PermissionsDialog box(parent, request.name, request.mode);
+    return box.exec() == QDialog::Accepted ? std::optional<int>(box.mode()) : std::nullopt;
 }
 
 }  // namespace app

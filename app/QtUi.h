@@ -12,6 +12,8 @@ public:
     int Choose(QWidget* parent, const ui::Choice& choice) override;
     QString ShowSave(QWidget* parent, const ui::FileDialogRequest& request) override;
     QString ShowOpen(QWidget* parent, const ui::FileDialogRequest& request) override;
+    std::optional<QString> AskText(QWidget* parent, const ui::TextRequest& request) override;
+    std::optional<int> AskPermissions(QWidget* parent, const ui::PermissionsRequest& request) override;
 };
 
 }  // namespace app

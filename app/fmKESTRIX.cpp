@@ -1,5 +1,6 @@
 #include "app/fmKESTRIX.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
@@ -78,6 +79,8 @@ void fmKESTRIX::EnableControls(bool bSession)
     optAscii->setEnabled(bSession);
     cmdGet->setEnabled(bSession && bConnected);
     cmdPut->setEnabled(bSession && bConnected);
+    for (QAction* command : TreeView1->actions())  // the server tree's commands
+        command->setEnabled(bSession && bConnected);
 }
 
 void fmKESTRIX::ClearListing()
@@ -500,16 +503,52 @@ void fmKESTRIX::cmdPut_Click()
         ErrorOut(error, QStringLiteral("FtpPutFile"));
         return;
     }
-    // The node may have gone if the error report closed everything meanwhile.
-    node = TreeView1->find(nodeText);
+    relistFolder(nodeText);
+}
+
+// The folder's node, listed again; nothing when it has gone (the error report closed everything).
+void fmKESTRIX::relistFolder(const QString& key)
+{
+    remote::Node* node = TreeView1->find(key);
     if (!node)
         return;
     TreeView1->removeChildren(node);
     if (TreeView1->image(node) == QLatin1String("closed"))
         TreeView1->setImage(node, QStringLiteral("open"));
-    ListRemoteDirectory(nodeText);
+    ListRemoteDirectory(key);
     if (!colNames.isEmpty())
-        AddNodes(nodeText);
+        AddNodes(key);
+}
+
+// ---- Commands on server entries ----
+
+void fmKESTRIX::mnuNewFolder_Click() { runServerCommand(&ServerCommands::newFolder); }
+void fmKESTRIX::mnuRename_Click() { runServerCommand(&ServerCommands::rename); }
+void fmKESTRIX::mnuDelete_Click() { runServerCommand(&ServerCommands::remove); }
+void fmKESTRIX::mnuPermissions_Click() { runServerCommand(&ServerCommands::setPermissions); }
+void fmKESTRIX::mnuRefresh_Click() { runServerCommand(&ServerCommands::refresh); }
+
+void fmKESTRIX::runServerCommand(TreeChange (ServerCommands::*command)(const ServerEntry&))
+{
+    if (callRunning() || !bConnected)
+        return;
+    const remote::Node* node = TreeView1->selectedNode();
+    if (!node)
+        node = TreeView1->find(m_rootKey);
+    if (!node)
+        return;
+    const remote::Node* parent = node->parent();
+    ServerEntry entry{node->path(), node->name(), parent ? parent->path() : QString(),
+                      TreeView1->image(node) != QLatin1String("leaf"), node->details(), {}};
+    for (int i = 0; parent && i < parent->childCount(); ++i)
+        entry.neighbours << parent->child(i)->name();
+    ServerCommands commands(m_internet, m_ui, this, {hConnection, m_rootKey, m_loginFolder},
+                            [this](net::DWORD error, const QString& function) { ErrorOut(std::int32_t(error), function); });
+    const TreeChange change = (commands.*command)(entry);
+    if (!change.relist.isEmpty())
+        relistFolder(change.relist);
+    if (remote::Node* chosen = TreeView1->find(change.select))
+        TreeView1->focusNode(chosen);
 }
 
 // ---- Settings file ----

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "app/CallControl.h"
+#include "app/ServerCommands.h"
 #include "net/InternetApi.h"
 #include "remote/ImageList.h"
 #include "remote/EntryDetails.h"
@@ -105,6 +106,12 @@ public:
     QAction* hlp = nullptr;
     QAction* license = nullptr;
     QAction* about = nullptr;
+    // The server tree's context menu; F2, Delete and F5 on the tree.
+    QAction* mnuNewFolder = nullptr;
+    QAction* mnuRename = nullptr;
+    QAction* mnuDelete = nullptr;
+    QAction* mnuPermissions = nullptr;
+    QAction* mnuRefresh = nullptr;
 
 public slots:
     void cmdInternetOpen_Click();
@@ -131,6 +138,11 @@ public slots:
     void hlp_Click();
     void license_Click();
     void about_Click();
+    void mnuNewFolder_Click();
+    void mnuRename_Click();
+    void mnuDelete_Click();
+    void mnuPermissions_Click();
+    void mnuRefresh_Click();
 
 public:
     void EnableControls(bool bSession);
@@ -163,6 +175,11 @@ private:
     void openConnection();
     void appendEntry(const net::WIN32_FIND_DATAA& record);
     bool readLoginFolder();
+    void buildTreeMenu();
+    // Runs one of ServerCommands' commands on the selected node (the root when none) and
+    // shows the server's new state; nothing while a call runs.
+    void runServerCommand(TreeChange (ServerCommands::*command)(const ServerEntry&));
+    void relistFolder(const QString& key);
 
     net::InternetApi& m_internet;
     ui::UiInterface& m_ui;

@@ -81,6 +81,7 @@ fmKESTRIX::fmKESTRIX(net::InternetApi& internet, ui::UiInterface& ui, CallContro
         m_quit = [] { QCoreApplication::exit(0); };
     buildControls();
     buildMenus();
+    buildTreeMenu();
     setTabOrder();
     wireHandlers();
     windows::pressButtonsOnEnter(this);
@@ -217,6 +218,27 @@ void fmKESTRIX::buildMenus()
     item(help, hlp, "hlp", QStringLiteral("Help"));
     item(help, license, "license", QStringLiteral("License"));
     item(help, about, "about", QStringLiteral("About"));
+}
+
+// The commands on server entries: the tree's context menu, and the keys users know for
+// them while the tree has the focus.
+void fmKESTRIX::buildTreeMenu()
+{
+    const auto item = [this](QAction*& action, const char* name, const QString& caption, QKeySequence key,
+                             void (fmKESTRIX::*handler)()) {
+        action = new QAction(caption, TreeView1);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WidgetShortcut);
+        TreeView1->addAction(action);
+        connect(action, &QAction::triggered, this, handler);
+    };
+    item(mnuNewFolder, "mnuNewFolder", QStringLiteral("New Folder"), {}, &fmKESTRIX::mnuNewFolder_Click);
+    item(mnuRename, "mnuRename", QStringLiteral("Rename"), QKeySequence(Qt::Key_F2), &fmKESTRIX::mnuRename_Click);
+    item(mnuDelete, "mnuDelete", QStringLiteral("Delete"), QKeySequence(QKeySequence::Delete), &fmKESTRIX::mnuDelete_Click);
+    item(mnuPermissions, "mnuPermissions", QStringLiteral("Permissions..."), {}, &fmKESTRIX::mnuPermissions_Click);
+    item(mnuRefresh, "mnuRefresh", QStringLiteral("Refresh"), QKeySequence(Qt::Key_F5), &fmKESTRIX::mnuRefresh_Click);
+    TreeView1->setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 void fmKESTRIX::setTabOrder()

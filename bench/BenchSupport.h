@@ -72,13 +72,16 @@ bool writeRandomFile(const QString& path, std::int64_t size);
 // Creates `count` empty files named f000000, f000001... in `folder`; false on error.
 bool makeEmptyFiles(const QString& folder, int count);
 
-// Answers every box with OK / No (a question with answers of its own: its default) and records the texts.
+// Answers every box with OK / No (a question with answers of its own: its default; a text or
+// permissions box: cancelled) and records the texts.
 class SilentUi : public ui::UiInterface {
 public:
     ui::MsgAnswer MsgBox(QWidget*, const QString& text, ui::MsgStyle style) override;
     int Choose(QWidget*, const ui::Choice& c) override { return c.defaultAnswer; }
     QString ShowSave(QWidget*, const ui::FileDialogRequest&) override { return {}; }
     QString ShowOpen(QWidget*, const ui::FileDialogRequest&) override { return {}; }
+    std::optional<QString> AskText(QWidget*, const ui::TextRequest&) override { return std::nullopt; }
+    std::optional<int> AskPermissions(QWidget*, const ui::PermissionsRequest&) override { return std::nullopt; }
     QStringList texts;
 };
 

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class QWidget;
 
 namespace ui {
@@ -28,6 +30,18 @@ struct Choice {
     QString detail = {};
 };
 
+// A line of text asked for: a new name.
+struct TextRequest {
+    QString text;     // the question
+    QString initial;  // what the box holds at first
+};
+
+// The nine permission bits of a server entry asked for, in a box of its own.
+struct PermissionsRequest {
+    QString name;   // the entry's own name
+    int mode = -1;  // the bits the box starts with; -1: not known
+};
+
 class UiInterface {
 public:
     virtual ~UiInterface() = default;
@@ -46,6 +60,10 @@ public:
     // Return the chosen path, or an empty string when the user cancelled.
     virtual QString ShowSave(QWidget* parent, const FileDialogRequest& request) = 0;
     virtual QString ShowOpen(QWidget* parent, const FileDialogRequest& request) = 0;
+    // The text typed, or nothing when the user cancelled.
+    virtual std::optional<QString> AskText(QWidget* parent, const TextRequest& request) = 0;
+    // The permission bits chosen (0 to 0777), or nothing when the user cancelled.
+    virtual std::optional<int> AskPermissions(QWidget* parent, const PermissionsRequest& request) = 0;
 };
 
 inline const QString kAppTitle = QStringLiteral("Quillon FTP");

@@ -1,6 +1,7 @@
 #include <QAccessible>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QStyleOption>
 #include <QTest>
@@ -21,6 +22,7 @@
 
 #include "MainWindowFixture.h"
 #include "app/HostKeyQuestion.h"
+#include "app/PermissionsDialog.h"
 #include "app/QtUi.h"
 #include "app/TreePictures.h"
 #include "remote/RemoteTree.h"
@@ -560,5 +562,50 @@ TEST(QtUi, ChoiceBoxNamesItsAnswersAndKeepsItsDefault)
                                    : ui.Choose(nullptr, row.choice);
         EXPECT_EQ(answer, row.answer);
         EXPECT_EQ(shown.size(), hostKey ? 3 : replace.size());  // one button per answer, no other
+    }
+}
+
+// The permissions box: the nine boxes and the octal value follow each other; a mode the
+// listing did not give is not offered as if it were, so OK waits for a choice.
+TEST(QtUi, PermissionsBoxShowsTheModeAsBoxesAndAsAnOctalValue)
+{
+    using Change = std::function<void(const QList<QCheckBox*>&, QLineEdit*)>;
+    const struct {
+        int listed;
+        QString octalAtFirst;
+        Change change;
+        std::optional<int> answer;  // nothing: left with Escape, as OK cannot be pressed
+    } rows[] = {
+        {0640, "640", [](const QList<QCheckBox*>& bits, QLineEdit*) { bits[8]->click(); bits[1]->click(); }, 0441},
+        {0644, "644", [](const QList<QCheckBox*>&, QLineEdit* octal) { octal->selectAll(); QTest::keyClicks(octal, "7509"); }, 0750},
+        {-1, "", [](const QList<QCheckBox*>&, QLineEdit*) {}, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.listed);
+        app::QtUi ui;
+        QString octalAtFirst, octalAfter;
+        bool okAtFirst = false;
+        whenShown<app::PermissionsDialog>([&](app::PermissionsDialog* box) {
+            const QList<QCheckBox*> bits = box->findChildren<QCheckBox*>();
+            auto* octal = box->findChild<QLineEdit*>();
+            QPushButton* ok = box->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+            octalAtFirst = octal->text();
+            okAtFirst = ok->isEnabled();
+            row.change(bits, octal);
+            octalAfter = octal->text();
+            int checked = 0;
+            for (int i = 0; i < bits.size(); ++i)
+                checked |= bits[i]->isChecked() ? 0400 >> i : 0;
+            EXPECT_EQ(checked, row.answer.value_or(0));
+            if (ok->isEnabled())
+                ok->click();
+            else
+                QTest::keyClick(box, Qt::Key_Escape);
+        });
+        EXPECT_EQ(ui.AskPermissions(nullptr, {"f", row.listed}), row.answer);
+        EXPECT_EQ(octalAtFirst, row.octalAtFirst);
+        EXPECT_EQ(okAtFirst, row.listed >= 0);
+        if (row.answer)
+            EXPECT_EQ(octalAfter.toInt(nullptr, 8), *row.answer);
     }
 }

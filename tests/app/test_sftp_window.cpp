@@ -125,6 +125,20 @@ TEST(SftpWindow, ConnectsBrowsesTransfersAndCancelsAsOverFtp)
     EXPECT_EQ(entries(remote.path()), (QStringList{"big.bin", "pub", "run.sh"}));
     EXPECT_TRUE(ui.shown.empty()) << ui.texts().join('|').toStdString();
 
+    // The tree's commands: permissions set, a folder removed with what it holds, the root listed again.
+    select("/run.sh");
+    ui.modes = {0750};
+    w.mnuPermissions_Click();
+    ASSERT_EQ(::stat(QFile::encodeName(remote.filePath("run.sh")).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0750u);
+    select("/pub");
+    ui.answers = {ui::MsgAnswer::Yes};
+    w.mnuDelete_Click();
+    EXPECT_EQ(entries(remote.path()), (QStringList{"big.bin", "run.sh"}));
+    EXPECT_EQ(node("/pub"), nullptr);
+    EXPECT_EQ(ui.texts(), QStringList{"Delete the folder \"pub\" from the server, with the 2 files in it?"});
+    ui.shown.clear();
+
     // Cancel a download: the session is shut at once, and the server sees it closed.
     const auto closedByClient = [&] { return QString::fromStdString(server.serverLog()).count("Close session"); };
     const auto closedBefore = closedByClient();

@@ -595,6 +595,123 @@ TEST_F(WindowWithListServer, ColumnHeadersSortTheTreeAndAThirdClickGivesBackTheS
     }
 }
 
+// Each command on a server entry as the user gives it (a key on the tree, else its menu
+// item): the server's disk changes as asked, or not at all when declined or refused, and
+// the folder listed again shows what the disk holds. A refusal leaves every node as it
+// was and tells the server's words.
+TEST_F(WindowWithListServer, CommandsOnServerEntriesChangeTheDiskAndTheTreeShowsIt)
+{
+    testsupport::FtpServerOptions options = serverOptions();
+    options.readOnlyFolder = "locked";  // refused by the server's rights, whoever runs the tests
+    writeFile(m_remote.filePath("locked/inner/keep.txt"), "keep");
+    m_server = std::make_unique<testsupport::FtpServer>(m_remote.path().toStdString(), options);
+    ASSERT_TRUE(m_server->running());
+    connect();
+    m_window->show();
+    m_window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window));
+    writeFile(m_remote.filePath("later.txt"), "written behind the tree's back");
+    const auto diskMode = [this](const QString& below) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(m_remote.filePath(below)).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+    };
+    const auto onDisk = [this](const QString& folder) {
+        QStringList out;
+        for (const QString& name : QDir(m_remote.filePath(folder.mid(1))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+            out << folder + "/" + name;
+        return out;
+    };
+    // Every node's path and kind, top to bottom.
+    const std::function<QStringList(remote::Node*)> shownTree = [&](remote::Node* n) {
+        QStringList out{remote::RemoteTree::text(n) + " " + remote::RemoteTree::image(n)};
+        for (int i = 0; i < n->childCount(); ++i)
+            out << shownTree(n->child(i));
+        return out;
+    };
+    struct Row {
+        const char* what;
+        QString below;  // the node chosen
+        Qt::Key key;    // pressed on the tree; 0: the menu item
+        QAction* app::fmKESTRIX::*item;
+        std::optional<QString> typed;
+        std::optional<int> mode;
+        bool yes;
+        QStringList made, gone;  // below the server's root
+        QString folder;          // the folder shown afterwards
+        QString told;            // in a message: the question or the server's words
+        bool relists = true;
+    };
+    using W = app::fmKESTRIX;
+    const Row rows[] = {
+        {"refresh", "", Qt::Key_F5, &W::mnuRefresh, {}, {}, false, {"later.txt"}, {}, ""},
+        {"new folder", "/pub/data.bin", Qt::Key(0), &W::mnuNewFolder, "new one", {}, false, {"pub/new one"}, {}, "/pub"},
+        {"rename", "/readme.txt", Qt::Key_F2, &W::mnuRename, "read me.txt", {}, false, {"read me.txt"}, {"readme.txt"}, ""},
+        {"name taken", "/read me.txt", Qt::Key_F2, &W::mnuRename, "later.txt", {}, false, {"read me.txt", "later.txt"},
+         {}, "", "\"later.txt\"", false},
+        {"not a name", "/read me.txt", Qt::Key_F2, &W::mnuRename, "x\r\nDELE later.txt", {}, false,
+         {"read me.txt", "later.txt"}, {}, "", "is not a name", false},
+        {"permissions", "/empty", Qt::Key(0), &W::mnuPermissions, {}, 0750, false, {"empty"}, {}, ""},
+        {"delete file", "/pub/data.bin", Qt::Key_Delete, &W::mnuDelete, {}, {}, true, {}, {"pub/data.bin"}, "/pub", "\"data.bin\""},
+        {"declined", "/pub", Qt::Key_Delete, &W::mnuDelete, {}, {}, false, {"pub/docs/guide.txt"}, {}, "", "\"pub\"", false},
+        {"delete folder", "/pub", Qt::Key_Delete, &W::mnuDelete, {}, {}, true, {}, {"pub", "pub/docs"}, "",
+         "\"pub\" from the server, with the 1 file and 2 folders"},
+        {"refused", "/locked/inner", Qt::Key_Delete, &W::mnuDelete, {}, {}, true, {"locked/inner/keep.txt"}, {}, "/locked",
+         "FtpDeleteFile Extd Err: 550", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        for (qsizetype cut = row.below.indexOf('/', 1); cut != 0; cut = row.below.indexOf('/', cut + 1)) {
+            if (remote::RemoteTree::image(node(row.below.left(cut))) == "closed")
+                doubleClick(row.below.left(cut));  // the chosen node shown, and open
+            if (cut < 0)
+                break;
+        }
+        ASSERT_TRUE(row.below.isEmpty() || node(row.below));
+        const int oldMode = diskMode(row.below.mid(1));
+        const QStringList before = shownTree(tree().find(root()));
+        m_ui.shown.clear();
+        m_ui.typed = {row.typed};
+        m_ui.modes = {row.mode};
+        m_ui.answers = {row.yes ? ui::MsgAnswer::Yes : ui::MsgAnswer::No, ui::MsgAnswer::No};
+        select(row.below);
+        tree().setFocus();
+        if (row.key)
+            QTest::keyClick(&tree(), row.key);
+        else
+            (m_window->*row.item)->trigger();
+        for (const QString& made : row.made)
+            EXPECT_TRUE(QFileInfo::exists(m_remote.filePath(made))) << made.toStdString();
+        for (const QString& gone : row.gone)
+            EXPECT_FALSE(QFileInfo::exists(m_remote.filePath(gone))) << gone.toStdString();
+        if (row.mode) {
+            EXPECT_EQ(m_ui.permissionRequests.back().mode, oldMode & 0777);  // as the row showed it
+            EXPECT_EQ(diskMode(row.below.mid(1)) & 0777, *row.mode);
+        }
+        QStringList shown = children(row.folder);
+        std::sort(shown.begin(), shown.end());
+        EXPECT_EQ(shown.join('|').toStdString(), onDisk(row.folder).join('|').toStdString());
+        if (!row.relists)  // every node as it was
+            EXPECT_EQ(shownTree(tree().find(root())).join('|').toStdString(), before.join('|').toStdString());
+        EXPECT_EQ(m_ui.texts().filter(row.told).isEmpty(), row.told.isEmpty()) << m_ui.texts().join("|").toStdString();
+    }
+    EXPECT_EQ(m_server->count("USER"), 1);
+}
+
+// A link to a folder, which MLSD shows as the folder itself, is deleted as a link.
+TEST_F(WindowWithMlsdServer, DeletingALinkToAFolderKeepsWhatItPointsTo)
+{
+    ASSERT_TRUE(QFile::link("pub", m_remote.filePath("shortcut")));
+    connect();
+    ASSERT_EQ(remote::RemoteTree::image(node("/shortcut")), "closed");
+    select("/shortcut");
+    m_ui.answers = {ui::MsgAnswer::Yes};
+    m_window->mnuDelete_Click();
+    EXPECT_FALSE(QFileInfo(m_remote.filePath("shortcut")).isSymLink());
+    EXPECT_EQ(readFile(m_remote.filePath("pub/docs/guide.txt")), "line one\r\nline two\r\n");
+    EXPECT_EQ(node("/shortcut"), nullptr);
+    EXPECT_EQ(m_ui.texts(), QStringList{"Delete \"shortcut\" from the server?"});
+}
+
 class WindowWithHomeServer : public WindowWithServer {
 protected:
     testsupport::FtpServerOptions serverOptions() const override
@@ -681,7 +798,11 @@ TEST_F(WindowDuringACall, CommandsDuringTheLoginListingAreRefusedAndCancelIsQuie
 {
     start("slow-list");  // the listing after the login drips for half a minute
     app::fmKESTRIX& w = *m_window;
+    bool treeCommands = false;
     m_view.onPump = [&](int pump) {
+        if (w.bConnected && !std::exchange(treeCommands, true))  // listing: the server tree's menu and keys
+            for (QAction* command : w.TreeView1->actions())
+                command->trigger();
         if (pump == 2) {
             // As mouse, keyboard or an accessibility action would raise them.
             w.cmdDisconnect->click();
@@ -701,7 +822,8 @@ TEST_F(WindowDuringACall, CommandsDuringTheLoginListingAreRefusedAndCancelIsQuie
     };
     w.cmdConnect_Click();
     m_view.onPump = nullptr;
-    EXPECT_TRUE(m_ui.shown.empty()) << m_ui.texts().join("|").toStdString();  // no report, no question
+    EXPECT_TRUE(treeCommands);
+    EXPECT_TRUE(m_ui.shown.empty() && m_ui.textRequests.empty()) << m_ui.texts().join("|").toStdString();  // no report, no question
     // What a failed listing of the login folder leaves: connected, the root node alone.
     EXPECT_TRUE(w.bConnected);
     ASSERT_NE(w.hConnection, 0u);

@@ -93,6 +93,8 @@ FtpServer::FtpServer(std::string root, FtpServerOptions options)
         args << "--tls-key" << QString::fromStdString(m_options.tlsKey);
     if (!m_options.loginFolder.empty())
         args << "--login-folder" << QString::fromStdString(m_options.loginFolder);
+    if (!m_options.readOnlyFolder.empty())
+        args << "--read-only" << QString::fromStdString(m_options.readOnlyFolder);
     if (m_options.rawAscii)
         args << "--raw-ascii";
     if (!m_options.tlsMinimum.empty())

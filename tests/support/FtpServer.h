@@ -37,6 +37,9 @@ struct FtpServerOptions {
     // Set: the session starts in this folder (PWD names it), "/" stays the served root,
     // as on hosts that log users into their home folder without a change of root.
     std::string loginFolder;
+    // Set: in this folder below the root (and below it) the named account may list and
+    // download only; any change there is refused with 550, even when the tests run as root.
+    std::string readOnlyFolder;
     // TYPE A is accepted but nothing is converted: the bytes of an ASCII transfer are
     // stored and sent as they are, so the disk shows what went over the wire.
     bool rawAscii = false;

@@ -26,6 +26,10 @@ public:
     std::vector<ui::FileDialogRequest> dialogs;      // every file dialog, in order
     std::vector<ui::FileDialogRequest> saveDialogs;  // the save dialogs alone
     std::vector<ui::FileDialogRequest> openDialogs;  // the open dialogs alone
+    std::vector<ui::TextRequest> textRequests;        // every text asked for, in order
+    std::deque<std::optional<QString>> typed;         // the texts typed; cancelled when empty
+    std::vector<ui::PermissionsRequest> permissionRequests;
+    std::deque<std::optional<int>> modes;             // the permissions chosen; cancelled when empty
 
     ui::MsgAnswer MsgBox(QWidget* parent, const QString& text, ui::MsgStyle style) override
     {
@@ -64,6 +68,17 @@ public:
         return nextFile(r);
     }
 
+    std::optional<QString> AskText(QWidget*, const ui::TextRequest& r) override
+    {
+        textRequests.push_back(r);
+        return next(typed);
+    }
+    std::optional<int> AskPermissions(QWidget*, const ui::PermissionsRequest& r) override
+    {
+        permissionRequests.push_back(r);
+        return next(modes);
+    }
+
     QStringList texts() const
     {
         QStringList out;
@@ -73,6 +88,15 @@ public:
     }
 
 private:
+    template <typename T>
+    static std::optional<T> next(std::deque<std::optional<T>>& script)
+    {
+        if (script.empty())
+            return std::nullopt;
+        std::optional<T> answer = script.front();
+        script.pop_front();
+        return answer;
+    }
     QString nextFile(const ui::FileDialogRequest& r)
     {
         dialogs.push_back(r);

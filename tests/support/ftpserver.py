@@ -42,6 +42,7 @@ def main():
     ap.add_argument("--tls-data-key", default="")
     ap.add_argument("--tls-log", default="")
     ap.add_argument("--login-folder", default="")
+    ap.add_argument("--read-only", default="", help="a folder below the root that the user may not change")
     ap.add_argument("--raw-ascii", action="store_true")
     ap.add_argument("--tls-min", default="", help="lowest TLS version accepted, e.g. 1.3")
     ap.add_argument("--tls-data-after-command", action="store_true",
@@ -53,6 +54,8 @@ def main():
     authorizer = DummyAuthorizer()
     if args.user:
         authorizer.add_user(args.user, args.password, args.root, perm=args.perm)
+        if args.read_only:
+            authorizer.override_perm(args.user, os.path.join(args.root, args.read_only), "elr", recursive=True)
     if args.anonymous:
         authorizer.add_anonymous(args.root, perm="elr")
 
