@@ -45,6 +45,7 @@ public:
     bool callRunning() const override;
     void cancelCalls() override;
     void whenCallEnds(std::function<void()> then) override;
+    transfer::BatchWatcher* batchWatcher() override { return m_presenter.get(); }
 
 private:
     net::InternetApi& m_internet;

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -13,6 +14,7 @@
 
 #include "app/CertificateQuestion.h"
 #include "app/TreePictures.h"
+#include "app/WindowBatch.h"
 #include "net/NameCodec.h"
 #include "remote/RemotePaths.h"
 #include "remote/RemoteTree.h"
@@ -427,6 +429,9 @@ void fmKESTRIX::cmdGet_Click()
         m_ui.MsgBox(this, QStringLiteral("Not in session. Please start a new Internet Session."), MsgStyle::OkOnly);
         return;
     }
+    WindowBatch batch(*this);
+    if (const auto nodes = batch.selectedNodes(); batch.wantsBatch(nodes))
+        return batch.download(nodes, File1->Path());
     if (!node) {
         m_ui.MsgBox(this, QStringLiteral("Please select the file to download from the server."), MsgStyle::OkOnly);
         return;
@@ -463,6 +468,9 @@ void fmKESTRIX::cmdPut_Click()
         m_ui.MsgBox(this, QStringLiteral("Please select a folder on the Server."), MsgStyle::OkOnly);
         return;
     }
+    if (const QStringList local = WindowBatch(*this).selectedLocal();
+        local.size() > 1 || (local.size() == 1 && QFileInfo(local.front()).isDir()))
+        return WindowBatch(*this).upload(local, TreeView1->text(node));
     if (File1->FileName().isEmpty()) {
         m_ui.MsgBox(this, QStringLiteral("Please select a local file to upload."), MsgStyle::OkOnly);
         return;
@@ -484,8 +492,13 @@ void fmKESTRIX::cmdPut_Click()
     // Uploaded, with files left on the server that could not be removed: the user is told.
     if (const QString notice = QString::fromLocal8Bit(m_internet.lastNotice()); !notice.isEmpty())
         m_ui.MsgBox(this, notice, MsgStyle::OkOnly);
+    relistNode(nodeText);
+}
+
+void fmKESTRIX::relistNode(const QString& nodeText)
+{
     // The node may have gone if the error report closed everything meanwhile.
-    node = TreeView1->find(nodeText);
+    remote::Node* node = TreeView1->find(nodeText);
     if (!node)
         return;
     TreeView1->removeChildren(node);

@@ -141,11 +141,14 @@ public:
     // False when it listed nothing because the change of folder failed.
     bool ListRemoteDirectory(const QString& sPath);
     void AddNodes(const QString& sParent);
+    // The folder node listed afresh and shown open (nothing when it has gone).
+    void relistNode(const QString& nodeText);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    friend class WindowBatch;
     void Form_Unload();
     void buildControls();
     void buildMenus();

@@ -65,7 +65,7 @@ RemoteTree::RemoteTree(QWidget* parent)
     setItemsExpandable(false);
     setExpandsOnDoubleClick(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);  // Ctrl- and Shift-click, Ctrl+A
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setUniformRowHeights(true);
     setAnimated(false);

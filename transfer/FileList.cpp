@@ -10,7 +10,7 @@ namespace transfer {
 FileList::FileList(QWidget* parent)
     : QListWidget(parent)
 {
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);  // Ctrl- and Shift-click, Ctrl+A
     connect(this, &QListWidget::itemDoubleClicked, this, [this] { emit DblClick(); });
     if (!setPath(QDir::currentPath()))
         m_path = normalFolder(QDir::currentPath());

@@ -1,6 +1,6 @@
 #pragma once
-// The local file list (File1): the files of one folder, one selection at a
-// time.
+// The local file list (File1): the files of one folder; several may be selected
+// at once.
 
 #include <QListWidget>
 
