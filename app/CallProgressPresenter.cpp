@@ -43,7 +43,9 @@ bool CallProgressPresenter::callProgress(const net::CallProgress& now)
         return true;
     }
     const double seconds = std::chrono::duration<double>(elapsed).count();
-    const double rate = seconds > 0 ? static_cast<double>(now.done) / seconds : 0.0;
+    // In a batch the clock runs from its start: the rate is the whole batch's.
+    const std::uint64_t moved = now.done + (m_batch.running ? m_batch.before : 0);
+    const double rate = seconds > 0 ? static_cast<double>(moved) / seconds : 0.0;
     int value = 0;
     int maximum = 0;
     if (now.total > 0) {
