@@ -19,15 +19,26 @@ namespace app {
 
 std::vector<remote::Node*> WindowBatch::selectedNodes() const
 {
-    const remote::RemoteTree& tree = *m_window.TreeView1;
     std::vector<remote::Node*> all;
-    for (const QModelIndex& index : tree.selectionModel()->selectedRows())
-        if (remote::Node* node = remote::RemoteTreeModel::nodeAt(index); node && node->parent())
-            all.push_back(node);
+    for (const QModelIndex& index : m_window.TreeView1->selectionModel()->selectedRows())
+        all.push_back(remote::RemoteTreeModel::nodeAt(index));
+    return topmost(all);
+}
+
+std::vector<remote::Node*> WindowBatch::nodesAt(const QStringList& paths) const
+{
+    std::vector<remote::Node*> all;
+    for (const QString& path : paths)
+        all.push_back(m_window.TreeView1->find(path));
+    return topmost(all);
+}
+
+std::vector<remote::Node*> WindowBatch::topmost(const std::vector<remote::Node*>& all)
+{
     std::vector<remote::Node*> kept;
     for (remote::Node* node : all) {
-        bool below = false;
-        for (const remote::Node* up = node->parent(); up && !below; up = up->parent())
+        bool below = !node || !node->parent();  // gone, or the root
+        for (const remote::Node* up = node ? node->parent() : nullptr; up && !below; up = up->parent())
             below = std::find(all.begin(), all.end(), up) != all.end();
         if (!below)
             kept.push_back(node);

@@ -19,6 +19,8 @@ public:
     // The selected tree nodes, a node below another selected one left out (its folder
     // brings it), the root left out (it stands for the whole login folder).
     std::vector<remote::Node*> selectedNodes() const;
+    // The same for the nodes of these tree paths (a drag's), those gone left out.
+    std::vector<remote::Node*> nodesAt(const QStringList& paths) const;
     // Several nodes, or one folder node: a batch. One file node (or none): the single-file path.
     bool wantsBatch(const std::vector<remote::Node*>& nodes) const;
     // The selected local files, else the subfolder highlighted (not opened) in the folder list.
@@ -29,6 +31,7 @@ public:
     void upload(const QStringList& localPaths, const QString& nodeText);
 
 private:
+    static std::vector<remote::Node*> topmost(const std::vector<remote::Node*>& all);
     fmKESTRIX& m_window;
 };
 

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "app/CertificateQuestion.h"
+#include "app/DropTargets.h"
 #include "app/TreePictures.h"
 #include "app/WindowBatch.h"
 #include "net/NameCodec.h"
@@ -507,6 +508,21 @@ void fmKESTRIX::relistNode(const QString& nodeText)
     ListRemoteDirectory(nodeText);
     if (!colNames.isEmpty())
         AddNodes(nodeText);
+}
+
+void fmKESTRIX::TreeView1_Drop(const QStringList& localPaths, const QString& nodeText)
+{
+    if (callRunning() || !bConnected)
+        return;  // refused like any other input while a call runs
+    WindowBatch(*this).upload(localPaths, nodeText);
+}
+
+void fmKESTRIX::LocalList_Drop(const QStringList& nodeTexts, const QString& folder)
+{
+    if (callRunning() || !bConnected)
+        return;
+    WindowBatch batch(*this);
+    batch.download(batch.nodesAt(nodeTexts), folder);
 }
 
 // ---- Settings file ----

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QVector>
 #include <functional>
+#include <memory>
 
 #include "app/CallControl.h"
 #include "net/InternetApi.h"
@@ -31,6 +32,8 @@ namespace ui { class UiInterface; }
 namespace windows { class AuxWindows; }
 
 namespace app {
+
+class DropTargets;
 
 class fmKESTRIX : public QMainWindow {
     Q_OBJECT
@@ -131,6 +134,9 @@ public slots:
     void hlp_Click();
     void license_Click();
     void about_Click();
+    // Drops: local files and folders onto a server folder node; server nodes onto a local folder.
+    void TreeView1_Drop(const QStringList& localPaths, const QString& nodeText);
+    void LocalList_Drop(const QStringList& nodeTexts, const QString& folder);
 
 public:
     void EnableControls(bool bSession);
@@ -178,6 +184,7 @@ private:
     bool callRunning() const { return m_calls.callRunning(); }
     void closeWhenIdle();
     bool m_closeQueued = false;  // a close waits for the running call to end
+    std::unique_ptr<DropTargets> m_drops;
 };
 
 }  // namespace app

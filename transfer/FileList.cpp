@@ -4,12 +4,15 @@
 
 #include <QDir>
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QUrl>
 
 namespace transfer {
 
 FileList::FileList(QWidget* parent)
     : QListWidget(parent)
 {
+    setDragEnabled(true);
     setSelectionMode(QAbstractItemView::ExtendedSelection);  // Ctrl- and Shift-click, Ctrl+A
     connect(this, &QListWidget::itemDoubleClicked, this, [this] { emit DblClick(); });
     if (!setPath(QDir::currentPath()))
@@ -62,6 +65,16 @@ void FileList::Refresh()
     fill(isReadableFolder(m_path) ? fileNames(m_path) : QStringList());
     if (!selected.isEmpty())
         setFileName(selected);
+}
+
+QMimeData* FileList::mimeData(const QList<QListWidgetItem*>& items) const
+{
+    QList<QUrl> urls;
+    for (const QListWidgetItem* item : items)
+        urls << QUrl::fromLocalFile(QDir(m_path).filePath(item->text()));
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    return data;
 }
 
 void FileList::keyPressEvent(QKeyEvent* event)

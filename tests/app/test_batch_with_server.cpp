@@ -1,10 +1,12 @@
 // Several files and whole folders through the window against the real test server;
 // the oracle is the disk on the receiving side.
 
+#include <QTest>
 #include <QtWidgets>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -238,6 +240,64 @@ TEST_F(BatchWithServer, RefusedAndImpossibleNamesAreListedInOneNoticeAndTheRestI
     const QString notice = m_ui.shown.front().text;
     EXPECT_TRUE(notice.contains(".hidden: 550")) << notice.toStdString();
     EXPECT_TRUE(notice.contains("line\nbreak: ")) << notice.toStdString();
+}
+
+TEST_F(BatchWithServer, DropsOfLocalFilesOnAFolderNodeUploadAndDropsOfNodesOnALocalListDownload)
+{
+    put(local() / "drop/sub/x.txt", "x");
+    put(local() / "loose.txt", "loose");
+    fs::create_directory(local() / "dest");
+    put(remote() / "incoming/keep", "");
+    put(remote() / "site2/deeper/y.txt", "y");
+    put(remote() / "top.txt", "top");
+    connect();
+    m_window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window));
+    const auto urls = [this](std::initializer_list<const char*> names) {
+        auto* data = new QMimeData;
+        QList<QUrl> list;
+        for (const char* name : names)
+            list << QUrl::fromLocalFile(m_local.filePath(name));
+        data->setUrls(list);
+        return data;
+    };
+    const auto nodes = [this](const QStringList& below) {
+        QModelIndexList indexes;
+        for (const QString& path : below)
+            indexes << tree().indexOf(tree().find(m_key + path));
+        return tree().model()->mimeData(indexes);
+    };
+    struct Row {
+        QMimeData* data;
+        QWidget* viewport;
+        std::function<QPoint()> at;
+        bool accepted;
+        fs::path arrived;  // a file the drop must have copied
+    };
+    auto* dir = m_window->Dir1;
+    const auto dirItem = [dir](const QString& text) { return dir->visualItemRect(dir->findItems(text, Qt::MatchExactly).front()).center(); };
+    const std::vector<Row> rows = {
+        {urls({"drop", "loose.txt"}), tree().viewport(), [this] { return tree().visualItemRect(tree().find(m_key + "/incoming")).center(); },
+         true, remote() / "incoming/drop/sub/x.txt"},
+        {urls({"loose.txt"}), tree().viewport(), [this] { return tree().visualItemRect(tree().find(m_key + "/top.txt")).center(); },
+         false, {}},  // a file node takes nothing
+        {nodes({"/site2", "/top.txt"}), dir->viewport(), [&] { return dirItem("dest"); }, true, local() / "dest/site2/deeper/y.txt"},
+        {nodes({"/top.txt"}), m_window->File1->viewport(), [] { return QPoint(5, 5); }, true, local() / "top.txt"},
+    };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        QDragEnterEvent enter(row.at(), Qt::CopyAction, row.data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(row.viewport, &enter);
+        QDropEvent drop(QPointF(row.at()), Qt::CopyAction, row.data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(row.viewport, &drop);
+        EXPECT_EQ(enter.isAccepted() && drop.isAccepted(), row.accepted) << "row " << i;
+        if (!row.arrived.empty())
+            EXPECT_TRUE(fs::exists(row.arrived)) << "row " << i;
+        delete row.data;
+    }
+    EXPECT_EQ(content(remote() / "incoming/loose.txt"), "loose");
+    EXPECT_EQ(content(local() / "dest/top.txt"), "top");
+    EXPECT_TRUE(m_ui.shown.empty()) << notices().join("|").toStdString();
 }
 
 }  // namespace
