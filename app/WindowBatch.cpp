@@ -81,8 +81,7 @@ void WindowBatch::download(const std::vector<remote::Node*>& nodes, const QStrin
     transfer::Batch batch(w.m_internet, w.hConnection, w.m_ui, &w, w.m_calls.batchWatcher(), w.dwType);
     const transfer::BatchResult result = batch.download(items, net::bytesFromText(localFolder).toStdString());
     w.Dir1->setPath(w.Dir1->Path());  // new folders and files show; the file list follows
-    if (const QString notice = result.notice(); !notice.isEmpty())
-        w.m_ui.MsgBox(&w, notice, ui::MsgStyle::OkOnly, result.problems.join(QLatin1Char('\n')));
+    tell(result);
 }
 
 void WindowBatch::upload(const QStringList& localPaths, const QString& nodeText)
@@ -95,8 +94,19 @@ void WindowBatch::upload(const QStringList& localPaths, const QString& nodeText)
     transfer::Batch batch(w.m_internet, w.hConnection, w.m_ui, &w, w.m_calls.batchWatcher(), w.dwType);
     const transfer::BatchResult result = batch.upload(local, net::bytesFromText(folder).toStdString());
     w.relistNode(nodeText);
-    if (const QString notice = result.notice(); !notice.isEmpty())
-        w.m_ui.MsgBox(&w, notice, ui::MsgStyle::OkOnly, result.problems.join(QLatin1Char('\n')));
+    tell(result);
+}
+
+// The whole list goes in the box's details; a program that is ending shows no box.
+void WindowBatch::tell(const transfer::BatchResult& result)
+{
+    const QString notice = result.notice();
+    if (notice.isEmpty())
+        return;
+    if (m_window.m_calls.ending())
+        m_window.tellUser(notice);
+    else
+        m_window.m_ui.MsgBox(&m_window, notice, ui::MsgStyle::OkOnly, result.problems.join(QLatin1Char('\n')));
 }
 
 }  // namespace app

@@ -7,6 +7,7 @@
 #include <vector>
 
 namespace remote { class Node; }
+namespace transfer { struct BatchResult; }
 
 namespace app {
 
@@ -32,6 +33,7 @@ public:
 
 private:
     static std::vector<remote::Node*> topmost(const std::vector<remote::Node*>& all);
+    void tell(const transfer::BatchResult& result);
     fmKESTRIX& m_window;
 };
 

@@ -10,10 +10,12 @@
 #include <QRadioButton>
 #include <QToolButton>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "app/CertificateQuestion.h"
 #include "app/DropTargets.h"
+#include "app/HostKeyQuestion.h"
 #include "app/TreePictures.h"
 #include "app/WindowBatch.h"
 #include "net/NameCodec.h"
@@ -159,17 +161,28 @@ void fmKESTRIX::ErrorOut(std::int32_t dwError, const QString& szFunction)
     }
     QString question = szFunction + QStringLiteral(" Err: ") + QString::number(dwError) +
                        QStringLiteral("\r\nClose Connection and Session?");
-    // A refused secure connection says why below the question: the number alone tells the user nothing.
+    // A refused secure connection (a certificate, or an SSH host key) says why below the
+    // question: the number alone tells the user nothing.
     const auto error = static_cast<net::DWORD>(dwError);
     const bool secureRefusal = error == net::ERROR_INTERNET_INVALID_CA ||
                                error == net::ERROR_INTERNET_SEC_CERT_CN_INVALID ||
-                               error == net::ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+                               error == net::ERROR_INTERNET_SECURITY_CHANNEL_ERROR ||
+                               error == net::ERROR_INTERNET_SEC_INVALID_CERT ||
+                               error == net::ERROR_INTERNET_SEC_CERT_REVOKED;
     if (secureRefusal && !reason.isEmpty())
         question += QStringLiteral("\r\n\r\n") + reason;
     // No is the default: a stray Enter keeps what was typed.
     const MsgAnswer answer = m_ui.MsgBox(this, question, MsgStyle::YesNoDefaultNo, secureRefusal ? QString() : reason);
     if (answer == MsgAnswer::Yes)
         closeEverything();
+}
+
+void fmKESTRIX::tellUser(const QString& notice)
+{
+    if (m_calls.ending())
+        std::fprintf(stderr, "quillon-ftp: %s\n", notice.toLocal8Bit().constData());
+    else
+        m_ui.MsgBox(this, notice, MsgStyle::OkOnly);
 }
 
 // The close of the session and the "Yes" of the error report share these steps.
@@ -246,8 +259,9 @@ void fmKESTRIX::connectToServer()
                                            passive, 0);
     };
     hConnection = connectNow();
-    if (hConnection == 0 && CertificateQuestion::askToTrust(m_internet, m_ui, this))
-        hConnection = connectNow();  // the server's own certificate is trusted now
+    if (hConnection == 0 && (CertificateQuestion::askToTrust(m_internet, m_ui, this) ||
+                             HostKeyQuestion::askToTrust(m_internet, m_ui, this)))
+        hConnection = connectNow();  // the server's own certificate, or its host key, is trusted now
     if (hConnection == 0) {
         bConnected = false;
         const auto error = static_cast<std::int32_t>(m_internet.GetLastError());
@@ -485,14 +499,16 @@ void fmKESTRIX::cmdPut_Click()
 
     const QByteArray local = net::bytesFromText(localPath);
     const QByteArray remoteName = net::bytesFromText(fileName);
-    if (!m_internet.FtpPutFileA(hConnection, local.constData(), remoteName.constData(), dwType, 0)) {
-        const auto error = static_cast<std::int32_t>(m_internet.GetLastError());
+    const bool put = m_internet.FtpPutFileA(hConnection, local.constData(), remoteName.constData(), dwType, 0);
+    const auto error = put ? 0 : static_cast<std::int32_t>(m_internet.GetLastError());
+    // Files left on the server that could not be removed, or the server's file left holding
+    // part of the new one: the user is told, even after a cancel (which ErrorOut does not report).
+    if (const QString notice = QString::fromLocal8Bit(m_internet.lastNotice()); !notice.isEmpty())
+        tellUser(notice);
+    if (!put) {
         ErrorOut(error, QStringLiteral("FtpPutFile"));
         return;
     }
-    // Uploaded, with files left on the server that could not be removed: the user is told.
-    if (const QString notice = QString::fromLocal8Bit(m_internet.lastNotice()); !notice.isEmpty())
-        m_ui.MsgBox(this, notice, MsgStyle::OkOnly);
     relistNode(nodeText);
 }
 

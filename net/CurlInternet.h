@@ -1,7 +1,8 @@
 #pragma once
 // The Internet calls: the handle table and the entry points. Each connection
 // handle has an engine of its own (net/Engine.h), chosen by the server name's
-// scheme: FTP over libcurl, one control connection per handle. The entry points
+// scheme: FTP over libcurl, one control connection per handle, or for "sftp://"
+// SFTP, one SSH session per handle (net/SftpEngine.h). The entry points
 // alone set the thread's last error, last server reply, detail and notice.
 //
 // Behaviour worth knowing:
@@ -17,7 +18,10 @@
 //   of a connection renames an empty file to learn whether the server renames
 //   at all; one that refuses gets every file in place, sent once.
 //   The old file's permissions follow (SITE CHMOD) where the server tells and
-//   allows it. Files it could not remove are named in lastNotice().
+//   allows it. Files it could not remove, and a file it left holding part of the
+//   new one, are named in lastNotice(), failed or not. The data goes once: a server
+//   that will not rename the complete temporary file fails the upload. The watcher
+//   hears of every step as one call, and Cancel ends any of them.
 // - A successful call sets the last error to 0. The last error and the last
 //   server reply (InternetGetLastResponseInfoA) are per thread.
 // - Handles are never reused within a run. Closing a session closes its
@@ -92,6 +96,9 @@ public:
     std::string lastNotice() override;
     std::optional<ServerCertificate> untrustedCertificate() override;
     void trustForThisRun(const ServerCertificate& certificate) override;
+    std::optional<SshHostKey> unknownHostKey() override;
+    void trustHostKeyForThisRun(const SshHostKey& key) override;
+    BOOL rememberHostKey(const SshHostKey& key) override;
 
     // The server's current directory of a connection as the layer keeps it; empty for a bad handle.
     std::string currentDirectory(HINTERNET hConnect) const;

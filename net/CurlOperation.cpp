@@ -15,6 +15,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 // Running one operation on an easy handle: the callbacks every operation shares,
 // the loop that drives it, and the data callbacks of listings and transfers.
@@ -51,6 +52,8 @@ int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
         if (sent.starts_with(op->quoted) && sent.substr(op->quoted.size()).starts_with("\r\n"))
             op->quotedAt = op->replies.replies().size();
     } else if (type == CURLINFO_TEXT) {
+        if (op->curlText)
+            op->curlText->append(data, size);
         // libcurl's own limits on replies (it then fails with a receive error or keeps
         // waiting for a line end): the server is not speaking FTP.
         const std::string_view text(data, size);
@@ -95,6 +98,14 @@ int onCloseSocket(void* user, curl_socket_t socket)
     return ::close(socket);
 }
 
+// The operation stops here: what its engine does first (Operation::abandon).
+bool stopNow(Op& op)
+{
+    if (op.abandon)
+        std::exchange(op.abandon, nullptr)();
+    return false;
+}
+
 // Between steps of a running call: applies the stall rule, notices a closed
 // handle, and tells the watcher. False: stop the call now.
 bool keepGoing(Op& op)
@@ -108,11 +119,11 @@ bool keepGoing(Op& op)
         op.lastByte = now;
     } else if (now - op.lastByte >= op.stallAfter) {
         op.stalled = true;
-        return false;
+        return stopNow(op);
     }
     if (op.closed && op.closed->load()) {
         op.cancelled = true;
-        return false;
+        return stopNow(op);
     }
     if (!op.watcher)
         return true;
@@ -122,7 +133,8 @@ bool keepGoing(Op& op)
     op.lastReport = now;
     switch (op.progress.kind) {
     case CallProgress::Kind::Uploading:
-        op.progress.done = static_cast<std::uint64_t>(op.uploaded);
+        // A step after the data (a rename) keeps telling the bytes the call has sent.
+        op.progress.done = std::max(op.progress.done, static_cast<std::uint64_t>(op.uploaded));
         op.progress.total = std::max(op.progress.total, static_cast<std::uint64_t>(op.uploadTotal));
         break;
     case CallProgress::Kind::Listing:
@@ -134,7 +146,7 @@ bool keepGoing(Op& op)
     }
     if (!op.watcher->callProgress(op.progress) && !op.cleanup) {
         op.cancelled = true;
-        return false;
+        return stopNow(op);
     }
     return true;
 }

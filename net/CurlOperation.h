@@ -57,6 +57,9 @@ struct Operation {
     bool reported = false;
     bool cancelled = false;
     const std::atomic<bool>* closed = nullptr;  // the connection's handle was closed
+    // Run once when the operation stops before libcurl ended it (a cancel, a closed handle,
+    // the stall rule), before libcurl closes anything.
+    std::function<void()> abandon;
     const std::vector<curl_socket_t>* sockets = nullptr;
     // Stall rule: the call fails when no byte arrived or left for this long.
     std::chrono::steady_clock::duration stallAfter{};
@@ -74,6 +77,7 @@ struct Operation {
     std::string quoted;
     std::size_t quotedAt = SIZE_MAX;
     CurlSlist resolve;
+    std::string* curlText = nullptr;  // when set: libcurl's own messages (its verbose text) go here
     int localErrno = 0;          // a local file failed: its reason says more than libcurl's
     bool overlongReply = false;  // libcurl gave up on a reply longer than its own limit
 };
@@ -105,6 +109,33 @@ struct UploadOperation : TransferOperation {
     CrlfEncoder encoder;
     std::size_t pendingPos = 0;
     std::vector<char> chunk;
+};
+
+// Several operations that the watcher hears of as one call (an upload's steps): it is told
+// the call started when this is made and finished when it goes, and the operations given
+// this as their watcher report into that call, so the progress window stays up with Cancel.
+class StepsCall final : public CallWatcher {
+public:
+    StepsCall(CallWatcher* watcher, const CallProgress& what) : m_watcher(watcher)
+    {
+        if (m_watcher)
+            m_watcher->callStarted(what);
+    }
+    ~StepsCall() override
+    {
+        if (m_watcher)
+            m_watcher->callFinished();
+    }
+    StepsCall(const StepsCall&) = delete;
+    StepsCall& operator=(const StepsCall&) = delete;
+    // The watcher for each operation of the call (null: nobody watches).
+    CallWatcher* watcher() { return m_watcher ? this : nullptr; }
+    void callStarted(const CallProgress&) override {}
+    bool callProgress(const CallProgress& now) override { return m_watcher->callProgress(now); }
+    void callFinished() override {}
+
+private:
+    CallWatcher* m_watcher;
 };
 
 // A call made from inside a running one (a handler run by the events its watcher pumps).

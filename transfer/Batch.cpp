@@ -411,6 +411,10 @@ BatchResult Batch::run(std::vector<Step>& steps, bool up, BatchResult result)
                                         m_type, 0);
         ++index;
         before += step.size;
+        // Files the server kept that could not be removed, or a server file left holding part
+        // of the new one: said even after a cancel.
+        if (const std::string notice = up ? m_internet.lastNotice() : std::string(); !notice.empty())
+            result.problems << source + QStringLiteral(": ") + QString::fromLocal8Bit(notice);
         if (!copied) {
             const net::DWORD error = m_internet.GetLastError();
             if (error == net::ERROR_INTERNET_OPERATION_CANCELLED) {

@@ -56,6 +56,10 @@ Scenarios:
                     chmod-refused      SITE CHMOD: 550
                     refuse-VERB-N      the N-th VERB of the run: 553
                     drop-VERB-N        the N-th VERB is carried out, then the connection closes unanswered
+                    hold-VERB-N        the N-th VERB is carried out (a STOR: 1 KiB or more kept, the rest
+                                       left unread), "<held>" is logged and no reply comes until the
+                                       client closes
+                    rename-once        the first RNFR/RNTO is carried out; every later RNFR: 550
 """
 
 import argparse
@@ -480,6 +484,7 @@ class Disk:
         self.root = os.path.realpath(root)
         self.modes = set(m for m in modes.split(",") if m)
         self.counts = {}
+        self.renamed = False
         self.lock = threading.Lock()
 
     def path(self, arg, cwd):
@@ -495,6 +500,8 @@ class Disk:
             ctl.reply("553 Refused.")
             return True
         drop = "drop-%s-%d" % (verb.decode(), n) in self.modes
+        if "hold-%s-%d" % (verb.decode(), n) in self.modes:
+            drop = "hold"
         if verb == b"SITE":
             word, _, rest = arg.partition(b" ")
             mode, _, arg = rest.partition(b" ")
@@ -506,6 +513,8 @@ class Disk:
             os.chmod(path, int(mode, 8))
             return self.done(ctl, drop, "200 Mode changed.")
         if verb == b"MLST" or verb == b"STAT":
+            if drop == "hold":
+                return self.done(ctl, drop, None)
             if not path or not os.path.exists(path):
                 return ctl.reply("550 No such file.") or True
             st, kind = os.stat(path), ("file" if exists else "dir")
@@ -518,13 +527,15 @@ class Disk:
         if verb == b"STOR":
             return self.store(ctl, path, drop)
         if verb == b"RNFR":
-            ctl.rename_from = path if exists and "rename-refused" not in self.modes else None
-            return ctl.reply("350 Ready." if ctl.rename_from else "550 Cannot rename.") or True
+            refused = "rename-refused" in self.modes or ("rename-once" in self.modes and self.renamed)
+            ctl.rename_from = path if exists and not refused else None
+            return self.done(ctl, drop, "350 Ready.") if ctl.rename_from else ctl.reply("550 Cannot rename.") or True
         if verb == b"RNTO":
             source, ctl.rename_from = getattr(ctl, "rename_from", None), None
             if not source or not path or (exists and "rnto-existing-550" in self.modes):
                 return ctl.reply("550 Cannot rename.") or True
             os.rename(source, path)
+            self.renamed = True
             return self.done(ctl, drop, "250 Renamed.")
         if not exists or "dele-refused" in self.modes:
             return ctl.reply("550 Cannot delete.") or True
@@ -533,8 +544,12 @@ class Disk:
 
     @staticmethod
     def done(ctl, drop, reply):
-        """Carried out: the reply, or (drop) the connection closes unanswered."""
-        if not drop:
+        """Carried out: the reply, or (drop) the connection closes unanswered, or ("hold")
+        no reply comes until the client closes."""
+        if drop == "hold":
+            ctl.log.command(b"<held>")
+            ctl.hold(60)
+        elif not drop:
             ctl.reply(reply)
         return not drop
 
@@ -550,15 +565,19 @@ class Disk:
         with open(path, "wb") as f:
             try:
                 while True:              # ends with the data connection, or after a part
-                    chunk = data.recv(65536)
+                    chunk = data.recv(1024 if drop == "hold" else 65536)
                     f.write(chunk)
-                    if not chunk or (failure and f.tell() >= 1024):
+                    if not chunk or ((failure or drop == "hold") and f.tell() >= 1024):
                         break
             except OSError:
                 pass
             size = f.tell()
-        data.close()
         ctl.log.command(b"RECEIVED %d" % size)
+        if drop == "hold":               # the rest of the data stays unread
+            self.done(ctl, drop, None)
+        data.close()
+        if drop == "hold":
+            return False
         if failure and size >= 1024:
             return ctl.reply(failure[0] + " Transfer failed.") or True
         return self.done(ctl, drop, "226 Transfer complete.")
