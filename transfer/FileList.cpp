@@ -48,6 +48,7 @@ bool FileList::setFileName(const QString& name)
     if (!name.isEmpty()) {
         const QList<QListWidgetItem*> found = findItems(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
         if (!found.isEmpty()) {
+            clearSelection();  // the named file alone, whatever was selected with it
             setCurrentItem(found.first());
             found.first()->setSelected(true);
             return true;
