@@ -6,6 +6,8 @@
 
 #include <functional>
 
+namespace transfer { class BatchWatcher; }
+
 namespace app {
 
 class CallControl {
@@ -19,6 +21,8 @@ public:
     // `then` runs once, as the running call ends (at once when none runs). It runs inside
     // the handler that made the call: it should only queue work for the event loop.
     virtual void whenCallEnds(std::function<void()> then) = 0;
+    // Told of a batch of transfers as a whole (one progress window); null: none.
+    virtual transfer::BatchWatcher* batchWatcher() { return nullptr; }
 };
 
 }  // namespace app

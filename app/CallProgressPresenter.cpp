@@ -24,6 +24,8 @@ CallProgressPresenter::CallProgressPresenter(ProgressView& view, Clock clock) : 
 
 void CallProgressPresenter::callStarted(const net::CallProgress&)
 {
+    if (m_batch.running)
+        return;  // the batch's window goes on
     m_start = m_clock();
     m_running = true;
     m_shown = false;
@@ -41,28 +43,88 @@ bool CallProgressPresenter::callProgress(const net::CallProgress& now)
         return true;
     }
     const double seconds = std::chrono::duration<double>(elapsed).count();
-    const double rate = seconds > 0 ? static_cast<double>(now.done) / seconds : 0.0;
+    // In a batch the clock runs from its start: the rate is the whole batch's.
+    const std::uint64_t moved = now.done + (m_batch.running ? m_batch.before : 0);
+    const double rate = seconds > 0 ? static_cast<double>(moved) / seconds : 0.0;
     int value = 0;
     int maximum = 0;
     if (now.total > 0) {
         maximum = 1000;
         value = static_cast<int>(std::min<std::uint64_t>(now.done, now.total) * 1000 / now.total);
     }
-    m_view.showProgress(describe(now, rate), value, maximum);
+    QString text = describe(now, rate);
+    if (m_batch.running)
+        text = batchLine(now, seconds, value, maximum) + text;
+    m_view.showProgress(text, value, maximum);
     m_shown = true;
     m_view.pumpEvents(true);
+    if (m_view.cancelRequested() && m_batch.running)
+        m_batchCancelled = true;
     return !m_view.cancelRequested();
 }
 
+// "File 3 of 10, 12.0 KiB of 40.0 KiB, 2 s left", and the bar for the whole batch.
+QString CallProgressPresenter::batchLine(const net::CallProgress& now, double seconds, int& value, int& maximum) const
+{
+    const std::uint64_t done = m_batch.before + std::min<std::uint64_t>(now.done, now.total ? now.total : now.done);
+    QString line = QStringLiteral("File %1 of %2, %3").arg(m_batch.index + 1).arg(m_batch.files).arg(dataSize(double(done)));
+    maximum = 0;
+    value = 0;
+    if (m_batch.bytes > 0) {
+        line += QStringLiteral(" of ") + dataSize(double(m_batch.bytes));
+        maximum = 1000;
+        value = static_cast<int>(std::min(done, m_batch.bytes) * 1000 / m_batch.bytes);
+        if (done > 0 && seconds > 0) {
+            const double left = double(m_batch.bytes - std::min(done, m_batch.bytes)) * seconds / double(done);
+            line += QStringLiteral(", %1 s left").arg(static_cast<qulonglong>(left + 0.5));
+        }
+    }
+    return line + QLatin1Char('\n');
+}
+
+void CallProgressPresenter::batchStarted(std::uint64_t files, std::uint64_t bytes)
+{
+    m_batch = {true, files, bytes, 0, 0};
+    m_batchCancelled = false;
+    m_start = m_clock();
+    m_running = true;
+    m_shown = false;
+}
+
+void CallProgressPresenter::batchFile(std::uint64_t index, std::uint64_t bytesBefore)
+{
+    m_batch.index = index;
+    m_batch.before = bytesBefore;
+}
+
+void CallProgressPresenter::batchQuestion()
+{
+    if (m_shown)
+        m_view.hideProgress();  // the question takes the input the window would hold back
+    m_shown = false;
+}
+
+void CallProgressPresenter::batchEnded()
+{
+    m_batch.running = false;
+    ended();
+}
+
 void CallProgressPresenter::callFinished()
+{
+    if (!m_batch.running)
+        ended();
+}
+
+void CallProgressPresenter::ended()
 {
     if (m_shown)
         m_view.hideProgress();
     m_running = false;
     m_shown = false;
-    std::vector<std::function<void()>> ended;
-    ended.swap(m_whenEnded);
-    for (const auto& then : ended)
+    std::vector<std::function<void()>> waiting;
+    waiting.swap(m_whenEnded);
+    for (const auto& then : waiting)
         then();
 }
 

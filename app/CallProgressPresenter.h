@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "net/InternetApi.h"
+#include "transfer/Batch.h"
 
 namespace app {
 
@@ -23,7 +24,9 @@ public:
     virtual bool cancelRequested() const = 0;
 };
 
-class CallProgressPresenter : public net::CallWatcher {
+// While a batch runs, its calls share one window: it stays up between files, tells the
+// file's place in the batch and the bytes of the whole, and its Cancel ends the batch.
+class CallProgressPresenter : public net::CallWatcher, public transfer::BatchWatcher {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     static constexpr std::chrono::milliseconds kShowAfter{500};
@@ -33,6 +36,12 @@ public:
     void callStarted(const net::CallProgress& what) override;
     bool callProgress(const net::CallProgress& now) override;
     void callFinished() override;
+
+    void batchStarted(std::uint64_t files, std::uint64_t bytes) override;
+    void batchFile(std::uint64_t index, std::uint64_t bytesBefore) override;
+    void batchQuestion() override;
+    void batchEnded() override;
+    bool batchCancelled() const override { return m_cancelAll || m_batchCancelled; }
 
     // Every call from now on ends, cancelled, at its first report (the window is closing).
     void cancelCalls() { m_cancelAll = true; }
@@ -52,6 +61,13 @@ private:
     bool m_shown = false;
     bool m_cancelAll = false;
     std::vector<std::function<void()>> m_whenEnded;
+    struct BatchState {
+        bool running = false;
+        std::uint64_t files = 0, bytes = 0, index = 0, before = 0;
+    } m_batch;
+    bool m_batchCancelled = false;
+    QString batchLine(const net::CallProgress& now, double seconds, int& value, int& maximum) const;
+    void ended();
 };
 
 }  // namespace app

@@ -46,6 +46,7 @@ public:
     void cancelCalls() override;
     bool ending() const override;
     void whenCallEnds(std::function<void()> then) override;
+    transfer::BatchWatcher* batchWatcher() override { return m_presenter.get(); }
 
 private:
     net::InternetApi& m_internet;

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -14,8 +15,10 @@
 #include <cstring>
 
 #include "app/CertificateQuestion.h"
+#include "app/DropTargets.h"
 #include "app/HostKeyQuestion.h"
 #include "app/TreePictures.h"
+#include "app/WindowBatch.h"
 #include "net/NameCodec.h"
 #include "remote/RemotePaths.h"
 #include "remote/RemoteTree.h"
@@ -444,6 +447,9 @@ void fmKESTRIX::cmdGet_Click()
         m_ui.MsgBox(this, QStringLiteral("Not in session. Please start a new Internet Session."), MsgStyle::OkOnly);
         return;
     }
+    WindowBatch batch(*this);
+    if (const auto nodes = batch.selectedNodes(); batch.wantsBatch(nodes))
+        return batch.download(nodes, File1->Path());
     if (!node) {
         m_ui.MsgBox(this, QStringLiteral("Please select the file to download from the server."), MsgStyle::OkOnly);
         return;
@@ -480,6 +486,9 @@ void fmKESTRIX::cmdPut_Click()
         m_ui.MsgBox(this, QStringLiteral("Please select a folder on the Server."), MsgStyle::OkOnly);
         return;
     }
+    if (const QStringList local = WindowBatch(*this).selectedLocal();
+        local.size() > 1 || (local.size() == 1 && QFileInfo(local.front()).isDir()))
+        return WindowBatch(*this).upload(local, TreeView1->text(node));
     if (File1->FileName().isEmpty()) {
         m_ui.MsgBox(this, QStringLiteral("Please select a local file to upload."), MsgStyle::OkOnly);
         return;
@@ -549,6 +558,21 @@ void fmKESTRIX::runServerCommand(TreeChange (ServerCommands::*command)(const Ser
         relistFolder(change.relist);
     if (remote::Node* chosen = TreeView1->find(change.select))
         TreeView1->focusNode(chosen);
+}
+
+void fmKESTRIX::TreeView1_Drop(const QStringList& localPaths, const QString& nodeText)
+{
+    if (callRunning() || !bConnected)
+        return;  // refused like any other input while a call runs
+    WindowBatch(*this).upload(localPaths, nodeText);
+}
+
+void fmKESTRIX::LocalList_Drop(const QStringList& nodeTexts, const QString& folder)
+{
+    if (callRunning() || !bConnected)
+        return;
+    WindowBatch batch(*this);
+    batch.download(batch.nodesAt(nodeTexts), folder);
 }
 
 // ---- Settings file ----

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QVector>
 #include <functional>
+#include <memory>
 
 #include "app/CallControl.h"
 #include "app/ServerCommands.h"
@@ -32,6 +33,8 @@ namespace ui { class UiInterface; }
 namespace windows { class AuxWindows; }
 
 namespace app {
+
+class DropTargets;
 
 class fmKESTRIX : public QMainWindow {
     Q_OBJECT
@@ -143,6 +146,9 @@ public slots:
     void mnuDelete_Click();
     void mnuPermissions_Click();
     void mnuRefresh_Click();
+    // Drops: local files and folders onto a server folder node; server nodes onto a local folder.
+    void TreeView1_Drop(const QStringList& localPaths, const QString& nodeText);
+    void LocalList_Drop(const QStringList& nodeTexts, const QString& folder);
 
 public:
     void EnableControls(bool bSession);
@@ -153,11 +159,14 @@ public:
     // False when it listed nothing because the change of folder failed.
     bool ListRemoteDirectory(const QString& sPath);
     void AddNodes(const QString& sParent);
+    // The folder node listed afresh and shown open (nothing when it has gone).
+    void relistFolder(const QString& key);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    friend class WindowBatch;
     void Form_Unload();
     void buildControls();
     void buildMenus();
@@ -179,7 +188,6 @@ private:
     // Runs one of ServerCommands' commands on the selected node (the root when none) and
     // shows the server's new state; nothing while a call runs.
     void runServerCommand(TreeChange (ServerCommands::*command)(const ServerEntry&));
-    void relistFolder(const QString& key);
 
     net::InternetApi& m_internet;
     ui::UiInterface& m_ui;
@@ -195,6 +203,7 @@ private:
     bool callRunning() const { return m_calls.callRunning(); }
     void closeWhenIdle();
     bool m_closeQueued = false;  // a close waits for the running call to end
+    std::unique_ptr<DropTargets> m_drops;
 };
 
 }  // namespace app

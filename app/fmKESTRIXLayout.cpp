@@ -15,6 +15,7 @@
 #include <QToolButton>
 #include <limits>
 
+#include "app/DropTargets.h"
 #include "remote/RemoteTree.h"
 #include "transfer/DirList.h"
 #include "transfer/DriveList.h"
@@ -84,6 +85,7 @@ fmKESTRIX::fmKESTRIX(net::InternetApi& internet, ui::UiInterface& ui, CallContro
     buildTreeMenu();
     setTabOrder();
     wireHandlers();
+    m_drops = std::make_unique<DropTargets>(*this);
     windows::pressButtonsOnEnter(this);
     // The controls keep their places whatever the size, so the size is fixed.
     layout()->setSizeConstraint(QLayout::SetFixedSize);

@@ -65,7 +65,8 @@ RemoteTree::RemoteTree(QWidget* parent)
     setItemsExpandable(false);
     setExpandsOnDoubleClick(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setDragEnabled(true);  // nodes drag onto the local lists  // Ctrl- and Shift-click, Ctrl+A
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setUniformRowHeights(true);
     setAnimated(false);

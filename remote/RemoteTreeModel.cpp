@@ -1,5 +1,10 @@
 #include "remote/RemoteTreeModel.h"
 
+#include <QDataStream>
+#include <QIODevice>
+#include <QStringList>
+#include <QMimeData>
+
 #include <algorithm>
 #include <functional>
 #include <new>
@@ -565,7 +570,31 @@ QVariant RemoteTreeModel::headerData(int section, Qt::Orientation orientation, i
 
 Qt::ItemFlags RemoteTreeModel::flags(const QModelIndex& index) const
 {
-    return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
+    return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled : Qt::NoItemFlags;
+}
+
+QMimeData* RemoteTreeModel::mimeData(const QModelIndexList& indexes) const
+{
+    QStringList paths;
+    for (const QModelIndex& index : indexes)
+        if (const Node* node = nodeAt(index); node && index.column() == 0)
+            paths << node->path();
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << paths;  // UTF-16 as it is: any name survives
+    auto* data = new QMimeData;
+    data->setData(kNodesMimeType, bytes);
+    return data;
+}
+
+QStringList RemoteTreeModel::nodePaths(const QMimeData* data)
+{
+    QStringList paths;
+    if (data && data->hasFormat(kNodesMimeType)) {
+        QDataStream in(data->data(kNodesMimeType));
+        in >> paths;
+    }
+    return paths;
 }
 
 }  // namespace remote

@@ -120,6 +120,12 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // Dragged nodes travel as their tree paths (a QStringList in kNodesMimeType), for the
+    // local lists of this program to take.
+    static inline const QString kNodesMimeType = QStringLiteral("application/x-quillon-server-nodes");
+    QStringList mimeTypes() const override { return {kNodesMimeType}; }
+    QMimeData* mimeData(const QModelIndexList& indexes) const override;
+    static QStringList nodePaths(const QMimeData* data);
     // Orders every node's children by a column, and children added later with them;
     // column -1 gives back the order in which they were added: the server's.
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;

@@ -5,8 +5,10 @@
 
 #include <QDir>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QUrl>
 
 namespace transfer {
 
@@ -46,6 +48,7 @@ DirList::DirList(const QStringList& mountPoints, QWidget* parent)
 {
     for (const QString& point : mountPoints)
         m_mountPoints.append(normalFolder(point));
+    setDragEnabled(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setItemDelegate(new IndentDelegate(this));
     connect(this, &QListWidget::itemDoubleClicked, this, &DirList::openItem);
@@ -98,6 +101,16 @@ bool DirList::openItem(QListWidgetItem* item)
     if (!item)
         return false;
     return setPath(item->data(PathRole).toString());
+}
+
+QMimeData* DirList::mimeData(const QList<QListWidgetItem*>& items) const
+{
+    QList<QUrl> urls;
+    for (const QListWidgetItem* item : items)
+        urls << QUrl::fromLocalFile(item->data(PathRole).toString());
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    return data;
 }
 
 void DirList::keyPressEvent(QKeyEvent* event)

@@ -39,6 +39,9 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // Dragged items travel as file URLs (text/uri-list), as a file manager's do.
+    QStringList mimeTypes() const override { return {QStringLiteral("text/uri-list")}; }
+    QMimeData* mimeData(const QList<QListWidgetItem*>& items) const override;
 
 private:
     void addFolder(const QString& text, const QString& path, int level, bool open);

@@ -4,13 +4,16 @@
 
 #include <QDir>
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QUrl>
 
 namespace transfer {
 
 FileList::FileList(QWidget* parent)
     : QListWidget(parent)
 {
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setDragEnabled(true);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);  // Ctrl- and Shift-click, Ctrl+A
     connect(this, &QListWidget::itemDoubleClicked, this, [this] { emit DblClick(); });
     if (!setPath(QDir::currentPath()))
         m_path = normalFolder(QDir::currentPath());
@@ -45,6 +48,7 @@ bool FileList::setFileName(const QString& name)
     if (!name.isEmpty()) {
         const QList<QListWidgetItem*> found = findItems(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
         if (!found.isEmpty()) {
+            clearSelection();  // the named file alone, whatever was selected with it
             setCurrentItem(found.first());
             found.first()->setSelected(true);
             return true;
@@ -62,6 +66,16 @@ void FileList::Refresh()
     fill(isReadableFolder(m_path) ? fileNames(m_path) : QStringList());
     if (!selected.isEmpty())
         setFileName(selected);
+}
+
+QMimeData* FileList::mimeData(const QList<QListWidgetItem*>& items) const
+{
+    QList<QUrl> urls;
+    for (const QListWidgetItem* item : items)
+        urls << QUrl::fromLocalFile(QDir(m_path).filePath(item->text()));
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    return data;
 }
 
 void FileList::keyPressEvent(QKeyEvent* event)

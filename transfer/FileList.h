@@ -1,6 +1,6 @@
 #pragma once
-// The local file list (File1): the files of one folder, one selection at a
-// time.
+// The local file list (File1): the files of one folder; several may be selected
+// at once.
 
 #include <QListWidget>
 
@@ -35,6 +35,9 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // Dragged items travel as file URLs (text/uri-list), as a file manager's do.
+    QStringList mimeTypes() const override { return {QStringLiteral("text/uri-list")}; }
+    QMimeData* mimeData(const QList<QListWidgetItem*>& items) const override;
 
 private:
     void fill(const QStringList& names);

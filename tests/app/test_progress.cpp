@@ -154,3 +154,36 @@ TEST(CallProgress, TheProgressWindowMadeAheadStaysHiddenUntilACallNeedsItAndOnly
     view.hideProgress();
     EXPECT_EQ(visibleDialogs(), 0);
 }
+
+TEST(CallProgress, ABatchKeepsOneWindowOverItsCallsCountsFilesAndBytesAndItsCancelHolds)
+{
+    const EnglishLocale english;
+    RecordingView view;
+    FakeClock clock;
+    app::CallProgressPresenter presenter(view, clock.fn());
+    presenter.batchStarted(3, 4000);
+    for (std::uint64_t file = 0; file < 2; ++file) {
+        presenter.batchFile(file, file * 1000);
+        presenter.callStarted(download(0, 1000));
+        clock.now += 1s;
+        EXPECT_TRUE(presenter.callProgress(download(1000, 1000)));
+        presenter.callFinished();
+        EXPECT_TRUE(presenter.running());  // between files too: input stays refused
+    }
+    ASSERT_EQ(view.texts.size(), 2u);
+    EXPECT_EQ(view.texts[1].toStdString(), "File 2 of 3, 2.0 KiB of 3.9 KiB, 2 s left\n"
+                             "Downloading a.bin: 1,000 bytes of 1,000 bytes, 1,000 bytes/s");
+    EXPECT_EQ(view.bars[1], std::make_pair(500, 1000));
+    EXPECT_EQ(view.hides, 0);
+
+    presenter.batchFile(2, 2000);
+    presenter.callStarted(download(0, 2000));
+    view.cancel = true;
+    EXPECT_FALSE(presenter.callProgress(download(10, 2000)));
+    view.cancel = false;  // the window's own flag goes as it hides; the batch's stays
+    presenter.callFinished();
+    EXPECT_TRUE(presenter.batchCancelled());
+    presenter.batchEnded();
+    EXPECT_EQ(view.hides, 1);
+    EXPECT_FALSE(presenter.running());
+}

@@ -76,7 +76,7 @@ TEST_F(MainWindowTest, FailedDownloadRefreshesTheListThenReports)
     touch(local.filePath("appeared.txt"));
     internet.failures["FtpGetFileA"].push_back(net::ERROR_INTERNET_EXTENDED_ERROR);
     auto& tree = *window->TreeView1;
-    tree.setCurrentItem(tree.find("srv/pub"));  // a folder node asked for as a file
+    tree.setCurrentItem(tree.find("srv/readme"));
     window->cmdGet_Click();
     EXPECT_EQ(internet.callsNamed("FtpSetCurrentDirectoryA").back(),
               "FtpSetCurrentDirectoryA(" + std::to_string(window->hConnection) + ",/)");
@@ -170,7 +170,8 @@ TEST_F(MainWindowTest, YesAfterAFailedChangeOfFolderCallsNothingMore)
 {
     QTemporaryDir local;
     const std::vector<std::function<void()>> actions = {
-        [this] { window->cmdGet_Click(); }, [this] { window->cmdPut_Click(); },
+        [this] { window->TreeView1->setCurrentItem(window->TreeView1->find("srv/readme")), window->cmdGet_Click(); },
+        [this] { window->cmdPut_Click(); },
         [this] { window->TreeView1_DblClick(); }};
     for (const auto& action : actions) {
         connectToSrv();

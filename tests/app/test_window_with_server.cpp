@@ -247,11 +247,12 @@ TEST_F(WindowWithServer, FailedDownloadsAreReportedAndKeepTheOldFile)
     QFile::remove(m_remote.filePath("readme.txt"));  // gone since the listing
     tree().setCurrentItem(node("/readme.txt"));
     m_window->cmdGet_Click();
-    tree().setCurrentItem(node("/pub"));  // a folder asked for as a file
+    tree().setCurrentItem(node("/pub"));  // a folder onto a file of its name: listed, never written elsewhere
     m_window->cmdGet_Click();
     const QStringList texts = m_ui.texts();
-    EXPECT_EQ(texts.filter("FtpGetFile Err: 12003").size(), 2) << texts.join("|").toStdString();
-    EXPECT_EQ(texts.filter("FtpGetFile Extd Err: 550").size(), 2);
+    EXPECT_EQ(texts.filter("FtpGetFile Err: 12003").size(), 1) << texts.join("|").toStdString();
+    EXPECT_EQ(texts.filter("FtpGetFile Extd Err: 550").size(), 1);
+    EXPECT_EQ(texts.filter("/pub: ").size(), 1);
     EXPECT_EQ(readFile(m_local.filePath("readme.txt")), "keep me too");
     EXPECT_EQ(readFile(m_local.filePath("pub")), "keep me");
     EXPECT_EQ(QDir(m_local.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);  // no temporary left

@@ -336,7 +336,7 @@ TEST_F(RemoteTreeTest, ImageListAttachedLaterPaintsExistingNodes)
 
 // --- looks and behaviour -----------------------------------------------------
 
-TEST_F(RemoteTreeTest, LabelsAreNotEditableAndSelectionIsSingle)
+TEST_F(RemoteTreeTest, LabelsAreNotEditableAndSeveralNodesSelect)
 {
     buildSample();
     EXPECT_FALSE(m_tree.isHeaderHidden());  // the columns' names
@@ -344,7 +344,7 @@ TEST_F(RemoteTreeTest, LabelsAreNotEditableAndSelectionIsSingle)
     EXPECT_FALSE(m_tree.rootIsDecorated());
     EXPECT_TRUE(m_tree.uniformRowHeights());
     EXPECT_EQ(m_tree.editTriggers(), QAbstractItemView::NoEditTriggers);
-    EXPECT_EQ(m_tree.selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(m_tree.selectionMode(), QAbstractItemView::ExtendedSelection);  // Ctrl- and Shift-click
     EXPECT_FALSE(m_tree.model()->flags(m_tree.indexOf(m_tree.find("srv/pub"))) & Qt::ItemIsEditable);
     EXPECT_TRUE(m_tree.model()->flags(m_tree.indexOf(m_tree.find("srv/pub"))) & Qt::ItemIsSelectable);
 }
