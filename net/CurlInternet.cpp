@@ -20,7 +20,7 @@ namespace {
 // What the calling thread's last call left, as the entry points publish it.
 thread_local DWORD t_lastError = ERROR_SUCCESS;
 thread_local std::string t_lastDetail;  // a failure's reason, beside t_lastError
-thread_local std::string t_lastNotice;  // a success's notice for the user
+thread_local std::string t_lastNotice;  // what the user must read after the call
 thread_local ServerReply t_lastReply;   // InternetGetLastResponseInfoA's; kept until a call brings another
 thread_local std::optional<ServerCertificate> t_untrusted;  // beside t_lastError: 12045 of a connect
 std::atomic<HINTERNET> g_nextHandle{1};
@@ -54,6 +54,7 @@ BOOL publish(Outcome outcome)
     if (!outcome.ok()) {
         fail(outcome.result.error);
         t_lastDetail = std::move(outcome.result.text);
+        t_lastNotice = std::move(outcome.notice);
         return FALSE_;
     }
     succeed();

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 // Running one operation on an easy handle: the callbacks every operation shares,
 // the loop that drives it, and the data callbacks of listings and transfers.
@@ -321,6 +322,8 @@ size_t onFileData(char* data, size_t size, size_t count, void* user)
 {
     auto* op = static_cast<DownloadOperation*>(user);
     const size_t n = size * count;
+    if (op->firstData)
+        std::exchange(op->firstData, nullptr)();
     int err;
     if (op->ascii) {
         op->pending.clear();

@@ -74,6 +74,7 @@ struct Operation {
     std::string quoted;
     std::size_t quotedAt = SIZE_MAX;
     CurlSlist resolve;
+    CURLcode curlCode = CURLE_OK;  // libcurl's outcome of the last run
     int localErrno = 0;          // a local file failed: its reason says more than libcurl's
     bool overlongReply = false;  // libcurl gave up on a reply longer than its own limit
 };
@@ -98,6 +99,8 @@ struct DownloadOperation : TransferOperation {
     std::uint64_t written = 0;
     std::uint64_t writebackFrom = 0;
     CrlfDecoder decoder;
+    // Run once, as the first data arrives (libcurl then knows the file's size and time).
+    std::function<void()> firstData;
 };
 
 struct UploadOperation : TransferOperation {

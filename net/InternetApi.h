@@ -81,9 +81,9 @@ public:
     // verification failure); empty when the layer knows no more than the
     // error number, and after a call that succeeded.
     virtual std::string lastErrorDetail() = 0;
-    // Our own addition: what the user must read after the calling thread's last call,
-    // when it succeeded (an upload names the files the server kept that it could not
-    // remove); empty otherwise.
+    // Our own addition: what the user must read after the calling thread's last call
+    // (an upload names the files the server kept that it could not remove; a cut download
+    // tells how much arrived and that the next one continues); empty otherwise.
     virtual std::string lastNotice() = 0;
 
     // Our own addition: the certificate of the calling thread's last call when that was a

@@ -56,6 +56,10 @@ Scenarios:
                     chmod-refused      SITE CHMOD: 550
                     refuse-VERB-N      the N-th VERB of the run: 553
                     drop-VERB-N        the N-th VERB is carried out, then the connection closes unanswered
+                    cut-N              the first RETR, STOR or APPE of the run: the data and the control
+                                       connection close after N bytes of data
+                  RETR, SIZE, MDTM (the file's time), REST and APPE act on the disk too; every RETR
+                  logs "SENT <bytes>"
 """
 
 import argparse
@@ -435,6 +439,9 @@ class Control:
                 self.reply("500 Not understood.")
             elif verb == b"PASV":
                 self.open_passive()
+            elif self.disk and verb in Disk.VERBS:
+                if not self.disk.command(self, verb, arg):
+                    return
             elif verb == b"SIZE":
                 content = self.file_bytes(arg)
                 self.reply("213 %d" % len(content) if content is not None else "550 No such file.")
@@ -474,13 +481,21 @@ class Control:
 
 class Disk:
     """The disk scenario: commands act on a real folder; modes shape the replies."""
-    VERBS = (b"STOR", b"RNFR", b"RNTO", b"DELE", b"SITE", b"MLST", b"STAT")
+    VERBS = (b"STOR", b"RNFR", b"RNTO", b"DELE", b"SITE", b"MLST", b"STAT", b"RETR", b"SIZE", b"MDTM", b"REST",
+             b"APPE")
 
     def __init__(self, root, modes):
         self.root = os.path.realpath(root)
         self.modes = set(m for m in modes.split(",") if m)
         self.counts = {}
         self.lock = threading.Lock()
+        cuts = [int(m[4:]) for m in self.modes if m.startswith("cut-") and m[4:].isdigit()]
+        self.cut = cuts[0] if cuts else None   # taken by the first transfer
+
+    def take_cut(self):
+        with self.lock:
+            cut, self.cut = self.cut, None
+        return cut
 
     def path(self, arg, cwd):
         name = arg.decode("latin-1")
@@ -498,8 +513,20 @@ class Disk:
         if verb == b"SITE":
             word, _, rest = arg.partition(b" ")
             mode, _, arg = rest.partition(b" ")
+        if verb == b"REST":
+            ctl.rest = int(arg) if arg.isdigit() else 0
+            return ctl.reply("350 Restarting at %d." % ctl.rest) or True
+        rest, ctl.rest = getattr(ctl, "rest", 0), 0
         path = self.path(arg, ctl.cwd)
         exists = path is not None and os.path.isfile(path)
+        if verb in (b"SIZE", b"MDTM"):
+            if not exists:
+                return ctl.reply("550 No such file.") or True
+            st = os.stat(path)
+            value = st.st_size if verb == b"SIZE" else time.strftime("%Y%m%d%H%M%S", time.gmtime(st.st_mtime))
+            return ctl.reply("213 %s" % value) or True
+        if verb == b"RETR":
+            return self.retrieve(ctl, path, rest) if exists else ctl.reply("550 No such file.") or True
         if verb == b"SITE":
             if not exists or word.upper() != b"CHMOD" or "chmod-refused" in self.modes:
                 return ctl.reply("550 Refused.") or True
@@ -515,8 +542,8 @@ class Disk:
             mode = stat.filemode(st.st_mode)
             line = unix_line(os.path.basename(path).encode("latin-1"), st.st_size, mode[0], mode[1:])
             return ctl.send(b"213-Status:\r\n" + line + b"213 End.\r\n") or True
-        if verb == b"STOR":
-            return self.store(ctl, path, drop)
+        if verb in (b"STOR", b"APPE"):
+            return self.store(ctl, path, drop, rest, verb == b"APPE")
         if verb == b"RNFR":
             ctl.rename_from = path if exists and "rename-refused" not in self.modes else None
             return ctl.reply("350 Ready." if ctl.rename_from else "550 Cannot rename.") or True
@@ -538,7 +565,28 @@ class Disk:
             ctl.reply(reply)
         return not drop
 
-    def store(self, ctl, path, drop):
+    def retrieve(self, ctl, path, rest):
+        data = ctl.accept_data()
+        if not data:
+            return True
+        ctl.reply("150 Opening BINARY mode data connection.")
+        cut, sent = self.take_cut(), 0
+        with open(path, "rb") as f:
+            f.seek(rest)
+            try:
+                while cut is None or sent < cut:   # ends with the file, or at the cut
+                    chunk = f.read(65536 if cut is None else min(65536, cut - sent))
+                    if not chunk:
+                        break
+                    data.sendall(chunk)
+                    sent += len(chunk)
+            except OSError:
+                pass
+        data.close()
+        ctl.log.command(b"SENT %d" % sent)
+        return cut is None and (ctl.reply("226 Transfer complete.") or True)
+
+    def store(self, ctl, path, drop, rest=0, append=False):
         dot = os.path.basename(path or "").startswith(".")
         if not path or (not dot and "plain-stor-553" in self.modes):
             return ctl.reply("553 Not allowed.") or True
@@ -547,11 +595,16 @@ class Disk:
             return True
         ctl.reply("150 Ok to send data.")
         failure = [m[-3:] for m in ("stor-426", "stor-452", "stor-550", "stor-552") if m in self.modes and dot]
-        with open(path, "wb") as f:
+        cut, received = self.take_cut(), 0
+        with open(path, "ab" if append else "r+b" if rest and os.path.isfile(path) else "wb") as f:
+            if rest and not append:
+                f.seek(rest)
+                f.truncate()
             try:
-                while True:              # ends with the data connection, or after a part
-                    chunk = data.recv(65536)
+                while cut is None or received < cut:   # ends with the data connection, after a part or at the cut
+                    chunk = data.recv(65536 if cut is None else min(65536, cut - received))
                     f.write(chunk)
+                    received += len(chunk)
                     if not chunk or (failure and f.tell() >= 1024):
                         break
             except OSError:
@@ -559,6 +612,8 @@ class Disk:
             size = f.tell()
         data.close()
         ctl.log.command(b"RECEIVED %d" % size)
+        if cut is not None:
+            return False
         if failure and size >= 1024:
             return ctl.reply(failure[0] + " Transfer failed.") or True
         return self.done(ctl, drop, "226 Transfer complete.")
