@@ -25,7 +25,7 @@ Scenarios:
   late-greeting   the greeting comes after 3 s of silence
   silent-list     after 150 the listing's data connection stays silent for 3 s
   drip-list       the listing's last 5 bytes arrive one every 1.2 s
-  slow-file       RETR hello.txt sends its 25 bytes one every half second
+  slow-file       RETR hello.txt sends its 25 bytes one every half second (MDTM gives its time)
   slow-dele       STOR takes the data and answers 426; the DELE reply takes 3 s
   refused-login   PASS gets a 530 reply over three lines, the middle one "123 ..."
   long-greeting   a greeting line of 10 MiB without an end
@@ -447,6 +447,8 @@ class Control:
                 self.reply("213 %d" % len(content) if content is not None else "550 No such file.")
             elif verb == b"REST":
                 self.reply("350 Restarting.")
+            elif verb == b"MDTM" and self.scenario == "slow-file" and self.file_bytes(arg.rsplit(b"/", 1)[-1]) is not None:
+                self.reply("213 20200101000000")
             elif verb in (b"LIST", b"NLST", b"MLSD"):
                 self.send_list()
             elif verb == b"RETR":
