@@ -14,6 +14,8 @@ public:
     virtual bool callRunning() const = 0;
     // Every call from now on ends, cancelled, at its first report (the program is ending).
     virtual void cancelCalls() = 0;
+    // cancelCalls was called: the program is ending, and no box may hold it.
+    virtual bool ending() const = 0;
     // `then` runs once, as the running call ends (at once when none runs). It runs inside
     // the handler that made the call: it should only queue work for the event loop.
     virtual void whenCallEnds(std::function<void()> then) = 0;

@@ -36,6 +36,7 @@ public:
 
     // Every call from now on ends, cancelled, at its first report (the window is closing).
     void cancelCalls() { m_cancelAll = true; }
+    bool cancellingAll() const { return m_cancelAll; }
     // `then` runs once, as the running call finishes (at once when none runs).
     void whenCallEnds(std::function<void()> then);
 

@@ -35,6 +35,8 @@ void Program::cancelCalls()
         m_presenter->cancelCalls();
 }
 
+bool Program::ending() const { return m_presenter && m_presenter->cancellingAll(); }
+
 void Program::whenCallEnds(std::function<void()> then)
 {
     if (m_presenter)

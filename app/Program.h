@@ -44,6 +44,7 @@ public:
 
     bool callRunning() const override;
     void cancelCalls() override;
+    bool ending() const override;
     void whenCallEnds(std::function<void()> then) override;
 
 private:

@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QToolButton>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "app/CertificateQuestion.h"
@@ -169,6 +170,14 @@ void fmKESTRIX::ErrorOut(std::int32_t dwError, const QString& szFunction, const 
     const MsgAnswer answer = m_ui.MsgBox(this, question, MsgStyle::YesNoDefaultNo, secureRefusal ? QString() : reason);
     if (answer == MsgAnswer::Yes)
         closeEverything();
+}
+
+void fmKESTRIX::tellUser(const QString& notice)
+{
+    if (m_calls.ending())
+        std::fprintf(stderr, "quillon-ftp: %s\n", notice.toLocal8Bit().constData());
+    else
+        m_ui.MsgBox(this, notice, MsgStyle::OkOnly);
 }
 
 // The close of the session and the "Yes" of the error report share these steps.
@@ -479,14 +488,16 @@ void fmKESTRIX::cmdPut_Click()
 
     const QByteArray local = net::bytesFromText(localPath);
     const QByteArray remoteName = net::bytesFromText(fileName);
-    if (!m_internet.FtpPutFileA(hConnection, local.constData(), remoteName.constData(), dwType, 0)) {
-        const auto error = static_cast<std::int32_t>(m_internet.GetLastError());
+    const bool put = m_internet.FtpPutFileA(hConnection, local.constData(), remoteName.constData(), dwType, 0);
+    const auto error = put ? 0 : static_cast<std::int32_t>(m_internet.GetLastError());
+    // Files left on the server that could not be removed, or the server's file left holding
+    // part of the new one: the user is told, even after a cancel (which ErrorOut does not report).
+    if (const QString notice = QString::fromLocal8Bit(m_internet.lastNotice()); !notice.isEmpty())
+        tellUser(notice);
+    if (!put) {
         ErrorOut(error, QStringLiteral("FtpPutFile"));
         return;
     }
-    // Uploaded, with files left on the server that could not be removed: the user is told.
-    if (const QString notice = QString::fromLocal8Bit(m_internet.lastNotice()); !notice.isEmpty())
-        m_ui.MsgBox(this, notice, MsgStyle::OkOnly);
     // The node may have gone if the error report closed everything meanwhile.
     node = TreeView1->find(nodeText);
     if (!node)

@@ -157,6 +157,9 @@ private:
     void connectToServer();
     void disconnectFromServer();
     void closeEverything();
+    // A notice the user must read (style 0). While the program ends no box may hold it: it
+    // goes to the standard error instead.
+    void tellUser(const QString& notice);
     void saveConnection();
     void openConnection();
     void appendEntry(const net::WIN32_FIND_DATAA& record);

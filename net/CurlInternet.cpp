@@ -46,20 +46,16 @@ BOOL succeed()
     return TRUE_;
 }
 
-// An engine call's outcome: its reply, if it brought one, and its error and reason or its notice.
+// An engine call's outcome: its reply, if it brought one, its error and reason, and its notice.
 BOOL publish(Outcome outcome)
 {
     if (outcome.reply)
         t_lastReply = std::move(*outcome.reply);
-    if (!outcome.ok()) {
-        fail(outcome.result.error);
+    const BOOL done = outcome.ok() ? succeed() : fail(outcome.result.error);
+    if (!outcome.ok())
         t_lastDetail = std::move(outcome.result.text);
-        t_lastNotice = std::move(outcome.notice);
-        return FALSE_;
-    }
-    succeed();
     t_lastNotice = std::move(outcome.notice);
-    return TRUE_;
+    return done;
 }
 
 void fillRecord(const ListEntry& entry, WIN32_FIND_DATAA* record)

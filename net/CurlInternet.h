@@ -17,7 +17,10 @@
 //   of a connection renames an empty file to learn whether the server renames
 //   at all; one that refuses gets every file in place, sent once.
 //   The old file's permissions follow (SITE CHMOD) where the server tells and
-//   allows it. Files it could not remove are named in lastNotice().
+//   allows it. Files it could not remove, and a file it left holding part of the
+//   new one, are named in lastNotice(), failed or not. The data goes once: a server
+//   that will not rename the complete temporary file fails the upload. The watcher
+//   hears of every step as one call, and Cancel ends any of them.
 // - A successful call sets the last error to 0. The last error and the last
 //   server reply (InternetGetLastResponseInfoA) are per thread.
 // - Handles are never reused within a run. Closing a session closes its

@@ -123,7 +123,8 @@ bool keepGoing(Op& op)
     op.lastReport = now;
     switch (op.progress.kind) {
     case CallProgress::Kind::Uploading:
-        op.progress.done = static_cast<std::uint64_t>(op.uploaded);
+        // A step after the data (a rename) keeps telling the bytes the call has sent.
+        op.progress.done = std::max(op.progress.done, static_cast<std::uint64_t>(op.uploaded));
         op.progress.total = std::max(op.progress.total, static_cast<std::uint64_t>(op.uploadTotal));
         break;
     case CallProgress::Kind::Listing:

@@ -110,6 +110,33 @@ struct UploadOperation : TransferOperation {
     std::vector<char> chunk;
 };
 
+// Several operations that the watcher hears of as one call (an upload's steps): it is told
+// the call started when this is made and finished when it goes, and the operations given
+// this as their watcher report into that call, so the progress window stays up with Cancel.
+class StepsCall final : public CallWatcher {
+public:
+    StepsCall(CallWatcher* watcher, const CallProgress& what) : m_watcher(watcher)
+    {
+        if (m_watcher)
+            m_watcher->callStarted(what);
+    }
+    ~StepsCall() override
+    {
+        if (m_watcher)
+            m_watcher->callFinished();
+    }
+    StepsCall(const StepsCall&) = delete;
+    StepsCall& operator=(const StepsCall&) = delete;
+    // The watcher for each operation of the call (null: nobody watches).
+    CallWatcher* watcher() { return m_watcher ? this : nullptr; }
+    void callStarted(const CallProgress&) override {}
+    bool callProgress(const CallProgress& now) override { return m_watcher->callProgress(now); }
+    void callFinished() override {}
+
+private:
+    CallWatcher* m_watcher;
+};
+
 // A call made from inside a running one (a handler run by the events its watcher pumps).
 bool insideCall();
 

@@ -223,15 +223,15 @@ Result FtpConnection::chooseType(TransferOperation& op, bool ascii)
 
 // '*': a refusal is an answer, not a broken connection, so it costs no new login.
 StepReply FtpConnection::command(const std::string& line, std::string_view folder, Watch watch,
-                                 const CallProgress& shown, std::optional<ServerReply>& reply)
+                                 const CallProgress& shown, std::optional<ServerReply>& reply, CallWatcher* partOf)
 {
     StepReply out;
     Operation op;
     op.url = url(folder, true);
     if (out.result = prepare(op); !out.result.ok())
         return out;
-    if (watch == Watch::None)
-        op.watcher = nullptr;
+    if (partOf)
+        op.watcher = partOf;
     op.progress = shown;
     op.cleanup = watch == Watch::CleanUp;
     op.quoted = line;

@@ -34,14 +34,15 @@ struct FtpConnection {
     // The URL of an absolute server path.
     std::string url(std::string_view absolutePath, bool folder) const;
 
-    // How a command's operation is watched: not at all; as a step the window shows (`shown`)
-    // and the user may cancel; or as a clean-up the window is served through but no cancel
-    // stops, bounded by a short time limit.
-    enum class Watch { None, Cancellable, CleanUp };
+    // How a command's operation is watched: as a step the window shows (`shown`) and the
+    // user may cancel; or as a clean-up the window is served through but no cancel stops,
+    // bounded by a short time limit.
+    enum class Watch { Cancellable, CleanUp };
     // One command sent in `folder` (absolute). A refusal is an answer, not a broken
-    // connection. `reply` becomes the operation's reply when it brought one.
+    // connection. `reply` becomes the operation's reply when it brought one. `partOf`: the
+    // call the command is a step of (StepsCall), watched instead of the layer's watcher.
     StepReply command(const std::string& line, std::string_view folder, Watch watch, const CallProgress& shown,
-                      std::optional<ServerReply>& reply);
+                      std::optional<ServerReply>& reply, CallWatcher* partOf = nullptr);
 
     ServerAddress server;
     std::string authority;                 // "host:port" of the control peer (server or gateway)

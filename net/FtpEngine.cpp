@@ -346,7 +346,7 @@ Outcome FtpEngine::upload(const UploadRequest& request)
     const std::string& target = request.remotePath;
     if (target.substr(target.rfind('/') + 1).empty())
         return {Result::failure(ERROR_INVALID_PARAMETER, "no file name"), std::nullopt, {}};
-    FtpUploadSteps steps(connection, source, request.shownName, request.ascii);
+    FtpUploadSteps steps(connection, source, request.shownName, request.ascii, m_context.watcher);
     ReplaceOutcome replaced = replaceRemote(steps, replaceNamesFor(target), connection.renames);
     Outcome outcome{std::move(replaced.result), steps.newestReply(), std::move(replaced.notice)};
     if (replaced.reply)  // the reply that explains the failure, rather than the newest one

@@ -30,8 +30,10 @@ ServerFile serverFileOf(const std::optional<ListEntry>& entry)
 
 }  // namespace
 
-FtpUploadSteps::FtpUploadSteps(FtpConnection& connection, UploadSource& source, std::string shownName, bool ascii)
-    : m_connection(connection), m_source(source), m_shownName(std::move(shownName)), m_ascii(ascii)
+FtpUploadSteps::FtpUploadSteps(FtpConnection& connection, UploadSource& source, std::string shownName, bool ascii,
+                               CallWatcher* watcher)
+    : m_connection(connection), m_source(source), m_shownName(std::move(shownName)), m_ascii(ascii),
+      m_call(watcher, {CallProgress::Kind::Uploading, m_shownName, 0, source.size()})
 {
 }
 
@@ -57,15 +59,15 @@ StoreOutcome FtpUploadSteps::store(const std::string& path) { return send(path, 
 
 StoreOutcome FtpUploadSteps::storeEmpty(const std::string& path) { return send(path, true); }
 
-RenameReply FtpUploadSteps::rename(const std::string& from, const std::string& to)
+RenameReply FtpUploadSteps::rename(const std::string& from, const std::string& to, Step step)
 {
-    const StepReply first = command("RNFR " + from, from);
+    const StepReply first = command("RNFR " + from, from, step);
     if (!first.done())
         return {first, false};
-    return {command("RNTO " + to, to), true};
+    return {command("RNTO " + to, to, step), true};
 }
 
-StepReply FtpUploadSteps::removeFile(const std::string& path) { return command("DELE " + path, path, true); }
+StepReply FtpUploadSteps::removeFile(const std::string& path) { return command("DELE " + path, path, Step::CleanUp); }
 
 StepReply FtpUploadSteps::setMode(const std::string& path, unsigned mode)
 {
@@ -74,7 +76,7 @@ StepReply FtpUploadSteps::setMode(const std::string& path, unsigned mode)
     return command(std::string("SITE CHMOD ") + text + " " + path, path);
 }
 
-// Sends the local file to `path`, or (empty) an empty file with no progress shown.
+// Sends the local file to `path`, or (empty) an empty file.
 StoreOutcome FtpUploadSteps::send(const std::string& path, bool empty)
 {
     FtpConnection& connection = m_connection;
@@ -89,8 +91,7 @@ StoreOutcome FtpUploadSteps::send(const std::string& path, bool empty)
     op.inFd = m_source.fd();
     if (out.result = connection.prepare(op); !out.result.ok())
         return out;
-    if (empty)
-        op.watcher = nullptr;
+    op.watcher = m_call.watcher();
     CURL* h = connection.easy.get();
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
     sendFile(h, op, empty);
@@ -101,6 +102,9 @@ StoreOutcome FtpUploadSteps::send(const std::string& path, bool empty)
     if (empty || !m_ascii)  // the read callback adds CRs to a text
         curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(empty ? 0 : m_source.size()));
     out.result = connection.perform(op);
+    m_cancelled = m_cancelled || op.cancelled;
+    if (out.result.ok() && !empty)
+        m_stored = m_source.size();
     noteReply(op);
     out.reply = {m_reply ? static_cast<int>(m_reply->code) : 0, m_reply ? m_reply->text : std::string(), out.result};
     // A STOR the server answered 125/150 had begun: a later 426, 452 or 552 is a failed
@@ -115,13 +119,17 @@ StoreOutcome FtpUploadSteps::send(const std::string& path, bool empty)
     return out;
 }
 
-// Removing a file comes after a cancel or a failure too: the window stays served
-// through it, but it cannot be cancelled (its time limit bounds it).
-StepReply FtpUploadSteps::command(const std::string& line, const std::string& path, bool removal)
+// A clean-up comes after a cancel or a failure too: the window stays served through it,
+// but it cannot be cancelled (its time limit bounds it).
+StepReply FtpUploadSteps::command(const std::string& line, const std::string& path, Step step)
 {
     using Watch = FtpConnection::Watch;
-    return m_connection.command(line, folderOf(path), removal ? Watch::CleanUp : Watch::None,
-                                {CallProgress::Kind::Uploading, m_shownName, 0, 0}, m_reply);
+    const StepReply out =
+        m_connection.command(line, folderOf(path), step == Step::CleanUp ? Watch::CleanUp : Watch::Cancellable,
+                             {CallProgress::Kind::Uploading, m_shownName, m_stored, m_source.size()}, m_reply,
+                             m_call.watcher());
+    m_cancelled = m_cancelled || out.result.error == ERROR_INTERNET_OPERATION_CANCELLED;
+    return out;
 }
 
 }  // namespace net

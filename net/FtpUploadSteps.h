@@ -2,6 +2,7 @@
 // The steps of an upload on an FTP server, as RemoteReplace asks for them:
 // MLST or STAT, STOR, RNFR and RNTO, DELE, SITE CHMOD. Each step is one
 // operation on the connection; a refusal is an answer, not a broken connection.
+// The watcher hears of all of them as one call, from the first to the last.
 // Internal to net/.
 
 #include <optional>
@@ -15,23 +16,26 @@ namespace net {
 
 class FtpUploadSteps final : public RemoteSteps {
 public:
-    // `source`: the local file sent; `shownName`: the name the progress window shows.
-    FtpUploadSteps(FtpConnection& connection, UploadSource& source, std::string shownName, bool ascii);
+    // `source`: the local file sent; `shownName`: the name the progress window shows;
+    // `watcher`: the layer's (null: none), told the call starts now and ends as this goes.
+    FtpUploadSteps(FtpConnection& connection, UploadSource& source, std::string shownName, bool ascii,
+                   CallWatcher* watcher);
 
     ServerFile describe(const std::string& path) override;
     StoreOutcome store(const std::string& path) override;
     StoreOutcome storeEmpty(const std::string& path) override;
-    RenameReply rename(const std::string& from, const std::string& to) override;
+    RenameReply rename(const std::string& from, const std::string& to, Step step) override;
     StepReply removeFile(const std::string& path) override;
     StepReply setMode(const std::string& path, unsigned mode) override;
+    bool cancelled() const override { return m_cancelled; }
 
     // The server's reply that ended the newest step that got one.
     const std::optional<ServerReply>& newestReply() const { return m_reply; }
 
 private:
     StoreOutcome send(const std::string& path, bool empty);
-    // One command in the folder of `path`, with no progress shown unless it removes a file.
-    StepReply command(const std::string& line, const std::string& path, bool removal = false);
+    // One command in the folder of `path`.
+    StepReply command(const std::string& line, const std::string& path, Step step = Step::Upload);
     void noteReply(const Operation& op);
 
     FtpConnection& m_connection;
@@ -39,6 +43,9 @@ private:
     std::string m_shownName;
     bool m_ascii;
     std::optional<ServerReply> m_reply;
+    StepsCall m_call;
+    std::uint64_t m_stored = 0;  // the data's bytes on the server, once a store succeeded
+    bool m_cancelled = false;
 };
 
 }  // namespace net

@@ -28,6 +28,8 @@ public:
         // The old file's permissions, which the new file would not get by itself; and a folder
         // of that name is never moved aside for a file.
         const ServerFile old = m_steps.describe(m_names.target);
+        if (m_steps.cancelled())
+            return cancelled();
         if (old.folder)
             return {Result::failure(ERROR_ACCESS_DENIED, "A folder of that name is on the server. Nothing was sent."),
                     std::nullopt, {}};
@@ -41,16 +43,16 @@ public:
         if (!stored.result.ok())
             return storeFailed(stored, m_names.temp, "a part of the new file");
         if (m_support != RenameSupport::OntoFreeOnly) {
-            const RenameReply moved = m_steps.rename(m_names.temp, m_names.target);
+            const RenameReply moved = m_steps.rename(m_names.temp, m_names.target, Step::Upload);
             if (moved.reply.done()) {
                 if (m_support == RenameSupport::Renames)
                     m_support = RenameSupport::OntoExisting;
                 return succeed();
             }
             if (moved.reply.code == 0)
-                return broken(moved.reply, false);
+                return unanswered(moved.reply, false);
             if (!moved.sourceTaken)  // no renaming at all
-                return inPlaceOverTemp();
+                return notRenamed(moved.reply);
         }
         return swap();
     }
@@ -75,13 +77,18 @@ private:
         const StoreOutcome stored = m_steps.storeEmpty(m_names.probe);
         if (!stored.result.ok())
             return storeFailed(stored, m_names.probe, "an empty file");
-        const RenameReply renamed = m_steps.rename(m_names.probe, moved);
+        const RenameReply renamed = m_steps.rename(m_names.probe, moved, Step::Upload);
         const StepReply& to = renamed.reply;
-        if (to.code == 0) {  // the connection broke: the empty file is under one of the names
+        if (to.code == 0) {  // the empty file is under one of the names: cancelled, it goes
+            const bool cancel = m_steps.cancelled();
+            if (cancel && renamed.sourceTaken && m_steps.removeFile(moved).done())
+                return cancelled();
+            if (cancel && m_steps.removeFile(m_names.probe).done())
+                return cancelled();
             m_left.push_back(m_names.probe + " (an empty file)");
             if (renamed.sourceTaken)
                 m_left.push_back(moved + " (an empty file)");
-            return fail(refusal(to), std::nullopt);
+            return cancel ? cancelled() : fail(refusal(to), std::nullopt);
         }
         if (to.refused()) {
             removeOrName(m_names.probe, "an empty file");
@@ -95,38 +102,73 @@ private:
     // Old file to the backup name, the new one onto the target, then the backup goes.
     ReplaceOutcome swap()
     {
-        const RenameReply aside = m_steps.rename(m_names.target, m_names.backup);
-        if (!aside.sourceTaken) {
-            if (aside.reply.code == 0)
-                return broken(aside.reply, false);
-            // Nothing to move aside (the target is gone) or no right to: a rename onto the
-            // free name, once; a server that refuses that renames nothing.
-            const StepReply to = m_steps.rename(m_names.temp, m_names.target).reply;
-            if (to.done())
-                return succeed();
-            if (to.code == 0)
-                return broken(to, false);
-            return inPlaceOverTemp();
-        }
+        const RenameReply aside = m_steps.rename(m_names.target, m_names.backup, Step::Upload);
         if (aside.reply.code == 0)
-            return broken(aside.reply, true);
+            return unanswered(aside.reply, aside.sourceTaken);
+        if (!aside.sourceTaken) {
+            // Nothing to move aside (the target is gone) or no right to: a rename onto the
+            // free name, once.
+            const RenameReply to = m_steps.rename(m_names.temp, m_names.target, Step::Upload);
+            if (to.reply.done())
+                return succeed();
+            if (to.reply.code == 0)
+                return unanswered(to.reply, false);
+            return notRenamed(to.reply);
+        }
         if (aside.reply.refused())
-            return inPlaceOverTemp();
-        const StepReply to = m_steps.rename(m_names.temp, m_names.target).reply;
-        if (to.done()) {
+            return notRenamed(aside.reply);
+        const RenameReply to = m_steps.rename(m_names.temp, m_names.target, Step::Upload);
+        if (to.reply.done()) {
             m_support = RenameSupport::OntoFreeOnly;
             removeOrName(m_names.backup, "the old file");
             return succeed();
         }
-        if (to.code == 0)
-            return broken(to, true);
+        if (to.reply.code == 0)
+            return unanswered(to.reply, true);
         // The new file cannot take the name: the old one goes back, the failure is reported.
-        const StepReply back = m_steps.rename(m_names.backup, m_names.target).reply;
-        if (back.done())
+        putBack();
+        return fail(refusal(to.reply), to.reply);
+    }
+
+    // A rename of the swap got no answer, so it may have been carried out; the old file may
+    // be under the backup name (oldAside). Cancelled, the server's files are put in order;
+    // after a lost connection nothing more is touched, and the user learns where they may be.
+    ReplaceOutcome unanswered(const StepReply& reply, bool oldAside)
+    {
+        if (!m_steps.cancelled()) {
+            if (oldAside)
+                m_left.push_back(m_names.backup + " (the old file)");
+            m_left.push_back(m_names.temp + " (the new file)");
+            return fail(refusal(reply), std::nullopt);
+        }
+        if (oldAside)
+            putBack();
+        else  // after a rename carried out the temporary is gone: the new file is in place
+            removeOrName(m_names.temp, "the new file");
+        return cancelled();
+    }
+
+    // The old file goes back under the target's name, then the temporary goes. Where it cannot
+    // go back (the new file may hold the name), nothing is removed and both are named.
+    void putBack()
+    {
+        if (m_steps.rename(m_names.backup, m_names.target, Step::CleanUp).reply.done())
             removeOrName(m_names.temp, "the new file");
         else
             m_left = {m_names.backup + " (the old file)", m_names.temp + " (the new file)"};
-        return fail(refusal(to), to);
+    }
+
+    // The complete new file is under the temporary name and the server will not move it onto
+    // the target: it is not sent a second time. It goes, the old file stays, and the upload
+    // fails; later uploads on this connection write in place, sending the data once.
+    ReplaceOutcome notRenamed(const StepReply& reply)
+    {
+        m_support = RenameSupport::None;
+        removeOrName(m_names.temp, "the new file");
+        return fail(Result::failure(ERROR_INTERNET_EXTENDED_ERROR,
+                                    "The server would not give the uploaded file the name " + m_names.target +
+                                        ", which keeps the old file. Uploading again writes the file in place."),
+                    reply);
     }
 
     // No temporary file can take the target's place on this server (renames or hidden names
@@ -137,38 +179,8 @@ private:
         const StoreOutcome stored = m_steps.store(m_names.target);
         if (stored.result.ok())
             return succeed();
-        ReplaceOutcome outcome = fail(stored.result, stored.reply);
-        if (!stored.nameRefused)  // the old file was being written over
-            outcome.result.text += (outcome.result.text.empty() ? "" : " ") + m_names.target +
-                                   " on the server may now hold only part of the new file.";
-        return outcome;
-    }
-
-    // As inPlace, with the complete new file already under the temporary name: it stays
-    // until the target holds the new file whole, and is named where it cannot go.
-    ReplaceOutcome inPlaceOverTemp()
-    {
-        m_support = RenameSupport::None;
-        const StoreOutcome stored = m_steps.store(m_names.target);
-        if (stored.result.ok()) {
-            removeOrName(m_names.temp, "a copy of the new file");
-            return succeed();
-        }
-        if (stored.nameRefused)  // nothing was written: the old file is whole
-            removeOrName(m_names.temp, "the new file");
-        else
-            m_left.push_back(m_names.temp + " (the new file)");
+        m_partial = !stored.nameRefused;  // the old file was being written over
         return fail(stored.result, stored.reply);
-    }
-
-    // The connection broke on a step whose outcome is unknown: nothing more is touched,
-    // and the user learns where the files may be.
-    ReplaceOutcome broken(const StepReply& reply, bool oldMoved)
-    {
-        if (oldMoved)
-            m_left.push_back(m_names.backup + " (the old file)");
-        m_left.push_back(m_names.temp + " (the new file)");
-        return fail(refusal(reply), std::nullopt);
     }
 
     void removeOrName(const std::string& path, const char* what)
@@ -186,13 +198,18 @@ private:
         return {Result::success(), std::nullopt, "The file was uploaded. The server may still hold " + leftText()};
     }
 
+    ReplaceOutcome cancelled() { return fail(Result::failure(ERROR_INTERNET_OPERATION_CANCELLED, {}), std::nullopt); }
+
     ReplaceOutcome fail(Result result, std::optional<StepReply> reply)
     {
+        std::string notice;
+        if (m_partial)
+            notice = m_names.target + " on the server may now hold only part of the new file.";
         if (!m_left.empty())
-            result.text += (result.text.empty() ? "" : " ") + std::string("The server may still hold ") + leftText();
+            notice += (notice.empty() ? "" : " ") + std::string("The server may still hold ") + leftText();
         if (reply && reply->code == 0)
             reply.reset();
-        return {std::move(result), std::move(reply), {}};
+        return {std::move(result), std::move(reply), std::move(notice)};
     }
 
     std::string leftText() const
@@ -208,6 +225,7 @@ private:
     RenameSupport& m_support;
     std::optional<unsigned> m_mode;  // the old file's, given back
     std::vector<std::string> m_left;  // files that could not be removed, with what they hold
+    bool m_partial = false;           // the target was written in place and not to its end
 };
 
 }  // namespace

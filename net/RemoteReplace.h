@@ -1,8 +1,24 @@
 #pragma once
 // How an upload takes the place of a file on the server, whatever renaming the
 // server allows, so that at every moment the old file or the complete new one
-// is under the target's name or under a name the user is told. Knows no
-// protocol: the steps on the server come through RemoteSteps.
+// is under the target's name or under a name the user is told, and the data
+// goes once. Knows no protocol: the steps on the server come through RemoteSteps.
+//
+// A cancel (the user's, a closed handle, the program ending) may come during any step.
+// The step then ends at once, with its outcome unknown when its answer had not come:
+// a rename may or may not have been carried out. What follows is clean-up, each step
+// un-cancellable with a short time limit (RemoteSteps::removeFile, Step::CleanUp):
+//   - before the data: nothing, or the probe's empty file is removed;
+//   - during the data, or the rename of the temporary onto the target: the temporary is
+//     removed (after a rename carried out it is gone already: the new file is in place);
+//   - after the old file may have been moved aside: it is moved back, then the temporary
+//     removed; if it cannot be moved back (the new file may hold the name), nothing is
+//     removed and both are named;
+//   - during the removal of the backup or the setting of the mode: the upload has
+//     succeeded; those steps go on or are left;
+//   - written in place (a server that renames nothing): the target holds part of the new
+//     file, and the outcome's notice says so.
+// After a lost connection nothing more is touched, and the files that may be left are named.
 
 #include <optional>
 #include <string>
@@ -53,20 +69,27 @@ struct ServerFile {
     bool folder = false;           // the name is a folder's: nothing is uploaded over it
 };
 
+// A step of the upload, or one that puts the server's files back in order after a cancel or
+// a failure: the user cannot cancel that one, and a short time limit bounds it.
+enum class Step { Upload, CleanUp };
+
 // The steps of an upload on the server, in a protocol's own commands. Paths are absolute.
+// The user sees every step as part of one call, which Cancel ends.
 class RemoteSteps {
 public:
     virtual ~RemoteSteps() = default;
     virtual ServerFile describe(const std::string& path) = 0;
     // Sends the local file.
     virtual StoreOutcome store(const std::string& path) = 0;
-    // Stores an empty file, with no progress shown.
+    // Stores an empty file.
     virtual StoreOutcome storeEmpty(const std::string& path) = 0;
     // A refusal leaves the connection open.
-    virtual RenameReply rename(const std::string& from, const std::string& to) = 0;
-    // Removes a file; also after a cancel or a failure, so the user cannot cancel it.
+    virtual RenameReply rename(const std::string& from, const std::string& to, Step step) = 0;
+    // Removes a file: always a clean-up step.
     virtual StepReply removeFile(const std::string& path) = 0;
     virtual StepReply setMode(const std::string& path, unsigned mode) = 0;
+    // A step was cancelled: only clean-up steps follow.
+    virtual bool cancelled() const = 0;
 };
 
 struct ReplaceNames {
@@ -83,12 +106,15 @@ ReplaceNames replaceNamesFor(const std::string& target);
 struct ReplaceOutcome {
     Result result;
     std::optional<StepReply> reply;  // the server's reply that explains a failure
-    std::string notice;              // on success, when not empty: the files the server kept
+    // What the user must read, failed or not, even after a cancel: the files the server kept
+    // beside the target, or the target left holding part of the new file.
+    std::string notice;
 };
 
 // Uploads through a temporary name and puts it in the target's place. A folder of the
 // target's name is refused. While `support` is Unknown an empty file is renamed first, so
-// that a server that renames nothing gets the data once, in place. The old file's
+// that a server that renames nothing gets the data once, in place. A server that refuses
+// the rename after the data went gets a failure, never the data again. The old file's
 // permissions (describe) are given back where the server accepts it.
 ReplaceOutcome replaceRemote(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support);
 

@@ -1,8 +1,9 @@
 // The program as app/main.cpp wires it, downloading hello.txt from the server given as
-// the first argument into the folder given as the second. Once the progress window
-// shows, the third argument says what comes: "close" (a close request as the window
-// system sends it; close() itself is never blocked by a modal window), "exit" (File >
-// Exit), or anything else: nothing (the test sends a signal).
+// the first argument into the folder given as the second (with a fourth argument
+// "upload": uploading t from that folder into the server's login folder). Once the
+// progress window shows, the third argument says what comes: "close" (a close request
+// as the window system sends it; close() itself is never blocked by a modal window),
+// "exit" (File > Exit), or anything else: nothing (the test sends a signal).
 
 #include <QApplication>
 #include <QLineEdit>
@@ -19,8 +20,9 @@
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
-    if (argc != 4)
+    if (argc != 4 && argc != 5)
         return 2;
+    const bool upload = argc == 5 && QByteArray(argv[4]) == "upload";
     net::CurlInternet internet;
     testsupport::ScriptedUi ui;
     const app::Program program(internet, {.ui = &ui, .endOnSignals = true});
@@ -36,7 +38,8 @@ int main(int argc, char** argv)
     w.txtUser->setText(QStringLiteral("user"));
     w.txtPassword->setText(QStringLiteral("secret"));
     w.cmdConnect_Click();
-    w.TreeView1->setCurrentItem(w.TreeView1->find(server + QStringLiteral("/hello.txt")));
+    w.TreeView1->setCurrentItem(w.TreeView1->find(upload ? server : server + QStringLiteral("/hello.txt")));
+    w.File1->setFileName(QStringLiteral("t"));
     const QByteArray then = argv[3];
     QTimer ask;
     ask.setInterval(50);
@@ -50,6 +53,6 @@ int main(int argc, char** argv)
             QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(w.windowHandle());
     });
     ask.start();
-    QTimer::singleShot(0, &w, &app::fmKESTRIX::cmdGet_Click);
+    QTimer::singleShot(0, &w, upload ? &app::fmKESTRIX::cmdPut_Click : &app::fmKESTRIX::cmdGet_Click);
     return application.exec();
 }

@@ -663,15 +663,19 @@ struct ActingView : app::ProgressView {
 
 class WindowDuringACall : public ::testing::Test {
 protected:
-    void start(const std::string& scenario)
+    // realWindow: the program's own progress window rather than m_view.
+    void start(const std::string& scenario, const std::string& modes = {}, bool realWindow = false)
     {
-        m_server = std::make_unique<testsupport::HostileServer>(scenario);
+        m_program.reset();
+        m_ui.shown.clear();
+        m_server = std::make_unique<testsupport::HostileServer>(scenario, 120, modes);
         ASSERT_TRUE(m_server->running());
         net::CurlInternet::Options options;
         options.connectTimeout = std::chrono::milliseconds(10000);
         m_internet = std::make_unique<net::CurlInternet>(options);
         m_program = std::make_unique<app::Program>(
-            *m_internet, app::ProgramParts{.ui = &m_ui, .quit = [] {}, .progressView = &m_view});
+            *m_internet,
+            app::ProgramParts{.ui = &m_ui, .quit = [] {}, .progressView = realWindow ? nullptr : &m_view});
         m_window = &m_program->window();
         ASSERT_TRUE(m_window->Form_Load());
         m_window->show();
@@ -745,6 +749,50 @@ TEST_F(WindowDuringACall, CloseDuringAConnectCancelsItAndThenClosesTheWindow)
     EXPECT_EQ(m_server->count("USER"), 0);  // cancelled long before the greeting
 }
 
+// Cancel in the progress window while the server holds an upload's step: it is offered as
+// during the data, and a server file left holding part of the new one is named.
+TEST_F(WindowDuringACall, CancelOfAnUploadIsOfferedWhileTheServerHoldsAStepAndWhatItLeftIsTold)
+{
+    const QByteArray fresh = randomBytes(64 * 1024);
+    for (const char* modes : {"hold-RNFR-2", "rename-refused,hold-STOR-2"}) {  // the temporary's rename; in place
+        SCOPED_TRACE(modes);
+        start("disk", modes, true);
+        const QString target = QString::fromStdString(m_server->diskPath()) + "/t";
+        writeFile(target, "old");
+        QTemporaryDir local;
+        writeFile(local.filePath("t"), fresh);
+        app::fmKESTRIX& w = *m_window;
+        w.cmdConnect_Click();
+        w.File1->setPath(local.path());
+        w.File1->setFileName("t");
+        w.TreeView1->setCurrentItem(w.TreeView1->find(w.txtServer->text()));
+        QString offered;
+        QTimer press;
+        QObject::connect(&press, &QTimer::timeout, [&] {
+            auto* dialog = w.findChild<QProgressDialog*>();
+            if (m_server->count("<held>") == 0 || !dialog || !dialog->isVisible())
+                return;
+            offered = dialog->findChild<QPushButton*>()->text();
+            dialog->findChild<QPushButton*>()->click();
+            press.stop();
+        });
+        press.start(20);
+        w.cmdPut_Click();
+        EXPECT_EQ(offered, "Cancel");
+        EXPECT_EQ(QDir(QFileInfo(target).path()).entryList(QDir::Files | QDir::Hidden), QStringList{"t"});
+        if (std::string(modes).find("STOR") == std::string::npos) {  // the old file kept, nothing to tell
+            EXPECT_EQ(readFile(target), "old");
+            EXPECT_TRUE(m_ui.shown.empty()) << m_ui.texts().join("|").toStdString();
+        } else {  // the user learns that the server's file holds a part
+            EXPECT_TRUE(fresh.startsWith(readFile(target)) && readFile(target).size() < fresh.size());
+            ASSERT_EQ(m_ui.shown.size(), 1u);
+            EXPECT_EQ(m_ui.shown[0].style, ui::MsgStyle::OkOnly);
+            EXPECT_TRUE(m_ui.shown[0].text.contains("/t ") && m_ui.shown[0].text.contains("part"))
+                << m_ui.shown[0].text.toStdString();
+        }
+    }
+}
+
 // The local folder's entries, hidden ones too.
 std::string entries(const QTemporaryDir& dir)
 {
@@ -752,44 +800,65 @@ std::string entries(const QTemporaryDir& dir)
 }
 
 // The program in a process of its own during a download dripping from the server (25
-// bytes over 12 s): a signal, or once the progress window shows, a close request from the
-// window system or File > Exit. A killed program cannot clean up: its part stays, with
-// what identifies the server's file, for the next download to continue.
-TEST(ProgramEnding, SignalsCloseRequestAndExitDuringADownloadLeaveOnlyTheOldFile)
+// bytes over 12 s), or an upload whose step the server holds (modes): a signal, or once the
+// progress window shows, a close request from the window system or File > Exit. A killed
+// program cannot clean up: its download's part stays, with what identifies the server's
+// file, for the next download to continue.
+TEST(ProgramEnding, SignalsCloseRequestAndExitDuringATransferLeaveOnlyTheOldFile)
 {
     const struct {
         const char* what;
         int signal;
         int status;
+        const char* modes = nullptr;  // an upload's, on the server's disk
     } cases[] = {{"signal", SIGTERM, 128 + SIGTERM},
                  {"signal", SIGINT, 128 + SIGINT},
                  {"signal", SIGHUP, 128 + SIGHUP},
                  {"close", 0, 0},
                  {"exit", 0, 0},
-                 {"kill", SIGKILL, -1}};
+                 {"kill", SIGKILL, -1},
+                 {"signal", SIGTERM, 128 + SIGTERM, "hold-RNFR-2"},                    // the temporary's rename
+                 {"signal", SIGTERM, 128 + SIGTERM, "rnto-existing-550,hold-RNTO-3"},  // the old file moved aside
+                 {"close", 0, 0, "rnto-existing-550,hold-RNTO-3"},
+                 {"exit", 0, 0, "hold-STAT-1"}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.what) + " " + std::to_string(c.signal));
-        testsupport::HostileServer server("slow-file");
+        SCOPED_TRACE(std::string(c.what) + " " + std::to_string(c.signal) + " " + (c.modes ? c.modes : ""));
+        testsupport::HostileServer server(c.modes ? "disk" : "slow-file", 120, c.modes ? c.modes : "");
         ASSERT_TRUE(server.running());
         QTemporaryDir local;
-        writeFile(local.filePath("hello.txt"), "old");
+        const QString old = c.modes ? QString::fromStdString(server.diskPath()) + "/t" : local.filePath("hello.txt");
+        writeFile(old, "old");
+        writeFile(local.filePath(c.modes ? "t" : "hello.txt"), c.modes ? "new" : "old");
         QProcess program;
         program.setProcessChannelMode(QProcess::ForwardedChannels);
-        program.start(QUILLON_ENDING_CHILD, {QString::fromStdString(server.address()), local.path(), c.what});
+        program.start(QUILLON_ENDING_CHILD, QStringList{QString::fromStdString(server.address()), local.path(), c.what} +
+                                                (c.modes ? QStringList{"upload"} : QStringList{}));
         ASSERT_TRUE(program.waitForStarted(5000));
-        // The download is under way, its temporary file there.
-        WAIT_FOR_MS(server.count("RETR") == 1 &&
-                        entries(local).find(c.status < 0 ? ".info" : ".quillon-") != std::string::npos,
-                    10000);
+        // The download is under way, its temporary file there (a killed one's identity too); or
+        // the server holds the step.
+        if (c.modes)
+            WAIT_FOR_MS(server.count("<held>") == 1, 10000);
+        else
+            WAIT_FOR_MS(server.count("RETR") == 1 &&
+                            entries(local).find(c.status < 0 ? ".info" : ".quillon-") != std::string::npos,
+                        10000);
+        QElapsedTimer ending;
+        ending.start();
         if (c.signal)
             ::kill(static_cast<pid_t>(program.processId()), c.signal);
         ASSERT_TRUE(program.waitForFinished(5000));  // cancelled, not run to its end
+        if (c.signal)
+            EXPECT_LT(ending.elapsed(), 1000);
         EXPECT_EQ(program.exitStatus(), c.status < 0 ? QProcess::CrashExit : QProcess::NormalExit);
         if (c.status >= 0)
             EXPECT_EQ(program.exitCode(), c.status);
-        EXPECT_EQ(entries(local), c.status < 0 ? ".hello.txt.quillon-part|.hello.txt.quillon-part.info|hello.txt"
-                                               : "hello.txt");
-        EXPECT_EQ(readFile(local.filePath("hello.txt")), "old");
+        EXPECT_EQ(entries(local), c.modes            ? "t"
+                                  : c.status < 0     ? ".hello.txt.quillon-part|.hello.txt.quillon-part.info|hello.txt"
+                                                     : "hello.txt");
+        if (c.status >= 0)
+            EXPECT_EQ(QDir(QFileInfo(old).path()).entryList(QDir::Files | QDir::Hidden),
+                      QStringList{QFileInfo(old).fileName()});
+        EXPECT_EQ(readFile(old), "old");
     }
 }
 

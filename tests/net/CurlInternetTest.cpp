@@ -979,7 +979,7 @@ TEST_F(CurlInternetTransfer, CancelledUploadKeepsTheServerFileAndLeavesNoPart)
                 << m_server->commandLog();
         } else {  // the one copy was going in place: the user is told the file holds a part
             EXPECT_EQ(bytes.rfind(readFile(remotePath("up.bin")), 0), 0u);
-            EXPECT_NE(m_api->lastErrorDetail().find("only part of the new file"), std::string::npos);
+            EXPECT_NE(m_api->lastNotice().find("only part of the new file"), std::string::npos);
         }
         // The connection goes on working.
         writeFile(localPath("small"), "small");

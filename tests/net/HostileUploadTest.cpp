@@ -1,8 +1,10 @@
 // Uploads over an existing file on servers that rename only onto free names, rename nothing,
-// keep what they cannot delete, fail a STOR after 150 or drop the connection after a step.
-// The oracle is the server's disk and command log.
+// keep what they cannot delete, fail a STOR after 150, drop the connection after a step or
+// hold a step's reply until the upload is cancelled. The oracle is the server's disk and
+// command log.
 #include <sys/stat.h>
 
+#include <chrono>
 #include <set>
 #include <string>
 
@@ -39,6 +41,15 @@ protected:
     }
 };
 
+// Cancels once the server holds a reply back.
+struct CancelWhenHeld : CallWatcher {
+    const testsupport::HostileServer& server;
+    explicit CancelWhenHeld(const testsupport::HostileServer& s) : server(s) {}
+    void callStarted(const CallProgress&) override {}
+    bool callProgress(const CallProgress&) override { return server.count("<held>") == 0; }
+    void callFinished() override {}
+};
+
 }  // namespace
 
 TEST_F(HostileUpload, NoServerLosesBothFilesAndWhatStaysIsNamed)
@@ -71,6 +82,15 @@ TEST_F(HostileUpload, NoServerLosesBothFilesAndWhatStaysIsNamed)
         {"rnto-existing-550,mlst,folder", false, "t=dir", 0},  // a folder is never moved aside
         {"rnto-existing-550,folder", false, "t=dir", 0},
         {"rnto-existing-550,mlst", true, "a type=dir; b=new", 1, "a type=dir; b"},  // facts words in a name
+        {"rename-once", false, "t=old", 1},  // the probe took the one rename: the data is not sent again
+        // Cancelled while the server holds a step's reply (the step carried out).
+        {"hold-STAT-1", false, "t=old", 0},
+        {"hold-RNFR-2", false, "t=old", 1},
+        {"hold-RNTO-2", false, "t=new", 1},  // too late: the new file is in place
+        {"rnto-existing-550,hold-RNTO-3", false, "t=old", 1},  // the old file moved aside goes back
+        {"rnto-existing-550,hold-RNTO-4", false, "<backup>=old t=new", 1},
+        {"rename-refused,hold-STOR-2", false, "t=part", 1},  // written in place: the user is told
+        {"hold-SITE-1", true, "t=new", 1},
     };
     const std::string fresh = layertest::randomBytes(64 * 1024, 20);
     writeFile(localPath("up"), fresh);
@@ -88,21 +108,31 @@ TEST_F(HostileUpload, NoServerLosesBothFilesAndWhatStaysIsNamed)
         m_session = m_api->InternetOpenA("hostile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
         const HINTERNET c = connect();
         ASSERT_NE(c, 0u);
+        const bool held = modes.find("hold") != std::string::npos;
+        CancelWhenHeld cancel(*m_server);
+        m_api->setCallWatcher(held ? &cancel : nullptr);
+        const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(m_api->FtpPutFileA(c, localPath("up").c_str(), row.name, FTP_TRANSFER_TYPE_BINARY, 0) != 0, row.ok)
             << m_api->lastErrorDetail();
-        const std::string detail = row.ok ? m_api->lastNotice() : m_api->lastErrorDetail();
+        m_api->setCallWatcher(nullptr);
+        if (held) {  // the held step was cancelled at once, then the files were put in order (libcurl
+                     // looks at a cancel while it waits for a STOR's last reply once a second)
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+            EXPECT_EQ(m_api->GetLastError(), row.ok ? ERROR_SUCCESS : ERROR_INTERNET_OPERATION_CANCELLED);
+        }
+        const std::string detail = m_api->lastNotice();
         const std::string log = m_server->commandLog();
         EXPECT_EQ(disk(fresh, row.name), row.disk) << log;
         for (const std::string& name : folderEntries(m_server->diskPath()))
-            if (name != row.name)
+            if (name != row.name || disk(fresh, row.name).find("=part") != std::string::npos)
                 EXPECT_NE(detail.find("/" + name), std::string::npos) << name << " not named in: " << detail;
         EXPECT_EQ(dataStores(), row.stors) << log;
-        if (modes.find("drop") == std::string::npos)
+        if (modes.find("drop") == std::string::npos && !held)
             EXPECT_EQ(m_server->count("USER"), 1) << "a refusal cost a login\n" << log;
         struct stat st {};
         if (row.ok && modes.find("chmod-refused") == std::string::npos && ::stat(target.c_str(), &st) == 0)
             EXPECT_EQ(st.st_mode & 0777, 0750u) << log;
-        if (!row.ok && modes.find("folder") == std::string::npos && modes.find("drop") == std::string::npos) {
+        if (!row.ok && modes.find("folder") == std::string::npos && modes.find("drop") == std::string::npos && !held) {
             EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_EXTENDED_ERROR) << detail;
             DWORD code = 0, length = 0;  // the server's refusal is the reply shown
             EXPECT_TRUE(m_api->InternetGetLastResponseInfoA(&code, nullptr, &length));

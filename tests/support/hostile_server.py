@@ -56,6 +56,10 @@ Scenarios:
                     chmod-refused      SITE CHMOD: 550
                     refuse-VERB-N      the N-th VERB of the run: 553
                     drop-VERB-N        the N-th VERB is carried out, then the connection closes unanswered
+                    hold-VERB-N        the N-th VERB is carried out (a STOR: 1 KiB or more kept, the rest
+                                       left unread), "<held>" is logged and no reply comes until the
+                                       client closes
+                    rename-once        the first RNFR/RNTO is carried out; every later RNFR: 550
                     cut-N              the first RETR, STOR or APPE of the run: the data and the control
                                        connection close after N bytes of data
                   RETR, SIZE, MDTM (the file's time), REST and APPE act on the disk too; every RETR
@@ -490,6 +494,7 @@ class Disk:
         self.root = os.path.realpath(root)
         self.modes = set(m for m in modes.split(",") if m)
         self.counts = {}
+        self.renamed = False
         self.lock = threading.Lock()
         cuts = [int(m[4:]) for m in self.modes if m.startswith("cut-") and m[4:].isdigit()]
         self.cut = cuts[0] if cuts else None   # taken by the first transfer
@@ -512,6 +517,8 @@ class Disk:
             ctl.reply("553 Refused.")
             return True
         drop = "drop-%s-%d" % (verb.decode(), n) in self.modes
+        if "hold-%s-%d" % (verb.decode(), n) in self.modes:
+            drop = "hold"
         if verb == b"SITE":
             word, _, rest = arg.partition(b" ")
             mode, _, arg = rest.partition(b" ")
@@ -535,6 +542,8 @@ class Disk:
             os.chmod(path, int(mode, 8))
             return self.done(ctl, drop, "200 Mode changed.")
         if verb == b"MLST" or verb == b"STAT":
+            if drop == "hold":
+                return self.done(ctl, drop, None)
             if not path or not os.path.exists(path):
                 return ctl.reply("550 No such file.") or True
             st, kind = os.stat(path), ("file" if exists else "dir")
@@ -547,13 +556,15 @@ class Disk:
         if verb in (b"STOR", b"APPE"):
             return self.store(ctl, path, drop, rest, verb == b"APPE")
         if verb == b"RNFR":
-            ctl.rename_from = path if exists and "rename-refused" not in self.modes else None
-            return ctl.reply("350 Ready." if ctl.rename_from else "550 Cannot rename.") or True
+            refused = "rename-refused" in self.modes or ("rename-once" in self.modes and self.renamed)
+            ctl.rename_from = path if exists and not refused else None
+            return self.done(ctl, drop, "350 Ready.") if ctl.rename_from else ctl.reply("550 Cannot rename.") or True
         if verb == b"RNTO":
             source, ctl.rename_from = getattr(ctl, "rename_from", None), None
             if not source or not path or (exists and "rnto-existing-550" in self.modes):
                 return ctl.reply("550 Cannot rename.") or True
             os.rename(source, path)
+            self.renamed = True
             return self.done(ctl, drop, "250 Renamed.")
         if not exists or "dele-refused" in self.modes:
             return ctl.reply("550 Cannot delete.") or True
@@ -562,8 +573,12 @@ class Disk:
 
     @staticmethod
     def done(ctl, drop, reply):
-        """Carried out: the reply, or (drop) the connection closes unanswered."""
-        if not drop:
+        """Carried out: the reply, or (drop) the connection closes unanswered, or ("hold")
+        no reply comes until the client closes."""
+        if drop == "hold":
+            ctl.log.command(b"<held>")
+            ctl.hold(60)
+        elif not drop:
             ctl.reply(reply)
         return not drop
 
@@ -604,17 +619,19 @@ class Disk:
                 f.truncate()
             try:
                 while cut is None or received < cut:   # ends with the data connection, after a part or at the cut
-                    chunk = data.recv(65536 if cut is None else min(65536, cut - received))
+                    chunk = data.recv(1024 if drop == "hold" else 65536 if cut is None else min(65536, cut - received))
                     f.write(chunk)
                     received += len(chunk)
-                    if not chunk or (failure and f.tell() >= 1024):
+                    if not chunk or ((failure or drop == "hold") and f.tell() >= 1024):
                         break
             except OSError:
                 pass
             size = f.tell()
-        data.close()
         ctl.log.command(b"RECEIVED %d" % size)
-        if cut is not None:
+        if drop == "hold":               # the rest of the data stays unread
+            self.done(ctl, drop, None)
+        data.close()
+        if drop == "hold" or cut is not None:
             return False
         if failure and size >= 1024:
             return ctl.reply(failure[0] + " Transfer failed.") or True
