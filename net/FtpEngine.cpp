@@ -36,15 +36,6 @@ std::string environment(const char* name)
     return value ? value : "";
 }
 
-// The reply "213 1000000" to SIZE: the size, or -1.
-std::int64_t parseSize(int code, const std::string& text)
-{
-    long long size = -1;
-    if (code != 213 || std::sscanf(text.c_str(), "213 %lld", &size) != 1)
-        return -1;
-    return size;
-}
-
 // The reply "213 20240101120000" (or with fractions of a second) to MDTM: seconds since the
 // epoch, or -1.
 std::int64_t parseMdtm(int code, const std::string& text)
@@ -267,7 +258,7 @@ Outcome FtpEngine::describeFile(const DownloadRequest& request, ServerFileId& fi
             return {step.result.ok() ? Result::failure(ERROR_INTERNET_CONNECTION_ABORTED, "no reply") : step.result,
                     reply, {}};
         if (*verb == 'S')
-            file.size = parseSize(step.code, step.text);
+            file.size = parseSizeReply(step.code, step.text);
         else
             file.mtime = parseMdtm(step.code, step.text);
     }
@@ -346,8 +337,12 @@ Outcome FtpEngine::upload(const UploadRequest& request)
     const std::string& target = request.remotePath;
     if (target.substr(target.rfind('/') + 1).empty())
         return {Result::failure(ERROR_INVALID_PARAMETER, "no file name"), std::nullopt, {}};
-    FtpUploadSteps steps(connection, source, request.shownName, request.ascii, m_context.watcher);
-    ReplaceOutcome replaced = replaceRemote(steps, replaceNamesFor(target), connection.renames);
+    // A binary upload's temporary is named after the local file (path, size, time): one cut
+    // is continued by the next upload of the same file. ASCII uploads always start over.
+    const ReplaceNames names = replaceNamesFor(target, request.ascii ? std::string() : source.key());
+    FtpUploadSteps steps(connection, source, request.shownName, request.ascii, m_context.watcher,
+                         request.ascii ? std::string() : names.temp);
+    ReplaceOutcome replaced = replaceRemote(steps, names, connection.renames);
     Outcome outcome{std::move(replaced.result), steps.newestReply(), std::move(replaced.notice)};
     if (replaced.reply)  // the reply that explains the failure, rather than the newest one
         outcome.reply = ServerReply{static_cast<DWORD>(replaced.reply->code), replaced.reply->text};

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -344,6 +345,13 @@ Result UploadSource::open(const std::string& local)
         return Result::failure(ERROR_ACCESS_DENIED, kNotAFile);
     (void)::fcntl(m_file.get(), F_SETFL, ::fcntl(m_file.get(), F_GETFL) & ~O_NONBLOCK);
     m_size = static_cast<std::uint64_t>(st.st_size);
+    // FNV-1a: the same on every run.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : local + '\0' + std::to_string(m_size) + '\0' + std::to_string(mtimeNs(st)))
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    char key[20];
+    std::snprintf(key, sizeof key, "%016llx", static_cast<unsigned long long>(hash));
+    m_key = key;
     return Result::success();
 }
 

@@ -116,12 +116,15 @@ public:
     [[nodiscard]] Result open(const std::string& local);
     int fd() const { return m_file.get(); }
     std::uint64_t size() const { return m_size; }
+    // Hex digits that change with the file's path, size and modification time.
+    const std::string& key() const { return m_key; }
     // Back to the file's start, to send it again: an errno, or 0.
     int rewind();
 
 private:
     UniqueFd m_file;
     std::uint64_t m_size = 0;
+    std::string m_key;
 };
 
 }  // namespace net

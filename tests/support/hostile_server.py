@@ -60,8 +60,8 @@ Scenarios:
                                        left unread), "<held>" is logged and no reply comes until the
                                        client closes
                     rename-once        the first RNFR/RNTO is carried out; every later RNFR: 550
-                    cut-N              the first RETR, STOR or APPE of the run: the data and the control
-                                       connection close after N bytes of data
+                    cut-N              the first RETR, or STOR or APPE that brings data, of the run: the
+                                       data and the control connection close after N bytes of data
                   RETR, SIZE, MDTM (the file's time), REST and APPE act on the disk too; every RETR
                   logs "SENT <bytes>"
 """
@@ -612,17 +612,21 @@ class Disk:
             return True
         ctl.reply("150 Ok to send data.")
         failure = [m[-3:] for m in ("stor-426", "stor-452", "stor-550", "stor-552") if m in self.modes and dot]
-        cut, received = self.take_cut(), 0
+        cut, received = None, 0
         with open(path, "ab" if append else "r+b" if rest and os.path.isfile(path) else "wb") as f:
             if rest and not append:
                 f.seek(rest)
                 f.truncate()
             try:
-                while cut is None or received < cut:   # ends with the data connection, after a part or at the cut
-                    chunk = data.recv(1024 if drop == "hold" else 65536 if cut is None else min(65536, cut - received))
+                while True:              # ends with the data connection, after a part or at the cut
+                    chunk = data.recv(1024 if drop == "hold" else 65536)
+                    if chunk and received == 0:
+                        cut = self.take_cut()    # the first store that brings data
+                    if cut is not None:
+                        chunk = chunk[:cut - received]
                     f.write(chunk)
                     received += len(chunk)
-                    if not chunk or ((failure or drop == "hold") and f.tell() >= 1024):
+                    if not chunk or received == cut or ((failure or drop == "hold") and f.tell() >= 1024):
                         break
             except OSError:
                 pass
