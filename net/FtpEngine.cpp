@@ -244,22 +244,23 @@ Outcome FtpEngine::download(const DownloadRequest& request)
     return outcome;
 }
 
-// SIZE and MDTM of the file, as the progress window's first step.
+// SIZE and MDTM of the file, as the progress window's first steps.
 Outcome FtpEngine::describeFile(const DownloadRequest& request, ServerFileId& file)
 {
     const auto slash = request.remotePath.rfind('/');
     const std::string folder = slash == 0 || slash == std::string::npos ? "/" : request.remotePath.substr(0, slash);
     const CallProgress shown{CallProgress::Kind::Downloading, request.shownName, 0, 0, request.localPath};
     std::optional<ServerReply> reply;
-    for (const char* verb : {"SIZE ", "MDTM "}) {
-        const StepReply step =
-            m_connection.command(verb + request.remotePath, folder, FtpConnection::Watch::Cancellable, shown, reply);
+    // SIZE counts the stored bytes only in TYPE I (some servers refuse it in TYPE A).
+    for (const char* verb : {"TYPE I", "SIZE ", "MDTM "}) {
+        const std::string line = *verb == 'T' ? std::string(verb) : verb + request.remotePath;
+        const StepReply step = m_connection.command(line, folder, FtpConnection::Watch::Cancellable, shown, reply);
         if (step.code == 0)
             return {step.result.ok() ? Result::failure(ERROR_INTERNET_CONNECTION_ABORTED, "no reply") : step.result,
                     reply, {}};
         if (*verb == 'S')
             file.size = parseSizeReply(step.code, step.text);
-        else
+        else if (*verb == 'M')
             file.mtime = parseMdtm(step.code, step.text);
     }
     return {Result::success(), reply, {}};
