@@ -1,17 +1,9 @@
 #include "app/HostKeyQuestion.h"
 
+#include "net/KnownHosts.h"
 #include "ui/UiInterface.h"
 
 namespace app {
-namespace {
-
-QString keyLine(std::string_view blob)
-{
-    return QString::fromStdString(net::sshKeyLabel(net::sshKeyType(blob)) + " key fingerprint is " +
-                                  net::sshKeyFingerprint(blob));
-}
-
-}  // namespace
 
 QString HostKeyQuestion::text(const QString& server, std::string_view blob)
 {
@@ -19,7 +11,7 @@ QString HostKeyQuestion::text(const QString& server, std::string_view blob)
                           "Answer Remember or Only this time only if this fingerprint is the one the server's "
                           "administrator gave you. Remember adds the key to your known hosts, as ssh does.\r\n\r\n"
                           "Connect to this server?")
-        .arg(server, keyLine(blob));
+        .arg(server, QString::fromStdString(net::sshKeyDescription(blob)));
 }
 
 HostKeyAnswer HostKeyQuestion::ask(ui::UiInterface& ui, QWidget* parent, const QString& server, std::string_view blob)
@@ -35,17 +27,29 @@ HostKeyAnswer HostKeyQuestion::ask(ui::UiInterface& ui, QWidget* parent, const Q
     }
 }
 
-QString HostKeyQuestion::refusal(const QString& server, std::string_view blob, const net::HostKeyVerdict& verdict)
+bool HostKeyQuestion::askToTrust(net::InternetApi& internet, ui::UiInterface& ui, QWidget* parent)
 {
-    const QString where = QStringLiteral("%1, line %2").arg(QString::fromStdString(verdict.file)).arg(verdict.line);
-    if (verdict.status == net::HostKeyStatus::Revoked)
-        return QStringLiteral("The host key of \"%1\" is marked as revoked in %2.\r\n%3.\r\n\r\n"
-                              "Someone may be pretending to be this server. No connection was made.")
-            .arg(server, where, keyLine(blob));
-    return QStringLiteral("The host key of \"%1\" has changed: it differs from the one known in %2.\r\n%3.\r\n\r\n"
-                          "Someone may be pretending to be this server, or its key was replaced. No connection was "
-                          "made; if the server's administrator confirms the new key, remove that line.")
-        .arg(server, where, keyLine(blob));
+    const std::optional<net::SshHostKey> key = internet.unknownHostKey();
+    if (!key)
+        return false;
+    switch (ask(ui, parent, QString::fromStdString(key->server), key->blob)) {
+    case HostKeyAnswer::Remember:
+        if (internet.rememberHostKey(*key))
+            return true;
+        ui.MsgBox(parent,
+                  QStringLiteral("The key could not be added to your known hosts: %1\r\nIt is trusted until the "
+                                 "program ends.")
+                      .arg(QString::fromLocal8Bit(internet.lastErrorDetail())),
+                  ui::MsgStyle::OkOnly);
+        internet.trustHostKeyForThisRun(*key);
+        return true;
+    case HostKeyAnswer::ThisTime:
+        internet.trustHostKeyForThisRun(*key);
+        return true;
+    case HostKeyAnswer::No:
+        break;
+    }
+    return false;
 }
 
 }  // namespace app

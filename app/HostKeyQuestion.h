@@ -1,12 +1,12 @@
 #pragma once
-// What the user is told about an SSH server's host key: the question for a host not known
-// yet, and the refusal of a key that differs from the known one.
+// The question asked about an SSH server whose host is not known yet. (A key that differs
+// from the known one is refused without a question: the layer's report names the entry.)
 
 #include <QString>
 
 #include <string>
 
-#include "net/KnownHosts.h"
+#include "net/InternetApi.h"
 
 class QWidget;
 
@@ -22,8 +22,12 @@ public:
     static QString text(const QString& server, std::string_view blob);
     // Asks about an unknown host's key, "No" the default (and the answer to Escape).
     static HostKeyAnswer ask(ui::UiInterface& ui, QWidget* parent, const QString& server, std::string_view blob);
-    // The warning for a Changed or Revoked verdict, naming the entry's file and line.
-    static QString refusal(const QString& server, std::string_view blob, const net::HostKeyVerdict& verdict);
+
+    // After a failed connect: when it failed only because the host is not known, shows its
+    // key and asks. Remember adds it to ~/.ssh/known_hosts (where that fails, the user is
+    // told and it is trusted until the program ends); Only this time trusts it until the
+    // program ends. True: connect again.
+    static bool askToTrust(net::InternetApi& internet, ui::UiInterface& ui, QWidget* parent);
 };
 
 }  // namespace app

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "app/CertificateQuestion.h"
+#include "app/HostKeyQuestion.h"
 #include "app/TreePictures.h"
 #include "net/NameCodec.h"
 #include "remote/RemotePaths.h"
@@ -157,11 +158,14 @@ void fmKESTRIX::ErrorOut(std::int32_t dwError, const QString& szFunction, const 
     }
     QString question = szFunction + QStringLiteral(" Err: ") + QString::number(dwError) +
                        QStringLiteral("\r\nClose Connection and Session?");
-    // A refused secure connection says why below the question: the number alone tells the user nothing.
+    // A refused secure connection (a certificate, or an SSH host key) says why below the
+    // question: the number alone tells the user nothing.
     const auto error = static_cast<net::DWORD>(dwError);
     const bool secureRefusal = error == net::ERROR_INTERNET_INVALID_CA ||
                                error == net::ERROR_INTERNET_SEC_CERT_CN_INVALID ||
-                               error == net::ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+                               error == net::ERROR_INTERNET_SECURITY_CHANNEL_ERROR ||
+                               error == net::ERROR_INTERNET_SEC_INVALID_CERT ||
+                               error == net::ERROR_INTERNET_SEC_CERT_REVOKED;
     if (secureRefusal && !reason.isEmpty())
         question += QStringLiteral("\r\n\r\n") + reason;
     if (!note.isEmpty())  // what a cut download kept
@@ -254,8 +258,9 @@ void fmKESTRIX::connectToServer()
                                            passive, 0);
     };
     hConnection = connectNow();
-    if (hConnection == 0 && CertificateQuestion::askToTrust(m_internet, m_ui, this))
-        hConnection = connectNow();  // the server's own certificate is trusted now
+    if (hConnection == 0 && (CertificateQuestion::askToTrust(m_internet, m_ui, this) ||
+                             HostKeyQuestion::askToTrust(m_internet, m_ui, this)))
+        hConnection = connectNow();  // the server's own certificate, or its host key, is trusted now
     if (hConnection == 0) {
         bConnected = false;
         const auto error = static_cast<std::int32_t>(m_internet.GetLastError());

@@ -11,6 +11,7 @@
 
 #include "net/Engine.h"
 #include "net/FtpPath.h"
+#include "net/KnownHosts.h"
 
 // The entry points and the table of handles.
 
@@ -23,6 +24,7 @@ thread_local std::string t_lastDetail;  // a failure's reason, beside t_lastErro
 thread_local std::string t_lastNotice;  // what the user must read after the call
 thread_local ServerReply t_lastReply;   // InternetGetLastResponseInfoA's; kept until a call brings another
 thread_local std::optional<ServerCertificate> t_untrusted;  // beside t_lastError: 12045 of a connect
+thread_local std::optional<SshHostKey> t_unknownHostKey;     // beside t_lastError: 12045 of an SSH connect
 std::atomic<HINTERNET> g_nextHandle{1};
 std::once_flag g_curlInit;
 
@@ -34,6 +36,7 @@ BOOL fail(DWORD error)
     t_lastDetail.clear();
     t_lastNotice.clear();
     t_untrusted.reset();
+    t_unknownHostKey.reset();
     return FALSE_;
 }
 
@@ -43,6 +46,7 @@ BOOL succeed()
     t_lastDetail.clear();
     t_lastNotice.clear();
     t_untrusted.reset();
+    t_unknownHostKey.reset();
     return TRUE_;
 }
 
@@ -141,6 +145,18 @@ std::string CurlInternet::lastNotice() { return t_lastNotice; }
 std::optional<ServerCertificate> CurlInternet::untrustedCertificate() { return t_untrusted; }
 
 void CurlInternet::trustForThisRun(const ServerCertificate& certificate) { m_trust.trust(certificate); }
+
+std::optional<SshHostKey> CurlInternet::unknownHostKey() { return t_unknownHostKey; }
+
+void CurlInternet::trustHostKeyForThisRun(const SshHostKey& key)
+{
+    m_trust.trustHostKey(knownHostsName(key.host, key.port), key.blob);
+}
+
+BOOL CurlInternet::rememberHostKey(const SshHostKey& key)
+{
+    return publish({KnownHosts::forUser().add(key.host, key.port, key.blob), std::nullopt, {}});
+}
 
 void CurlInternet::setCallWatcher(CallWatcher* watcher) { m_watcher = watcher; }
 
@@ -266,8 +282,10 @@ HINTERNET CurlInternet::InternetConnectA(HINTERNET hInternet, const char* lpszSe
             (void)InternetCloseHandle(handle);
     }
     std::optional<ServerCertificate> untrusted = std::move(outcome.untrusted);
+    std::optional<SshHostKey> unknownHostKey = std::move(outcome.unknownHostKey);
     if (!publish(std::move(outcome))) {
         t_untrusted = std::move(untrusted);
+        t_unknownHostKey = std::move(unknownHostKey);
         return 0;
     }
     return handle;

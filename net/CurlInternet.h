@@ -1,7 +1,8 @@
 #pragma once
 // The Internet calls: the handle table and the entry points. Each connection
 // handle has an engine of its own (net/Engine.h), chosen by the server name's
-// scheme: FTP over libcurl, one control connection per handle. The entry points
+// scheme: FTP over libcurl, one control connection per handle, or for "sftp://"
+// SFTP, one SSH session per handle (net/SftpEngine.h). The entry points
 // alone set the thread's last error, last server reply, detail and notice.
 //
 // Behaviour worth knowing:
@@ -95,6 +96,9 @@ public:
     std::string lastNotice() override;
     std::optional<ServerCertificate> untrustedCertificate() override;
     void trustForThisRun(const ServerCertificate& certificate) override;
+    std::optional<SshHostKey> unknownHostKey() override;
+    void trustHostKeyForThisRun(const SshHostKey& key) override;
+    BOOL rememberHostKey(const SshHostKey& key) override;
 
     // The server's current directory of a connection as the layer keeps it; empty for a bad handle.
     std::string currentDirectory(HINTERNET hConnect) const;

@@ -52,6 +52,8 @@ int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
         if (sent.starts_with(op->quoted) && sent.substr(op->quoted.size()).starts_with("\r\n"))
             op->quotedAt = op->replies.replies().size();
     } else if (type == CURLINFO_TEXT) {
+        if (op->curlText)
+            op->curlText->append(data, size);
         // libcurl's own limits on replies (it then fails with a receive error or keeps
         // waiting for a line end): the server is not speaking FTP.
         const std::string_view text(data, size);
@@ -96,6 +98,14 @@ int onCloseSocket(void* user, curl_socket_t socket)
     return ::close(socket);
 }
 
+// The operation stops here: what its engine does first (Operation::abandon).
+bool stopNow(Op& op)
+{
+    if (op.abandon)
+        std::exchange(op.abandon, nullptr)();
+    return false;
+}
+
 // Between steps of a running call: applies the stall rule, notices a closed
 // handle, and tells the watcher. False: stop the call now.
 bool keepGoing(Op& op)
@@ -109,11 +119,11 @@ bool keepGoing(Op& op)
         op.lastByte = now;
     } else if (now - op.lastByte >= op.stallAfter) {
         op.stalled = true;
-        return false;
+        return stopNow(op);
     }
     if (op.closed && op.closed->load()) {
         op.cancelled = true;
-        return false;
+        return stopNow(op);
     }
     if (!op.watcher)
         return true;
@@ -136,7 +146,7 @@ bool keepGoing(Op& op)
     }
     if (!op.watcher->callProgress(op.progress) && !op.cleanup) {
         op.cancelled = true;
-        return false;
+        return stopNow(op);
     }
     return true;
 }

@@ -57,6 +57,9 @@ struct Operation {
     bool reported = false;
     bool cancelled = false;
     const std::atomic<bool>* closed = nullptr;  // the connection's handle was closed
+    // Run once when the operation stops before libcurl ended it (a cancel, a closed handle,
+    // the stall rule), before libcurl closes anything.
+    std::function<void()> abandon;
     const std::vector<curl_socket_t>* sockets = nullptr;
     // Stall rule: the call fails when no byte arrived or left for this long.
     std::chrono::steady_clock::duration stallAfter{};
@@ -75,6 +78,7 @@ struct Operation {
     std::size_t quotedAt = SIZE_MAX;
     CurlSlist resolve;
     CURLcode curlCode = CURLE_OK;  // libcurl's outcome of the last run
+    std::string* curlText = nullptr;  // when set: libcurl's own messages (its verbose text) go here
     int localErrno = 0;          // a local file failed: its reason says more than libcurl's
     bool overlongReply = false;  // libcurl gave up on a reply longer than its own limit
 };

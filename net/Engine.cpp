@@ -1,13 +1,15 @@
 #include "net/Engine.h"
 
 #include "net/FtpEngine.h"
+#include "net/FtpPath.h"
+#include "net/SftpEngine.h"
 
 namespace net {
 
 std::unique_ptr<Engine> makeEngine(std::string_view serverName, const EngineContext& context)
 {
-    // "ftp://", "ftps://" and names without a scheme. A second protocol's scheme is told here.
-    (void)serverName;
+    if (const auto server = parseServerName(serverName, 0); server && server->ssh)
+        return std::make_unique<SftpEngine>(context);
     return std::make_unique<FtpEngine>(context);
 }
 

@@ -38,6 +38,8 @@ struct [[nodiscard]] ConnectOutcome : Outcome {
     // A secure connect that failed (12045) only because no trusted authority issued the
     // server's certificate, while no key is trusted for the server: that certificate.
     std::optional<ServerCertificate> untrusted;
+    // An SSH connect that failed (12045) only because no known_hosts file knows the host: its key.
+    std::optional<SshHostKey> unknownHostKey;
 };
 
 // InternetConnectA's arguments, checked for line breaks, and its session's gateway.
@@ -100,7 +102,8 @@ public:
     virtual Outcome setPermissions(const std::string& path, unsigned mode) = 0;
 };
 
-// The engine for a server name: "ftp://", "ftps://" or no scheme gives the FTP engine.
+// The engine for a server name: "sftp://" gives the SFTP engine; "ftp://", "ftps://" or no
+// scheme the FTP engine.
 std::unique_ptr<Engine> makeEngine(std::string_view serverName, const EngineContext& context);
 
 }  // namespace net

@@ -39,6 +39,9 @@ std::optional<ServerAddress> parseServerName(std::string_view name, INTERNET_POR
     if (startsWithNoCase(name, "ftps://")) {
         address.tls = url = true;
         name.remove_prefix(7);
+    } else if (startsWithNoCase(name, "sftp://")) {
+        address.ssh = url = true;
+        name.remove_prefix(7);
     } else if (startsWithNoCase(name, "ftp://")) {
         url = true;
         name.remove_prefix(6);
@@ -46,7 +49,7 @@ std::optional<ServerAddress> parseServerName(std::string_view name, INTERNET_POR
     // Written as a URL: one closing '/' may follow the authority, nothing else.
     if (url && !name.empty() && name.back() == '/')
         name.remove_suffix(1);
-    address.port = fallbackPort ? fallbackPort : INTERNET_DEFAULT_FTP_PORT;
+    address.port = fallbackPort ? fallbackPort : address.ssh ? INTERNET_DEFAULT_SSH_PORT : INTERNET_DEFAULT_FTP_PORT;
     std::string_view host = name;
     if (!name.empty() && name.front() == '[') {
         const auto close = name.find(']');
@@ -113,12 +116,12 @@ std::string resolvePath(std::string_view cwd, std::string_view name)
     return path;
 }
 
-std::string urlPath(std::string_view absolutePath, bool folder)
+namespace {
+
+// The segments of an absolute path, percent-escaped, without the leading and trailing '/'.
+void appendEscaped(std::string_view path, std::string& out)
 {
     static constexpr char hex[] = "0123456789ABCDEF";
-    std::string out = "/%2F";
-    out.reserve(absolutePath.size() * 3 + 5);
-    std::string_view path = absolutePath;
     while (!path.empty() && path.front() == '/')
         path.remove_prefix(1);
     while (!path.empty() && path.back() == '/')
@@ -135,6 +138,15 @@ std::string urlPath(std::string_view absolutePath, bool folder)
             out.push_back(hex[u & 15]);
         }
     }
+}
+
+}  // namespace
+
+std::string urlPath(std::string_view absolutePath, bool folder)
+{
+    std::string out = "/%2F";
+    out.reserve(absolutePath.size() * 3 + 5);
+    appendEscaped(absolutePath, out);
     if (folder)
         out.push_back('/');
     return out;
@@ -146,6 +158,30 @@ std::int64_t parseSizeReply(int code, const std::string& reply)
     if (code != 213 || std::sscanf(reply.c_str(), "213 %lld", &size) != 1 || size < 0)
         return -1;
     return size;
+}
+
+std::string sftpUrlPath(std::string_view absolutePath, bool folder)
+{
+    std::string out = "/";
+    out.reserve(absolutePath.size() * 3 + 4);
+    appendEscaped(absolutePath, out);
+    if (folder && out.size() > 1)
+        out.push_back('/');
+    // libcurl reads "/~/" at the start as the login folder.
+    if (out.starts_with("/~/"))
+        out.insert(0, "/.");
+    return out;
+}
+
+std::string sftpQuoted(std::string_view path)
+{
+    std::string out = "\"";
+    for (const char c : path) {
+        if (c == '"' || c == '\\')
+            out.push_back('\\');
+        out.push_back(c);
+    }
+    return out + "\"";
 }
 
 std::optional<std::string> parsePwdReply(std::string_view reply)

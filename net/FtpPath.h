@@ -16,12 +16,14 @@ struct ServerAddress {
     INTERNET_PORT port = INTERNET_DEFAULT_FTP_PORT;
     bool ipv6 = false;   // host holds ':'
     bool tls = false;    // "ftps://": explicit TLS (AUTH TLS), required
+    bool ssh = false;    // "sftp://": SFTP over SSH, port 22 by default
 };
 
 // "host", "host:2121", "[::1]:2121", "[::1]", "::1", each optionally behind
-// "ftp://" (plain) or "ftps://" (explicit TLS on the same port, 21 by default)
-// and followed by one '/'. A port in the name wins; otherwise a nonzero
-// fallbackPort, otherwise 21. nullopt: empty, bad port or another scheme.
+// "ftp://" (plain), "ftps://" (explicit TLS on the same port, 21 by default) or
+// "sftp://" (SSH, 22 by default) and followed by one '/'. A port in the name wins;
+// otherwise a nonzero fallbackPort, otherwise the scheme's. nullopt: empty, bad port
+// or another scheme.
 std::optional<ServerAddress> parseServerName(std::string_view name, INTERNET_PORT fallbackPort);
 
 // "host:port" for a URL ("[::1]:21" for IPv6).
@@ -41,6 +43,13 @@ std::string resolvePath(std::string_view cwd, std::string_view name);
 // segments percent-escaped, and a trailing '/' for a folder. The "%2F" makes
 // the path absolute; without it it is taken from the login directory.
 std::string urlPath(std::string_view absolutePath, bool folder);
+
+// The path part of an sftp URL for an absolute server path: the segments percent-escaped,
+// and a trailing '/' for a folder. A path that libcurl would take for the login folder's
+// ("/~/...") goes as "/./~/...", which names the same file.
+std::string sftpUrlPath(std::string_view absolutePath, bool folder);
+// A path as an SFTP command's argument: in double quotes, '"' and '\\' escaped.
+std::string sftpQuoted(std::string_view path);
 
 // The path in a 257 reply ("257 \"/a \"\"b\"\"\" is current"), quotes undoubled.
 std::optional<std::string> parsePwdReply(std::string_view reply);

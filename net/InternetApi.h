@@ -21,6 +21,14 @@ struct CallProgress {
     std::string destination;    // a download's local file
 };
 
+// An SSH server's host key, as the user is shown it before trusting it.
+struct SshHostKey {
+    std::string server;  // the server name as typed ("sftp://host:2222")
+    std::string host;    // looked up and added in known_hosts by this name and port
+    int port = 22;
+    std::string blob;    // the key as the server sent it
+};
+
 // Told while a call runs, on the calling thread, about every 20 ms whatever the
 // server does. Returning false cancels the call: it fails with 12017 within
 // another 20 ms. Calls made from inside callProgress fail with 12110.
@@ -94,6 +102,23 @@ public:
     // Our own addition: until the program ends, connections to the certificate's server
     // accept its public key, and only that key; the host name is still checked.
     virtual void trustForThisRun(const ServerCertificate& certificate) { (void)certificate; }
+
+    // Our own addition: the host key of the calling thread's last call when that was an SSH
+    // connect that failed (12045) only because no known_hosts file knows the host (nothing
+    // was sent to it); nullopt after any other call. A key that differs from a known one
+    // fails with 12169 (12170: marked revoked), its warning the call's detail, and is not
+    // offered.
+    virtual std::optional<SshHostKey> unknownHostKey() { return std::nullopt; }
+    // Our own addition: until the program ends, connections to the key's host and port accept
+    // this key while known_hosts knows none for them, and no other.
+    virtual void trustHostKeyForThisRun(const SshHostKey& key) { (void)key; }
+    // Our own addition: adds the key to ~/.ssh/known_hosts as ssh adds it (the host name
+    // hashed). FALSE with the last error and detail when it could not be written.
+    virtual BOOL rememberHostKey(const SshHostKey& key)
+    {
+        (void)key;
+        return FALSE_;
+    }
 };
 
 }  // namespace net

@@ -234,6 +234,24 @@ std::string sshKeyLabel(std::string_view type)
     return std::string(type);
 }
 
+std::string sshKeyDescription(std::string_view blob)
+{
+    return sshKeyLabel(sshKeyType(blob)) + " key fingerprint is " + sshKeyFingerprint(blob);
+}
+
+std::string hostKeyWarning(std::string_view server, std::string_view blob, const HostKeyVerdict& verdict)
+{
+    const std::string host = "\"" + std::string(server) + "\"";
+    const std::string where = verdict.file + ", line " + std::to_string(verdict.line);
+    if (verdict.status == HostKeyStatus::Revoked)
+        return "The host key of " + host + " is marked as revoked in " + where + ".\r\n" + sshKeyDescription(blob) +
+               ".\r\n\r\nSomeone may be pretending to be this server. No connection was made.";
+    return "The host key of " + host + " has changed: it differs from the one known in " + where + ".\r\n" +
+           sshKeyDescription(blob) +
+           ".\r\n\r\nSomeone may be pretending to be this server, or its key was replaced. No connection was "
+           "made; if the server's administrator confirms the new key, remove that line.";
+}
+
 std::string knownHostsName(std::string_view host, int port)
 {
     if (port == 22 || port <= 0)

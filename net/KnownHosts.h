@@ -22,6 +22,9 @@ std::string sshKeyType(std::string_view blob);
 // The type as ssh names it to users ("ED25519", "ECDSA", "RSA", "DSA"); else the type itself.
 std::string sshKeyLabel(std::string_view type);
 
+// "ED25519 key fingerprint is SHA256:...", as ssh words it.
+std::string sshKeyDescription(std::string_view blob);
+
 // The name a host is looked up and added by.
 std::string knownHostsName(std::string_view host, int port);
 // The line ssh adds for a new host: its name hashed with `salt` (20 random bytes), or the
@@ -42,6 +45,10 @@ struct HostKeyVerdict {
     std::string file;
     int line = 0;  // 1-based
 };
+
+// The warning for a Changed or Revoked verdict on `blob`, shown by `server` (as typed),
+// naming the entry's file and line.
+std::string hostKeyWarning(std::string_view server, std::string_view blob, const HostKeyVerdict& verdict);
 
 // The verdict of one file's text for `name` (see knownHostsName), `fileName` only named.
 // @cert-authority entries are passed over: a plain key is never certified.

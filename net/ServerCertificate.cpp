@@ -17,4 +17,19 @@ std::optional<std::string> RunTrust::pinFor(const std::string& server) const
     return it->second;
 }
 
+void RunTrust::trustHostKey(const std::string& name, const std::string& blob)
+{
+    std::lock_guard lock(m_mutex);
+    m_hostKeys[name] = blob;
+}
+
+std::optional<std::string> RunTrust::hostKeyFor(const std::string& name) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_hostKeys.find(name);
+    if (it == m_hostKeys.end())
+        return std::nullopt;
+    return it->second;
+}
+
 }  // namespace net

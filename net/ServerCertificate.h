@@ -25,10 +25,14 @@ public:
     void trust(const ServerCertificate& certificate);
     // The pin a connection to `server` ("host:port") must match; nullopt: the usual checks only.
     std::optional<std::string> pinFor(const std::string& server) const;
+    // SSH host keys of hosts no known_hosts file knows, by their known_hosts name.
+    void trustHostKey(const std::string& name, const std::string& blob);
+    std::optional<std::string> hostKeyFor(const std::string& name) const;
 
 private:
     mutable std::mutex m_mutex;
     std::map<std::string, std::string> m_pins;
+    std::map<std::string, std::string> m_hostKeys;
 };
 
 }  // namespace net

@@ -42,6 +42,7 @@ constexpr DWORD INTERNET_OPEN_TYPE_PROXY = 0x3;
 // InternetConnectA
 constexpr INTERNET_PORT INTERNET_INVALID_PORT_NUMBER = 0;
 constexpr INTERNET_PORT INTERNET_DEFAULT_FTP_PORT = 21;
+constexpr INTERNET_PORT INTERNET_DEFAULT_SSH_PORT = 22;  // this layer's: "sftp://"
 constexpr DWORD INTERNET_SERVICE_FTP = 0x1;
 constexpr DWORD INTERNET_FLAG_PASSIVE = 0x08000000;
 // FtpFindFirstFileA, this layer's own flag: a listing in `ls -l` lines (LIST), where a link
@@ -79,5 +80,8 @@ constexpr DWORD ERROR_FTP_TRANSFER_IN_PROGRESS = 12110;
 constexpr DWORD ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152;
 // The TLS handshake failed for another reason than the server's certificate.
 constexpr DWORD ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
+// An SSH server's host key differs from the one known for it, or is marked revoked.
+constexpr DWORD ERROR_INTERNET_SEC_INVALID_CERT = 12169;
+constexpr DWORD ERROR_INTERNET_SEC_CERT_REVOKED = 12170;
 
 }  // namespace net

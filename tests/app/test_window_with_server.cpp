@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "ActingView.h"
 #include "FtpServer.h"
 #include "HostileServer.h"
 #include "Wait.h"
@@ -644,22 +645,6 @@ TEST_F(WindowWithHomeServer, RootStandsForTheLoginFolder)
 }
 
 // ---- events that arrive while a call runs ----------------------------------
-
-// A progress view that lets the test act from inside the running call.
-struct ActingView : app::ProgressView {
-    std::function<void(int pump)> onPump;
-    int pumps = 0;
-    bool cancel = false;
-    void showProgress(const QString&, int, int) override {}
-    void hideProgress() override {}
-    void pumpEvents(bool) override
-    {
-        QCoreApplication::processEvents();
-        if (onPump)
-            onPump(++pumps);
-    }
-    bool cancelRequested() const override { return cancel; }
-};
 
 class WindowDuringACall : public ::testing::Test {
 protected:

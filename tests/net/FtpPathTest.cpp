@@ -177,3 +177,32 @@ TEST(FtpPath, CrlfDecoderAcrossChunkBoundaryAndAtTheEnd)
     d.decode("\n", again);  // finish forgot the held CR
     EXPECT_EQ(again, "\n");
 }
+
+TEST(FtpPath, SftpServerNamesUrlsAndCommandArguments)
+{
+    const struct { const char* name; INTERNET_PORT fallback; const char* host; INTERNET_PORT port; } names[] = {
+        {"sftp://host", 0, "host", 22},
+        {"SFTP://host:2222/", 0, "host", 2222},
+        {"sftp://[::1]", 2200, "::1", 2200},
+    };
+    for (const auto& row : names) {
+        const auto a = parseServerName(row.name, row.fallback);
+        ASSERT_TRUE(a) << row.name;
+        EXPECT_TRUE(a->ssh && !a->tls) << row.name;
+        EXPECT_EQ(a->host, row.host);
+        EXPECT_EQ(a->port, row.port);
+    }
+    EXPECT_FALSE(parseServerName("sftp://host/dir", 0));
+    // libcurl reads a leading "/~/" as the login folder: such a path goes as "/./~/".
+    const struct { const char* path; bool folder; const char* url; } paths[] = {
+        {"/", true, "/"},
+        {"/pub/a b", false, "/pub/a%20b"},
+        {"/pub/", true, "/pub/"},
+        {"/~/x", false, "/./~/x"},
+        {"/~", true, "/./~/"},
+        {"/100%", false, "/100%25"},
+    };
+    for (const auto& row : paths)
+        EXPECT_EQ(sftpUrlPath(row.path, row.folder), row.url) << row.path;
+    EXPECT_EQ(sftpQuoted("/a \"b\"\\c"), "\"/a \\\"b\\\"\\\\c\"");
+}

@@ -56,7 +56,7 @@ TEST(FtpsServerName, BadUrlForms)
     EXPECT_FALSE(parseServerName("ftps://host/dir", 0));
     EXPECT_FALSE(parseServerName("ftps://user@host", 0));
     EXPECT_FALSE(parseServerName("ftps://host:0", 0));
-    EXPECT_FALSE(parseServerName("sftp://host", 0));
+    EXPECT_FALSE(parseServerName("scp://host", 0));
     EXPECT_FALSE(parseServerName("https://host", 0));
     EXPECT_FALSE(parseServerName("ftps:host", 0));
     EXPECT_FALSE(parseServerName("host/", 0));  // a bare name never takes a slash

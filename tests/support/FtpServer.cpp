@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <cctype>
+#include <cstdlib>
 
 namespace testsupport {
 
@@ -152,5 +153,23 @@ FtpGateway::~FtpGateway() { stopScript(m_process); }
 std::string FtpGateway::address() const { return "127.0.0.1:" + std::to_string(m_port); }
 
 std::string FtpGateway::log() const { return readAll(m_logDir.filePath("gateway.log")); }
+
+ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value) : m_name(std::move(name))
+{
+    if (const char* old = std::getenv(m_name.c_str()))
+        m_old = old;
+    if (value)
+        ::setenv(m_name.c_str(), value->c_str(), 1);
+    else
+        ::unsetenv(m_name.c_str());
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    if (m_old)
+        ::setenv(m_name.c_str(), m_old->c_str(), 1);
+    else
+        ::unsetenv(m_name.c_str());
+}
 
 }  // namespace testsupport

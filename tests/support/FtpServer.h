@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -106,5 +107,18 @@ int countVerb(const std::vector<std::string>& commands, std::string_view verb);
 
 // Splits a log into its lines (no line ends).
 std::vector<std::string> splitLines(const std::string& text);
+
+// Sets (or, with nullopt, unsets) an environment variable; the old state comes back on destruction.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, const std::optional<std::string>& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string m_name;
+    std::optional<std::string> m_old;
+};
 
 }  // namespace testsupport

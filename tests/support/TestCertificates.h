@@ -13,6 +13,8 @@
 
 #include <QTemporaryDir>
 
+#include "FtpServer.h"  // ScopedEnv, which the TLS tests set their trust with
+
 #include <optional>
 #include <string>
 
@@ -45,19 +47,6 @@ private:
 
     QTemporaryDir m_dir;
     std::string m_error;
-};
-
-// Sets (or, with nullopt, unsets) an environment variable; the old state comes back on destruction.
-class ScopedEnv {
-public:
-    ScopedEnv(std::string name, const std::optional<std::string>& value);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string m_name;
-    std::optional<std::string> m_old;
 };
 
 }  // namespace testsupport

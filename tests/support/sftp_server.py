@@ -28,6 +28,8 @@ Modes (comma-separated):
                           server can say: failure, "No space left on device")
   drop-read-N, drop-write-N   the connection closes without a reply once N bytes of file
                           data went out (read) or came in (write)
+  keep-N                  a file written longer than N bytes is cut to N when closed, and
+                          the close is refused (a full disk found only then)
 """
 
 import argparse
@@ -59,7 +61,7 @@ def printable(data):
 
 
 def parse_modes(text):
-    refusals, drops = [], {}
+    refusals, drops = [], {"keep": None}
     for mode in filter(None, (m.strip() for m in text.split(","))):
         if mode.startswith("refuse-"):
             rest, _, name = mode[len("refuse-"):].partition("@")
@@ -67,6 +69,8 @@ def parse_modes(text):
             if kind not in CODES:
                 raise SystemExit("unknown refusal: " + mode)
             refusals.append((request, kind, name))
+        elif mode.startswith("keep-"):
+            drops["keep"] = int(mode[len("keep-"):])
         elif mode.startswith("drop-"):
             _, request, count = mode.split("-")
             drops[request] = int(count)
@@ -129,6 +133,7 @@ def make_server(args, log, refusals, drops):
             self.check(request, self.names.get(id(file_obj), b""), quiet=True)
 
         names = {}
+        written = set()
 
         def open(self, path, pflags, attrs):
             flags = [n for bit, n in ((1, "READ"), (2, "WRITE"), (4, "APPEND"), (8, "CREAT"), (16, "TRUNC"),
@@ -137,11 +142,21 @@ def make_server(args, log, refusals, drops):
             self.check("open", path, ",".join(flags), *filter(None, [mode]))
             f = super().open(path, pflags, attrs)
             self.names[id(f)] = path
+            if pflags & 2:
+                self.written.add(id(f))
             return f
 
         def close(self, file_obj):
-            log("close", printable(self.names.pop(id(file_obj), b"")))
-            return super().close(file_obj)
+            path = self.names.pop(id(file_obj), b"")
+            log("close", printable(path))
+            written = id(file_obj) in self.written
+            self.written.discard(id(file_obj))
+            super().close(file_obj)
+            local = self.map_path(path)
+            if drops["keep"] is not None and written and os.path.getsize(local) > drops["keep"]:
+                os.truncate(local, drops["keep"])
+                log("refused", "close", printable(path), "failure")
+                raise asyncssh.SFTPError(4, "Failure")
 
         def read(self, file_obj, offset, size):
             data = super().read(file_obj, offset, size)
