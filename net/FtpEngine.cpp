@@ -225,7 +225,9 @@ Outcome FtpEngine::download(const DownloadRequest& request)
     std::uint64_t offset = 0;
     if (target.partSize() > 0 && target.partOf().server == file.server && target.partOf().path == file.path) {
         if (Outcome asked = describeFile(request, file); !asked.ok()) {
-            (void)target.keep();  // nothing was learnt: the part stays as it was
+            // Nothing was learnt: the part stays as it was, unless the user cancelled.
+            if (asked.result.error != ERROR_INTERNET_OPERATION_CANCELLED)
+                (void)target.keep();
             return asked;
         }
         if (file == target.partOf())
