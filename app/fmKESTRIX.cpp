@@ -145,7 +145,7 @@ void fmKESTRIX::Form_Unload()
 
 // ---- Error report ----
 
-void fmKESTRIX::ErrorOut(std::int32_t dwError, const QString& szFunction)
+void fmKESTRIX::ErrorOut(std::int32_t dwError, const QString& szFunction, const QString& note)
 {
     // Only Cancel (or a close of the window) ends a call with 12017: nothing to report or ask.
     if (static_cast<net::DWORD>(dwError) == net::ERROR_INTERNET_OPERATION_CANCELLED)
@@ -174,6 +174,8 @@ void fmKESTRIX::ErrorOut(std::int32_t dwError, const QString& szFunction)
                                error == net::ERROR_INTERNET_SEC_CERT_REVOKED;
     if (secureRefusal && !reason.isEmpty())
         question += QStringLiteral("\r\n\r\n") + reason;
+    if (!note.isEmpty())  // what a cut download kept
+        question += QStringLiteral("\r\n\r\n") + note;
     // No is the default: a stray Enter keeps what was typed.
     const MsgAnswer answer = m_ui.MsgBox(this, question, MsgStyle::YesNoDefaultNo, secureRefusal ? QString() : reason);
     if (answer == MsgAnswer::Yes)
@@ -463,9 +465,10 @@ void fmKESTRIX::cmdGet_Click()
     const net::BOOL copied = m_internet.FtpGetFileA(hConnection, remoteName.constData(), localPath.constData(), 0,
                                                     net::FILE_FLAG_WRITE_THROUGH, dwType, 0);
     const net::DWORD error = copied ? 0 : m_internet.GetLastError();
+    const QString note = copied ? QString() : QString::fromLocal8Bit(m_internet.lastNotice());
     File1->Refresh();
     if (!copied)
-        ErrorOut(static_cast<std::int32_t>(error), QStringLiteral("FtpGetFile"));
+        ErrorOut(static_cast<std::int32_t>(error), QStringLiteral("FtpGetFile"), note);
 }
 
 void fmKESTRIX::File1_DblClick()

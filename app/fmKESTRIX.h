@@ -51,7 +51,8 @@ public:
     // reason has been shown and the window must not be shown.
     bool Form_Load();
 
-    void ErrorOut(std::int32_t dwError, const QString& szFunction);
+    // `note`: a line shown below the question (what a cut download kept).
+    void ErrorOut(std::int32_t dwError, const QString& szFunction, const QString& note = {});
 
     // Window-wide state.
     bool bConnected = false;

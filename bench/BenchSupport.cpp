@@ -67,6 +67,24 @@ Server::Server(const QString& root, const QStringList& extraArgs)
     m_port = out.mid(5, out.indexOf('\n') - 5).trimmed().toInt();
 }
 
+ScriptedServer::ScriptedServer(const QStringList& args)
+{
+    QStringList all = args;
+    all.prepend(QString::fromUtf8(QUILLON_BENCH_SCRIPTED));
+    m_process.start(QStringLiteral("/usr/bin/python3"), all);
+    if (!m_process.waitForStarted(10000) || !m_process.waitForReadyRead(10000))
+        return;
+    const QByteArray out = m_process.readAllStandardOutput();
+    if (out.startsWith("PORT "))
+        m_address = QStringLiteral("127.0.0.1:") + QString::fromLatin1(out.mid(5).trimmed());
+}
+
+ScriptedServer::~ScriptedServer()
+{
+    m_process.kill();
+    m_process.waitForFinished(3000);
+}
+
 Server::~Server()
 {
     if (m_process.state() == QProcess::NotRunning)

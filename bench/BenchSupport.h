@@ -51,6 +51,20 @@ private:
     int m_port = 0;
 };
 
+// tests/support/hostile_server.py with these arguments ("--scenario", ...); stops in the destructor.
+class ScriptedServer {
+public:
+    explicit ScriptedServer(const QStringList& args);
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+    QByteArray address() const { return m_address.toLatin1(); }
+
+private:
+    QProcess m_process;
+    QString m_address;
+};
+
 // Runs a program to its end (at most timeoutMs) and returns its wall time in
 // seconds, or a negative value when it failed or timed out.
 double timeProgram(const QString& program, const QStringList& args, int timeoutMs = 600000);

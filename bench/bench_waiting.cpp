@@ -38,31 +38,6 @@ constexpr const char* kBench = "waiting";
 constexpr std::int64_t kMiB = 1024 * 1024;
 constexpr int kSmallFiles = 200;
 
-// tests/support/hostile_server.py with one scenario; stops in the destructor.
-class ScriptedServer {
-public:
-    ScriptedServer(const QString& scenario, const QString& log)
-    {
-        m_process.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(QUILLON_BENCH_SCRIPTED), QStringLiteral("--scenario"),
-                                                          scenario, QStringLiteral("--log"), log});
-        if (!m_process.waitForStarted(10000) || !m_process.waitForReadyRead(10000))
-            return;
-        const QByteArray out = m_process.readAllStandardOutput();
-        if (out.startsWith("PORT "))
-            m_address = QStringLiteral("127.0.0.1:") + QString::fromLatin1(out.mid(5).trimmed());
-    }
-    ~ScriptedServer()
-    {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
-    QByteArray address() const { return m_address.toLatin1(); }
-
-private:
-    QProcess m_process;
-    QString m_address;
-};
-
 // The longest time the event loop went without serving a 1 ms timer while `call` ran,
 // and (cancelAfterMs > 0) the time from a click on Cancel to the call's return.
 struct Waited {
@@ -177,7 +152,7 @@ int main(int argc, char** argv)
     // (b) a greeting after 3 s, waited for and then cancelled
     const QString log = temp.filePath(QStringLiteral("scripted.log"));
     {
-        ScriptedServer late(QStringLiteral("late-greeting"), log);
+        bench::ScriptedServer late({QStringLiteral("--scenario"), QStringLiteral("late-greeting"), QStringLiteral("--log"), log});
         const Waited waited = measure([&] {
             const net::HINTERNET c = connectTo(late.address());
             return c != 0 && api.InternetCloseHandle(c);
@@ -194,7 +169,7 @@ int main(int argc, char** argv)
 
     // (c) a listing whose data connection stays silent for 3 s
     {
-        ScriptedServer silent(QStringLiteral("silent-list"), log);
+        bench::ScriptedServer silent({QStringLiteral("--scenario"), QStringLiteral("silent-list"), QStringLiteral("--log"), log});
         const net::HINTERNET c = connectTo(silent.address());
         if (!c) {
             std::fprintf(stderr, "no connection to the silent server: %u\n", api.GetLastError());

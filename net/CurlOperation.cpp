@@ -333,6 +333,8 @@ size_t onFileData(char* data, size_t size, size_t count, void* user)
 {
     auto* op = static_cast<DownloadOperation*>(user);
     const size_t n = size * count;
+    if (op->firstData)
+        std::exchange(op->firstData, nullptr)();
     int err;
     if (op->ascii) {
         op->pending.clear();
@@ -365,6 +367,15 @@ ssize_t readSome(int fd, char* buffer, size_t size)
 }
 
 size_t onNoData(char*, size_t, size_t, void*) { return 0; }
+
+// An upload that continues a part starts at its end (binary only).
+int onSeek(void* user, curl_off_t offset, int origin)
+{
+    auto* op = static_cast<UploadOperation*>(user);
+    if (op->ascii)
+        return CURL_SEEKFUNC_CANTSEEK;
+    return ::lseek(op->inFd, static_cast<off_t>(offset), origin) < 0 ? CURL_SEEKFUNC_FAIL : CURL_SEEKFUNC_OK;
+}
 
 size_t onFileRead(char* buffer, size_t size, size_t count, void* user)
 {
@@ -415,6 +426,8 @@ void sendFile(CURL* easy, UploadOperation& op, bool empty)
 {
     curl_easy_setopt(easy, CURLOPT_READFUNCTION, empty ? &onNoData : &onFileRead);
     curl_easy_setopt(easy, CURLOPT_READDATA, static_cast<void*>(&op));
+    curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, &onSeek);
+    curl_easy_setopt(easy, CURLOPT_SEEKDATA, static_cast<void*>(&op));
 }
 
 Result finishText(DownloadOperation& op)

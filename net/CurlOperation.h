@@ -77,6 +77,7 @@ struct Operation {
     std::string quoted;
     std::size_t quotedAt = SIZE_MAX;
     CurlSlist resolve;
+    CURLcode curlCode = CURLE_OK;  // libcurl's outcome of the last run
     std::string* curlText = nullptr;  // when set: libcurl's own messages (its verbose text) go here
     int localErrno = 0;          // a local file failed: its reason says more than libcurl's
     bool overlongReply = false;  // libcurl gave up on a reply longer than its own limit
@@ -102,6 +103,8 @@ struct DownloadOperation : TransferOperation {
     std::uint64_t written = 0;
     std::uint64_t writebackFrom = 0;
     CrlfDecoder decoder;
+    // Run once, as the first data arrives (libcurl then knows the file's size and time).
+    std::function<void()> firstData;
 };
 
 struct UploadOperation : TransferOperation {

@@ -30,7 +30,7 @@ struct ServerReply {
 struct [[nodiscard]] Outcome {
     Result result;                     // the error number and, on failure, the reason in words
     std::optional<ServerReply> reply;  // the server's reply that ended the call; none: it said nothing
-    std::string notice;                // what the user must read, failed or not (files the server kept)
+    std::string notice;                // what the user must read, failed or not (files the server kept, a part kept)
     bool ok() const { return result.ok(); }
 };
 

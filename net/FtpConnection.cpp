@@ -142,6 +142,7 @@ Result FtpConnection::perform(Operation& op)
         op.lastByte = std::chrono::steady_clock::now();
         rc = drive(multi.get(), easy.get(), op);
     }
+    op.curlCode = rc;
     if (!op.holdWatch)
         op.endWatch();
     // The reply that ended the last command: libcurl ends a reply at any "ddd " line,

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 #include "net/FtpUploadSteps.h"
 #include "net/LocalFiles.h"
@@ -33,6 +34,28 @@ std::string environment(const char* name)
 {
     const char* value = std::getenv(name);
     return value ? value : "";
+}
+
+// The reply "213 20240101120000" (or with fractions of a second) to MDTM: seconds since the
+// epoch, or -1.
+std::int64_t parseMdtm(int code, const std::string& text)
+{
+    std::tm tm{};
+    if (code != 213 || std::sscanf(text.c_str(), "213 %4d%2d%2d%2d%2d%2d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                                   &tm.tm_hour, &tm.tm_min, &tm.tm_sec) != 6)
+        return -1;
+    tm.tm_year -= 1900;
+    tm.tm_mon -= 1;
+    const std::time_t t = ::timegm(&tm);
+    return t < 0 ? -1 : t;
+}
+
+std::string withThousands(std::uint64_t n)
+{
+    std::string digits = std::to_string(n);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<std::size_t>(at), ",");
+    return digits;
 }
 
 // What an operation learnt, failed or not.
@@ -187,13 +210,71 @@ Outcome FtpEngine::changeDirectory(const std::string& target)
     return outcomeOf(Result::success(), op);
 }
 
+// A binary download continues a part kept from a cut one when the server's file has the
+// same size and time (SIZE, MDTM) as then; otherwise, or when the server refuses REST, it
+// starts over. ASCII downloads always start over: an offset into converted text is no
+// byte offset.
 Outcome FtpEngine::download(const DownloadRequest& request)
 {
     FtpConnection& connection = m_connection;
     connection.callStart = true;
     DownloadTarget target;
-    if (Result r = target.open(request.localPath, request.failIfExists); !r.ok())
+    if (Result r = target.open(request.localPath, request.failIfExists, !request.ascii); !r.ok())
         return {std::move(r), std::nullopt, {}};
+    ServerFileId file{connection.user + "@" + connection.authority, request.remotePath};
+    std::uint64_t offset = 0;
+    if (target.partSize() > 0 && target.partOf().server == file.server && target.partOf().path == file.path) {
+        if (Outcome asked = describeFile(request, file); !asked.ok()) {
+            // Nothing was learnt: the part stays as it was, unless the user cancelled.
+            if (asked.result.error != ERROR_INTERNET_OPERATION_CANCELLED)
+                (void)target.keep();
+            return asked;
+        }
+        if (file == target.partOf())
+            offset = target.partSize();
+    }
+    if (offset == 0 && target.partSize() > 0)
+        if (Result r = target.startOver(); !r.ok())
+            return {std::move(r), std::nullopt, {}};
+    CURLcode code = CURLE_OK;
+    Outcome outcome = fetch(request, target, file, offset, code);
+    if (!outcome.ok() && offset > 0 && code == CURLE_FTP_COULDNT_USE_REST) {
+        if (Result r = target.startOver(); !r.ok())
+            return {std::move(r), std::nullopt, {}};
+        outcome = fetch(request, target, file, 0, code);
+    }
+    return outcome;
+}
+
+// SIZE and MDTM of the file, as the progress window's first steps.
+Outcome FtpEngine::describeFile(const DownloadRequest& request, ServerFileId& file)
+{
+    const auto slash = request.remotePath.rfind('/');
+    const std::string folder = slash == 0 || slash == std::string::npos ? "/" : request.remotePath.substr(0, slash);
+    const CallProgress shown{CallProgress::Kind::Downloading, request.shownName, 0, 0, request.localPath};
+    std::optional<ServerReply> reply;
+    // SIZE counts the stored bytes only in TYPE I (some servers refuse it in TYPE A).
+    for (const char* verb : {"TYPE I", "SIZE ", "MDTM "}) {
+        const std::string line = *verb == 'T' ? std::string(verb) : verb + request.remotePath;
+        const StepReply step = m_connection.command(line, folder, FtpConnection::Watch::Cancellable, shown, reply);
+        if (step.code == 0)
+            return {step.result.ok() ? Result::failure(ERROR_INTERNET_CONNECTION_ABORTED, "no reply") : step.result,
+                    reply, {}};
+        if (*verb == 'S')
+            file.size = parseSizeReply(step.code, step.text);
+        else if (*verb == 'M')
+            file.mtime = parseMdtm(step.code, step.text);
+    }
+    return {Result::success(), reply, {}};
+}
+
+// One RETR into the target, from `offset` (REST) when not 0. A binary download made from
+// the start tells the target the server's file (MDTM before RETR) as its data begins; one
+// cut by anything but the user's Cancel or a local failure keeps its part.
+Outcome FtpEngine::fetch(const DownloadRequest& request, DownloadTarget& target, ServerFileId& file,
+                         std::uint64_t offset, CURLcode& code)
+{
+    FtpConnection& connection = m_connection;
     // Declared after the target: the call ends (and the window hears so) before an
     // unfinished file is removed.
     DownloadOperation op;
@@ -201,17 +282,50 @@ Outcome FtpEngine::download(const DownloadRequest& request)
     op.url = connection.url(request.remotePath, false);
     op.outFd = target.fd();
     op.writeBehind = request.writeThrough;
+    op.written = op.writebackFrom = offset;
     op.holdWatch = true;  // the flush is part of the call: the window is served through it
     if (Result r = connection.prepare(op); !r.ok())
         return outcomeOf(std::move(r), op);
     if (Result r = connection.chooseType(op, request.ascii); !r.ok())
         return outcomeOf(std::move(r), op);
-    receiveFile(connection.easy.get(), op);
-    if (Result r = connection.perform(op); !r.ok())
-        return outcomeOf(std::move(r), op);
-    if (Result r = finishText(op); !r.ok())
-        return outcomeOf(std::move(r), op);
-    return outcomeOf(target.commit(request.writeThrough, [&op](int fd) { return flushServed(op, fd); }), op);
+    CURL* h = connection.easy.get();
+    receiveFile(h, op);
+    if (!request.ascii) {
+        curl_easy_setopt(h, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
+        if (offset == 0) {
+            // '*': a server without MDTM still sends the file (it just cannot continue it later).
+            op.quoted = "MDTM " + request.remotePath;
+            if (!op.prequote.append("*" + op.quoted))
+                return outcomeOf(Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory"), op);
+            curl_easy_setopt(h, CURLOPT_PREQUOTE, op.prequote.get());
+            op.firstData = [&] {
+                curl_off_t length = -1;
+                if (curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
+                    file.size = length;
+                if (op.quotedAt < op.replies.replies().size())
+                    file.mtime = parseMdtm(op.replies.replies()[op.quotedAt].code, op.replies.replies()[op.quotedAt].text);
+                target.remember(file);
+            };
+        }
+    }
+    Result result = connection.perform(op);
+    code = op.curlCode;
+    if (result.ok())
+        result = finishText(op);
+    // Never a part for the whole: what arrived must be the server's size.
+    if (result.ok() && !request.ascii && file.size >= 0 && target.writtenSize() != file.size)
+        result = Result::failure(ERROR_INTERNET_CONNECTION_ABORTED, "the file arrived incomplete");
+    if (result.ok())
+        return outcomeOf(target.commit(request.writeThrough, [&op](int fd) { return flushServed(op, fd); }), op);
+    Outcome outcome = outcomeOf(std::move(result), op);
+    const bool cancelledByUser = op.cancelled && !(op.closed && op.closed->load());
+    if (request.ascii && !cancelledByUser && op.written > 0)
+        outcome.notice = "An ASCII download starts over at the next Download.";
+    else if (!cancelledByUser && op.localErrno == 0 && code != CURLE_FTP_COULDNT_USE_REST && target.keep())
+        outcome.notice = withThousands(static_cast<std::uint64_t>(target.writtenSize())) + " of " +
+                         withThousands(static_cast<std::uint64_t>(file.size)) +
+                         " bytes arrived; the next Download of this file continues from there.";
+    return outcome;
 }
 
 Outcome FtpEngine::upload(const UploadRequest& request)
@@ -226,8 +340,12 @@ Outcome FtpEngine::upload(const UploadRequest& request)
     const std::string& target = request.remotePath;
     if (target.substr(target.rfind('/') + 1).empty())
         return {Result::failure(ERROR_INVALID_PARAMETER, "no file name"), std::nullopt, {}};
-    FtpUploadSteps steps(connection, source, request.shownName, request.ascii, m_context.watcher);
-    ReplaceOutcome replaced = replaceRemote(steps, replaceNamesFor(target), connection.renames);
+    // A binary upload's temporary is named after the local file (path, size, time): one cut
+    // is continued by the next upload of the same file. ASCII uploads always start over.
+    const ReplaceNames names = replaceNamesFor(target, request.ascii ? std::string() : source.key());
+    FtpUploadSteps steps(connection, source, request.shownName, request.ascii, m_context.watcher,
+                         request.ascii ? std::string() : names.temp);
+    ReplaceOutcome replaced = replaceRemote(steps, names, connection.renames);
     Outcome outcome{std::move(replaced.result), steps.newestReply(), std::move(replaced.notice)};
     if (replaced.reply)  // the reply that explains the failure, rather than the newest one
         outcome.reply = ServerReply{static_cast<DWORD>(replaced.reply->code), replaced.reply->text};

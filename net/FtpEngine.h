@@ -7,6 +7,7 @@
 
 #include "net/Engine.h"
 #include "net/FtpConnection.h"
+#include "net/LocalFiles.h"
 
 namespace net {
 
@@ -31,6 +32,11 @@ private:
     [[nodiscard]] Outcome configure(const ConnectRequest& request);
     // One login, with FEAT; the login folder becomes the current one.
     [[nodiscard]] Outcome login();
+    // The server file's size and time (-1 where it does not tell).
+    [[nodiscard]] Outcome describeFile(const DownloadRequest& request, ServerFileId& file);
+    // One transfer of a download into `target`, from `offset`; `code`: libcurl's outcome.
+    [[nodiscard]] Outcome fetch(const DownloadRequest& request, DownloadTarget& target, ServerFileId& file,
+                                std::uint64_t offset, CURLcode& code);
     // One server command on an absolute path, in that path's folder.
     [[nodiscard]] Outcome command(const std::string& line, const std::string& path);
 

@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <cstdio>
 
 namespace net {
 namespace {
@@ -149,6 +150,14 @@ std::string urlPath(std::string_view absolutePath, bool folder)
     if (folder)
         out.push_back('/');
     return out;
+}
+
+std::int64_t parseSizeReply(int code, const std::string& reply)
+{
+    long long size = -1;
+    if (code != 213 || std::sscanf(reply.c_str(), "213 %lld", &size) != 1 || size < 0)
+        return -1;
+    return size;
 }
 
 std::string sftpUrlPath(std::string_view absolutePath, bool folder)

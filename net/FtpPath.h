@@ -2,6 +2,7 @@
 // Server names, server paths and URLs of the FTP layer, and the line-end
 // conversions of ASCII transfers. Pure functions: no I/O.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,6 +53,8 @@ std::string sftpQuoted(std::string_view path);
 
 // The path in a 257 reply ("257 \"/a \"\"b\"\"\" is current"), quotes undoubled.
 std::optional<std::string> parsePwdReply(std::string_view reply);
+// The size in a "213 1000000" reply to SIZE; -1 for any other reply.
+std::int64_t parseSizeReply(int code, const std::string& reply);
 
 // Matches a find pattern: '*' any run, '?' one byte; "*.*" matches everything.
 bool wildcardMatch(std::string_view pattern, std::string_view name);

@@ -31,9 +31,10 @@ ServerFile serverFileOf(const std::optional<ListEntry>& entry)
 }  // namespace
 
 FtpUploadSteps::FtpUploadSteps(FtpConnection& connection, UploadSource& source, std::string shownName, bool ascii,
-                               CallWatcher* watcher)
+                               CallWatcher* watcher, std::string resumable)
     : m_connection(connection), m_source(source), m_shownName(std::move(shownName)), m_ascii(ascii),
-      m_call(watcher, {CallProgress::Kind::Uploading, m_shownName, 0, source.size()})
+      m_call(watcher, {CallProgress::Kind::Uploading, m_shownName, 0, source.size()}),
+      m_resumable(std::move(resumable))
 {
 }
 
@@ -55,7 +56,17 @@ ServerFile FtpUploadSteps::describe(const std::string& path)
     return file;
 }
 
-StoreOutcome FtpUploadSteps::store(const std::string& path) { return send(path, false); }
+// A part of this very file on the server (not longer than the file) is continued.
+StoreOutcome FtpUploadSteps::store(const std::string& path)
+{
+    if (path.empty() || path != m_resumable)
+        return send(path, false);
+    const StepReply size = command("SIZE " + path, path);
+    if (m_cancelled)
+        return {size.result, false, size, false};
+    const std::int64_t part = parseSizeReply(size.code, size.text);
+    return send(path, false, part > 0 && static_cast<std::uint64_t>(part) <= m_source.size() ? part : 0);
+}
 
 StoreOutcome FtpUploadSteps::storeEmpty(const std::string& path) { return send(path, true); }
 
@@ -77,7 +88,7 @@ StepReply FtpUploadSteps::setMode(const std::string& path, unsigned mode)
 }
 
 // Sends the local file to `path`, or (empty) an empty file.
-StoreOutcome FtpUploadSteps::send(const std::string& path, bool empty)
+StoreOutcome FtpUploadSteps::send(const std::string& path, bool empty, std::uint64_t offset)
 {
     FtpConnection& connection = m_connection;
     StoreOutcome out;
@@ -101,6 +112,8 @@ StoreOutcome FtpUploadSteps::send(const std::string& path, bool empty)
             return out;
     if (empty || !m_ascii)  // the read callback adds CRs to a text
         curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(empty ? 0 : m_source.size()));
+    if (offset > 0)  // libcurl seeks the file there and sends APPE
+        curl_easy_setopt(h, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
     out.result = connection.perform(op);
     m_cancelled = m_cancelled || op.cancelled;
     if (out.result.ok() && !empty)
@@ -116,6 +129,8 @@ StoreOutcome FtpUploadSteps::send(const std::string& path, bool empty)
     out.nameRefused = answered && !began && (last->code == 550 || last->code == 553 || last->code == 501);
     if (answered && began)  // the server's own words say more than "partial file"
         out.result = Result::failure(ERROR_INTERNET_EXTENDED_ERROR, last->text);
+    const bool cancelledByUser = op.cancelled && !(op.closed && op.closed->load());
+    out.kept = !out.result.ok() && path == m_resumable && began && !answered && !cancelledByUser && op.localErrno == 0;
     return out;
 }
 

@@ -18,8 +18,10 @@ class FtpUploadSteps final : public RemoteSteps {
 public:
     // `source`: the local file sent; `shownName`: the name the progress window shows;
     // `watcher`: the layer's (null: none), told the call starts now and ends as this goes.
+    // `resumable`: the temporary whose part, left by a cut upload of the same local file,
+    // is continued (SIZE, then APPE) and kept when cut again (empty: none).
     FtpUploadSteps(FtpConnection& connection, UploadSource& source, std::string shownName, bool ascii,
-                   CallWatcher* watcher);
+                   CallWatcher* watcher, std::string resumable = {});
 
     ServerFile describe(const std::string& path) override;
     StoreOutcome store(const std::string& path) override;
@@ -33,7 +35,7 @@ public:
     const std::optional<ServerReply>& newestReply() const { return m_reply; }
 
 private:
-    StoreOutcome send(const std::string& path, bool empty);
+    StoreOutcome send(const std::string& path, bool empty, std::uint64_t offset = 0);
     // One command in the folder of `path`.
     StepReply command(const std::string& line, const std::string& path, Step step = Step::Upload);
     void noteReply(const Operation& op);
@@ -46,6 +48,7 @@ private:
     StepsCall m_call;
     std::uint64_t m_stored = 0;  // the data's bytes on the server, once a store succeeded
     bool m_cancelled = false;
+    std::string m_resumable;
 };
 
 }  // namespace net

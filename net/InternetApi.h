@@ -91,7 +91,8 @@ public:
     virtual std::string lastErrorDetail() = 0;
     // Our own addition: what the user must read after the calling thread's last call,
     // failed or not, even after a cancel (an upload names the files the server kept that it
-    // could not remove, or the server file it left holding part of the new file); empty otherwise.
+    // could not remove, or the server file it left holding part of the new file; a cut
+    // download tells how much arrived and that the next one continues); empty otherwise.
     virtual std::string lastNotice() = 0;
 
     // Our own addition: the certificate of the calling thread's last call when that was a

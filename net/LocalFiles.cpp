@@ -1,11 +1,17 @@
 #include "net/LocalFiles.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <sstream>
 #include <string_view>
 #include <utility>
 
@@ -45,16 +51,180 @@ bool userMayWrite(const std::string& path)
     return errno != EACCES && errno != EPERM && errno != EROFS;
 }
 
+constexpr std::time_t kPartLifetime = 7 * 24 * 3600;
+
+// The hidden name of a kept part: a long name is cut, and told apart by a hash of the whole.
+std::string partNameFor(const std::string& base)
+{
+    if (base.size() <= 180)
+        return "." + base + ".quillon-part";
+    char hash[24];
+    std::snprintf(hash, sizeof hash, "%016zx", std::hash<std::string>{}(base));
+    return "." + base.substr(0, 160) + "-" + hash + ".quillon-part";
+}
+
+// A part's identity file: the local name, the server's file, and (after a cut) the part's
+// size and modification time as it was left.
+struct PartInfo {
+    std::string local;
+    ServerFileId file;
+    std::optional<std::pair<std::int64_t, std::int64_t>> stamp;  // size, mtime in ns
+};
+
+std::int64_t mtimeNs(const struct stat& st) { return st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec; }
+
+std::string describe(const PartInfo& info)
+{
+    std::string text = "quillon-part 1\nlocal " + info.local + "\nserver " + info.file.server + "\npath " +
+                       info.file.path + "\nsize " + std::to_string(info.file.size) + "\nmtime " +
+                       std::to_string(info.file.mtime) + "\n";
+    if (info.stamp)
+        text += "stamp " + std::to_string(info.stamp->first) + " " + std::to_string(info.stamp->second) + "\n";
+    return text;
+}
+
+std::optional<PartInfo> readPartInfo(int folder, const std::string& name)
+{
+    const UniqueFd fd(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.get() < 0)
+        return std::nullopt;
+    char buffer[8192];
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n <= 0 || n == static_cast<ssize_t>(sizeof buffer))
+        return std::nullopt;
+    std::istringstream in(std::string(buffer, static_cast<std::size_t>(n)));
+    std::string line;
+    if (!std::getline(in, line) || line != "quillon-part 1")
+        return std::nullopt;
+    PartInfo info;
+    int fields = 0;
+    while (std::getline(in, line)) {
+        const auto space = line.find(' ');
+        const std::string key = line.substr(0, space);
+        const std::string value = space == std::string::npos ? std::string() : line.substr(space + 1);
+        try {
+            if (key == "local")
+                info.local = value, ++fields;
+            else if (key == "server")
+                info.file.server = value, ++fields;
+            else if (key == "path")
+                info.file.path = value, ++fields;
+            else if (key == "size")
+                info.file.size = std::stoll(value), ++fields;
+            else if (key == "mtime")
+                info.file.mtime = std::stoll(value), ++fields;
+            else if (key == "stamp") {
+                std::size_t used = 0;
+                const std::int64_t size = std::stoll(value, &used);
+                info.stamp = std::pair{size, std::stoll(value.substr(used))};
+            }
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }
+    if (fields != 5 || !info.file.known())
+        return std::nullopt;
+    return info;
+}
+
+// Written under a name of its own and renamed into place: never through a link.
+bool writePartInfo(int folder, const std::string& name, const PartInfo& info)
+{
+    const std::string temp = name + "-" + std::to_string(::getpid());
+    ::unlinkat(folder, temp.c_str(), 0);
+    UniqueFd fd(::openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.get() < 0)
+        return false;
+    const std::string text = describe(info);
+    const bool written = ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+                         fd.reset() == 0 && ::renameat(folder, temp.c_str(), folder, name.c_str()) == 0;
+    if (!written)
+        ::unlinkat(folder, temp.c_str(), 0);
+    return written;
+}
+
 }  // namespace
 
 DownloadTarget::~DownloadTarget()
 {
     m_temp.reset();
-    if (!m_committed && !m_tempName.empty())
+    if (!m_committed && !m_kept && !m_tempName.empty()) {
         ::unlinkat(m_folder.get(), m_tempName.c_str(), 0);
+        if (!m_infoName.empty())
+            ::unlinkat(m_folder.get(), m_infoName.c_str(), 0);
+    }
 }
 
-Result DownloadTarget::open(const std::string& local, bool failIfExists)
+// The part of this name, if no other download holds it; an unusable one is emptied.
+void DownloadTarget::openPart()
+{
+    const std::string name = partNameFor(m_base);
+    UniqueFd fd(::openat(m_folder.get(), name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
+                         m_replacing ? 0600 : 0666));
+    struct stat st {}, named {};
+    // Only a file of our own with no other name, locked by no other download, and still
+    // under this name once locked (a finished download renames its part before it lets go).
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+        st.st_uid != ::geteuid() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 ||
+        ::fstatat(m_folder.get(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_ino != st.st_ino ||
+        named.st_dev != st.st_dev)
+        return;
+    m_lock.adopt(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0));
+    m_temp.adopt(fd.get());
+    fd.release();
+    m_tempName = name;
+    m_infoName = name + ".info";
+    if (st.st_size == 0) {
+        ::unlinkat(m_folder.get(), m_infoName.c_str(), 0);
+        return;
+    }
+    const std::optional<PartInfo> info = readPartInfo(m_folder.get(), m_infoName);
+    const bool usable = info && ::time(nullptr) - st.st_mtim.tv_sec < kPartLifetime && info->local == m_base &&
+                        st.st_size <= info->file.size &&
+                        (!info->stamp || *info->stamp == std::pair<std::int64_t, std::int64_t>{st.st_size, mtimeNs(st)});
+    if (usable && ::lseek(m_temp.get(), 0, SEEK_END) == st.st_size) {
+        m_partSize = static_cast<std::uint64_t>(st.st_size);
+        m_partOf = info->file;
+    } else {
+        (void)startOver();
+    }
+}
+
+Result DownloadTarget::startOver()
+{
+    m_partSize = 0;
+    m_partOf = {};
+    if (!m_infoName.empty())
+        ::unlinkat(m_folder.get(), m_infoName.c_str(), 0);
+    if (::ftruncate(m_temp.get(), 0) != 0 || ::lseek(m_temp.get(), 0, SEEK_SET) != 0)
+        return Result::failure(errorFromErrno(errno), std::strerror(errno));
+    return Result::success();
+}
+
+void DownloadTarget::remember(const ServerFileId& file)
+{
+    m_partOf = file;
+    if (!m_infoName.empty() && file.known())
+        (void)writePartInfo(m_folder.get(), m_infoName, {m_base, file, std::nullopt});
+}
+
+bool DownloadTarget::keep()
+{
+    struct stat st {};
+    if (m_infoName.empty() || !m_partOf.known() || ::fstat(m_temp.get(), &st) != 0 || st.st_size == 0 ||
+        st.st_size > m_partOf.size)
+        return false;
+    m_kept = writePartInfo(m_folder.get(), m_infoName, {m_base, m_partOf, std::pair{st.st_size, mtimeNs(st)}});
+    return m_kept;
+}
+
+std::int64_t DownloadTarget::writtenSize() const
+{
+    struct stat st {};
+    return ::fstat(m_temp.get(), &st) == 0 ? st.st_size : -1;
+}
+
+Result DownloadTarget::open(const std::string& local, bool failIfExists, bool resumable)
 {
     const auto [folderPath, base] = splitLocalPath(local);
     if (base.empty())
@@ -91,6 +261,8 @@ Result DownloadTarget::open(const std::string& local, bool failIfExists)
     }
 
     // The target is replaced only by a complete file: write beside it, rename at the end.
+    if (resumable)
+        openPart();
     const std::string stem = "." + base.substr(0, 180) + ".quillon-" + std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < 100 && m_temp.get() < 0; ++attempt) {
         std::string name = stem + std::to_string(g_tempCounter.fetch_add(1));
@@ -145,6 +317,9 @@ Result DownloadTarget::commit(bool writeThrough, const std::function<int(int fd)
     if (rc != 0)
         return Result::failure(errorFromErrno(errno), std::strerror(errno));
     m_committed = true;
+    if (!m_infoName.empty())
+        ::unlinkat(m_folder.get(), m_infoName.c_str(), 0);
+    m_lock.reset();
     // The new name is made durable too; the file is in place whatever happens meanwhile.
     if (writeThrough) {
         const UniqueFd listing(::openat(m_folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -170,6 +345,13 @@ Result UploadSource::open(const std::string& local)
         return Result::failure(ERROR_ACCESS_DENIED, kNotAFile);
     (void)::fcntl(m_file.get(), F_SETFL, ::fcntl(m_file.get(), F_GETFL) & ~O_NONBLOCK);
     m_size = static_cast<std::uint64_t>(st.st_size);
+    // FNV-1a: the same on every run.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : local + '\0' + std::to_string(m_size) + '\0' + std::to_string(mtimeNs(st)))
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    char key[20];
+    std::snprintf(key, sizeof key, "%016llx", static_cast<unsigned long long>(hash));
+    m_key = key;
     return Result::success();
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "net/Result.h"
 
@@ -23,6 +24,8 @@ public:
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
     int get() const { return m_fd; }
+    // Lets go of the descriptor without closing it.
+    int release() { return std::exchange(m_fd, -1); }
     void adopt(int fd)
     {
         reset();
@@ -42,6 +45,16 @@ private:
     int m_fd;
 };
 
+// What identifies a server's file: a part of it continues only while these are the same.
+struct ServerFileId {
+    std::string server;  // "user@host:port" of the control connection
+    std::string path;    // absolute on the server
+    std::int64_t size = -1;   // -1: unknown
+    std::int64_t mtime = -1;  // seconds since the epoch; -1: unknown
+    bool known() const { return size >= 0 && mtime >= 0; }
+    bool operator==(const ServerFileId&) const = default;
+};
+
 class DownloadTarget {
 public:
     DownloadTarget() = default;
@@ -51,15 +64,35 @@ public:
 
     // Checks the target (only an ordinary file the user may write is replaced; with
     // failIfExists none) and makes the temporary file beside it.
-    [[nodiscard]] Result open(const std::string& local, bool failIfExists);
-    // Where the data goes.
+    // resumable: the temporary file is the part kept from an earlier cut download of this
+    // name (".<name>.quillon-part", beside it the identity of the server's file in
+    // ".<name>.quillon-part.info"), or one made under that name; a part older than 7 days,
+    // altered since, or in use by another download is not taken.
+    [[nodiscard]] Result open(const std::string& local, bool failIfExists, bool resumable = false);
+    // Where the data goes: after the bytes of a part, if there is one.
     int fd() const { return m_temp.get(); }
+    // The bytes of a part kept from before, and the server file they came from (unknown
+    // fields: a part whose download was never told the server's file).
+    std::uint64_t partSize() const { return m_partSize; }
+    const ServerFileId& partOf() const { return m_partOf; }
+    // The part does not belong to the file now downloaded: it is emptied.
+    [[nodiscard]] Result startOver();
+    // The server file this download's data comes from, written beside the part as the
+    // first bytes arrive, so that even a killed program leaves a part that can continue.
+    void remember(const ServerFileId& file);
+    // The download was cut: the part and what identifies it stay for the next one. False:
+    // there is nothing to keep (the part is removed as the target goes).
+    bool keep();
+    // The size of the temporary file now (-1: unknown).
+    std::int64_t writtenSize() const;
     // All data written: keeps an old file's owner, group and permissions, flushes the file
     // when writeThrough (through `flush`, which returns an errno, 0, or -1 when the call
     // was cancelled meanwhile) and puts it in the target's place.
     [[nodiscard]] Result commit(bool writeThrough, const std::function<int(int fd)>& flush);
 
 private:
+    void openPart();
+
     // Everything happens by name in this folder, even if it is renamed or its path comes to
     // lead elsewhere while the call runs. Declared before the temporary file, which goes first.
     UniqueFd m_folder;
@@ -69,7 +102,12 @@ private:
     struct stat m_old {};
     UniqueFd m_temp;
     std::string m_tempName;
+    UniqueFd m_lock;         // holds the part's lock until it is renamed into place
+    std::string m_infoName;  // the part's identity; empty: not resumable
+    std::uint64_t m_partSize = 0;
+    ServerFileId m_partOf;
     bool m_committed = false;
+    bool m_kept = false;
 };
 
 class UploadSource {
@@ -78,12 +116,15 @@ public:
     [[nodiscard]] Result open(const std::string& local);
     int fd() const { return m_file.get(); }
     std::uint64_t size() const { return m_size; }
+    // Hex digits that change with the file's path, size and modification time.
+    const std::string& key() const { return m_key; }
     // Back to the file's start, to send it again: an errno, or 0.
     int rewind();
 
 private:
     UniqueFd m_file;
     std::uint64_t m_size = 0;
+    std::string m_key;
 };
 
 }  // namespace net

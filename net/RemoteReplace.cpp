@@ -64,7 +64,10 @@ private:
     {
         if (stored.nameRefused)
             return inPlace();
-        removeOrName(path, what);
+        if (stored.kept)
+            m_keptPart = path;
+        else
+            removeOrName(path, what);
         return fail(stored.result, stored.reply);
     }
 
@@ -207,6 +210,9 @@ private:
             notice = m_names.target + " on the server may now hold only part of the new file.";
         if (!m_left.empty())
             notice += (notice.empty() ? "" : " ") + std::string("The server may still hold ") + leftText();
+        if (!m_keptPart.empty())
+            notice += (notice.empty() ? "" : " ") + m_keptPart +
+                      " on the server holds part of the new file; the next Upload of this file continues from there.";
         if (reply && reply->code == 0)
             reply.reset();
         return {std::move(result), std::move(reply), std::move(notice)};
@@ -226,11 +232,12 @@ private:
     std::optional<unsigned> m_mode;  // the old file's, given back
     std::vector<std::string> m_left;  // files that could not be removed, with what they hold
     bool m_partial = false;           // the target was written in place and not to its end
+    std::string m_keptPart;           // a cut store's temporary, kept for the next upload
 };
 
 }  // namespace
 
-ReplaceNames replaceNamesFor(const std::string& target)
+ReplaceNames replaceNamesFor(const std::string& target, const std::string& tempKey)
 {
     static std::atomic<unsigned> counter{0};
     const auto slash = target.rfind('/');
@@ -242,7 +249,8 @@ ReplaceNames replaceNamesFor(const std::string& target)
         --keep;
     const std::string stem = (folder == "/" ? "/" : folder + "/") + "." + base.substr(0, keep) + ".quillon-" +
                              std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
-    return {target, stem, stem + "-old", stem + "-probe"};
+    const std::string temp = tempKey.empty() ? stem : stem.substr(0, stem.rfind(".quillon-") + 9) + tempKey;
+    return {target, temp, stem + "-old", stem + "-probe"};
 }
 
 ReplaceOutcome replaceRemote(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support)

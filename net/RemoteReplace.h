@@ -61,6 +61,9 @@ struct StoreOutcome {
     // name, which says nothing about its disk or the connection.
     bool nameRefused = false;
     StepReply reply;  // the reply that ended the store
+    // Cut by a lost connection, not by the user or a refusal: the part stays on the server
+    // for the next upload of the same file to continue.
+    bool kept = false;
 };
 
 // What the server tells of a path before an upload.
@@ -101,7 +104,8 @@ struct ReplaceNames {
 
 // Hidden names beside `target` (absolute), unique in this run: "." and the target's name
 // (cut to 100 bytes before a whole UTF-8 character), ".quillon-", the process and a number.
-ReplaceNames replaceNamesFor(const std::string& target);
+// With a `tempKey` the temporary is ".quillon-" and the key instead, the same on every run.
+ReplaceNames replaceNamesFor(const std::string& target, const std::string& tempKey = {});
 
 struct ReplaceOutcome {
     Result result;

@@ -210,9 +210,10 @@ public:
 
     // What lastErrorDetail() reports after a failed call.
     std::string errorDetail;
-    std::string putNotice;  // after an upload that succeeded: files the server kept
+    std::string putNotice;   // after an upload that succeeded: files the server kept
+    std::string failNotice;  // after a failed call: a cut download's kept part
     std::string lastErrorDetail() override { return m_lastError ? errorDetail : std::string(); }
-    std::string lastNotice() override { return m_lastError ? std::string() : putNotice; }
+    std::string lastNotice() override { return m_lastError ? failNotice : putNotice; }
 
 private:
     static std::string str(const char* s) { return s ? std::string(s) : std::string("NULL"); }

@@ -82,6 +82,11 @@ TEST_F(MainWindowTest, FailedDownloadRefreshesTheListThenReports)
               "FtpSetCurrentDirectoryA(" + std::to_string(window->hConnection) + ",/)");
     EXPECT_EQ(ui.texts().back(), "FtpGetFile Err: 12003\r\nClose Connection and Session?");
     EXPECT_TRUE(window->File1->findItems("appeared.txt", Qt::MatchExactly).size() == 1);
+    // A cut download that kept its part says so below the question.
+    internet.failures["FtpGetFileA"].push_back(net::ERROR_INTERNET_CONNECTION_ABORTED);
+    internet.failNotice = "400 of 1,000 bytes arrived";
+    window->cmdGet_Click();
+    EXPECT_EQ(ui.texts().back(), "FtpGetFile Err: 12030\r\nClose Connection and Session?\r\n\r\n400 of 1,000 bytes arrived");
 }
 
 TEST_F(MainWindowTest, CancelledTransfersAreNeitherReportedNorQuestioned)

@@ -909,7 +909,9 @@ std::string entries(const QTemporaryDir& dir)
 
 // The program in a process of its own during a download dripping from the server (25
 // bytes over 12 s), or an upload whose step the server holds (modes): a signal, or once the
-// progress window shows, a close request from the window system or File > Exit.
+// progress window shows, a close request from the window system or File > Exit. A killed
+// program cannot clean up: its download's part stays, with what identifies the server's
+// file, for the next download to continue.
 TEST(ProgramEnding, SignalsCloseRequestAndExitDuringATransferLeaveOnlyTheOldFile)
 {
     const struct {
@@ -922,6 +924,7 @@ TEST(ProgramEnding, SignalsCloseRequestAndExitDuringATransferLeaveOnlyTheOldFile
                  {"signal", SIGHUP, 128 + SIGHUP},
                  {"close", 0, 0},
                  {"exit", 0, 0},
+                 {"kill", SIGKILL, -1},
                  {"signal", SIGTERM, 128 + SIGTERM, "hold-RNFR-2"},                    // the temporary's rename
                  {"signal", SIGTERM, 128 + SIGTERM, "rnto-existing-550,hold-RNTO-3"},  // the old file moved aside
                  {"close", 0, 0, "rnto-existing-550,hold-RNTO-3"},
@@ -939,11 +942,14 @@ TEST(ProgramEnding, SignalsCloseRequestAndExitDuringATransferLeaveOnlyTheOldFile
         program.start(QUILLON_ENDING_CHILD, QStringList{QString::fromStdString(server.address()), local.path(), c.what} +
                                                 (c.modes ? QStringList{"upload"} : QStringList{}));
         ASSERT_TRUE(program.waitForStarted(5000));
-        // The download is under way, its temporary file there; or the server holds the step.
+        // The download is under way, its temporary file there (a killed one's identity too); or
+        // the server holds the step.
         if (c.modes)
             WAIT_FOR_MS(server.count("<held>") == 1, 10000);
         else
-            WAIT_FOR_MS(server.count("RETR") == 1 && entries(local).find(".quillon-") != std::string::npos, 10000);
+            WAIT_FOR_MS(server.count("RETR") == 1 &&
+                            entries(local).find(c.status < 0 ? ".info" : ".quillon-") != std::string::npos,
+                        10000);
         QElapsedTimer ending;
         ending.start();
         if (c.signal)
@@ -951,10 +957,15 @@ TEST(ProgramEnding, SignalsCloseRequestAndExitDuringATransferLeaveOnlyTheOldFile
         ASSERT_TRUE(program.waitForFinished(5000));  // cancelled, not run to its end
         if (c.signal)
             EXPECT_LT(ending.elapsed(), 1000);
-        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(program.exitCode(), c.status);
-        EXPECT_EQ(entries(local), c.modes ? "t" : "hello.txt");
-        EXPECT_EQ(QDir(QFileInfo(old).path()).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(old).fileName()});
+        EXPECT_EQ(program.exitStatus(), c.status < 0 ? QProcess::CrashExit : QProcess::NormalExit);
+        if (c.status >= 0)
+            EXPECT_EQ(program.exitCode(), c.status);
+        EXPECT_EQ(entries(local), c.modes            ? "t"
+                                  : c.status < 0     ? ".hello.txt.quillon-part|.hello.txt.quillon-part.info|hello.txt"
+                                                     : "hello.txt");
+        if (c.status >= 0)
+            EXPECT_EQ(QDir(QFileInfo(old).path()).entryList(QDir::Files | QDir::Hidden),
+                      QStringList{QFileInfo(old).fileName()});
         EXPECT_EQ(readFile(old), "old");
     }
 }

@@ -936,6 +936,41 @@ TEST_F(CurlInternetTransfer, CancelledDownloadLeavesNoFileAndTheConnectionRecove
     EXPECT_EQ(readFile(localPath("small")), "small");
 }
 
+// The server stops half-way (a lost connection): the part stays, and the next download, from
+// the server started again, continues it (REST) to the byte-exact whole.
+TEST_F(CurlInternetTransfer, DownloadCutByAStoppedServerContinuesWhereItStopped)
+{
+    startServer();
+    const std::string bytes = randomBytes(96 * 1024 * 1024, 6);  // more than arrives between two reports
+    writeFile(remotePath("big"), bytes);
+    const HINTERNET c = connect();
+    struct StopsServer : CallWatcher {
+        std::function<void()> stop;
+        void callStarted(const CallProgress&) override {}
+        bool callProgress(const CallProgress& now) override
+        {
+            if (now.done > 0 && stop)
+                std::exchange(stop, nullptr)();
+            return true;
+        }
+        void callFinished() override {}
+    } w;
+    testsupport::FtpServerOptions again;
+    again.port = m_server->port();
+    w.stop = [this] { m_server.reset(); };
+    m_api->setCallWatcher(&w);
+    EXPECT_FALSE(m_api->FtpGetFileA(c, "big", localPath("big").c_str(), FALSE_, 0, 2, 0));
+    m_api->setCallWatcher(nullptr);
+    const std::size_t part = readFile(localPath(".big.quillon-part")).size();
+    ASSERT_GT(part, 0u);
+    ASSERT_LT(part, bytes.size());
+    startServer(again);
+    ASSERT_TRUE(m_api->FtpGetFileA(c, "big", localPath("big").c_str(), FALSE_, 0, 2, 0)) << m_api->lastErrorDetail();
+    EXPECT_TRUE(readFile(localPath("big")) == bytes);
+    EXPECT_NE(m_server->commandLog().find("REST " + std::to_string(part)), std::string::npos) << m_server->commandLog();
+    EXPECT_EQ(folderEntries(m_local.path().toStdString()), std::vector<std::string>{"big"});
+}
+
 namespace {
 
 struct DataCancel : CallWatcher {

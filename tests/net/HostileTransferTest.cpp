@@ -1,6 +1,8 @@
 // Transfers against a misbehaving server: a 227 reply naming another address,
 // data connections cut half-way, and hostile remote names that must never
 // reach a command or a path outside the chosen local folder.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -135,6 +137,64 @@ TEST_F(HostileCutTransfer, ConnectionStaysUsableAfterA426)
                                     FTP_TRANSFER_TYPE_BINARY, 0));
     EXPECT_EQ(m_server->count("RETR"), 2) << m_server->commandLog();
     EXPECT_TRUE(folderEntries(m_local.path().toStdString()).empty());
+}
+
+// A download cut after 400000 bytes keeps its part; the next one continues it (REST) only
+// while the server's file has the same size and time and the part is as it was left.
+TEST_F(HostileCutTransfer, TheNextDownloadContinuesOnlyTheSameFileAndPart)
+{
+    const std::string first = layertest::randomBytes(1000000, 1);
+    const std::string second = layertest::randomBytes(1200000, 2);
+    // then: the server's file before the next download; shift: seconds added to its time.
+    struct Row { const char* name; const char* modes; std::string then; int shift; bool alterPart; bool continues; };
+    const Row rows[] = {
+        {"unchanged", "cut-400000", first, 0, false, true},
+        {"other size", "cut-400000", second, 0, false, false},
+        {"other time", "cut-400000", second.substr(0, first.size()), 3600, false, false},
+        {"shrank", "cut-400000", second.substr(0, 700000), 0, false, false},
+        {"part altered", "cut-400000", first, 0, true, false},
+        {"REST refused", "cut-400000,refuse-REST-1", first, 0, false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_server = std::make_unique<testsupport::HostileServer>("disk", 60, row.modes);
+        ASSERT_TRUE(m_server->running());
+        const std::string served = m_server->diskPath() + "/big.bin";
+        writeFile(served, first);
+        m_api = std::make_unique<CurlInternet>(layertest::fastOptions());
+        m_session = m_api->InternetOpenA("hostile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+        const HINTERNET c = connect();
+        ASSERT_NE(c, 0u);
+        const std::string folder = localPath(row.name);
+        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+        writeFile(folder + "/big.bin", "the old contents");
+        EXPECT_FALSE(m_api->FtpGetFileA(c, "big.bin", (folder + "/big.bin").c_str(), FALSE_, 0,
+                                        FTP_TRANSFER_TYPE_BINARY, 0));
+        EXPECT_EQ(readFile(folder + "/big.bin"), "the old contents");
+        EXPECT_NE(m_api->lastNotice().find("400,000 of 1,000,000"), std::string::npos)
+            << m_api->lastNotice() << "\n" << m_server->commandLog();
+        const std::string part = folder + "/.big.bin.quillon-part";
+        ASSERT_TRUE(readFile(part) == first.substr(0, 400000)) << readFile(part).size();
+
+        struct stat st {};
+        ASSERT_EQ(::stat(served.c_str(), &st), 0);
+        writeFile(served, row.then);
+        const timespec times[2] = {st.st_atim, {st.st_mtim.tv_sec + row.shift, st.st_mtim.tv_nsec}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, served.c_str(), times, 0), 0);
+        if (row.alterPart)
+            writeFile(part, std::string(350000, 'x'));
+        ASSERT_TRUE(m_api->FtpGetFileA(c, "big.bin", (folder + "/big.bin").c_str(), FALSE_, 0,
+                                       FTP_TRANSFER_TYPE_BINARY, 0))
+            << m_api->GetLastError() << " " << m_api->lastErrorDetail() << "\n" << m_server->commandLog();
+        const std::string log = m_server->commandLog();
+        EXPECT_TRUE(readFile(folder + "/big.bin") == row.then) << log;  // byte-exact
+        EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"big.bin"});
+        const std::size_t lastSent = log.rfind("SENT ");
+        ASSERT_NE(lastSent, std::string::npos) << log;
+        EXPECT_EQ(std::stoul(log.substr(lastSent + 5)), row.continues ? row.then.size() - 400000 : row.then.size())
+            << log;
+        EXPECT_EQ(log.find("REST 400000") != std::string::npos, row.continues || std::string(row.modes).find("REST") != std::string::npos) << log;
+    }
 }
 
 // ---- hostile names: never a command, never outside the folder --------------

@@ -74,7 +74,7 @@ TEST_F(HostileUpload, NoServerLosesBothFilesAndWhatStaysIsNamed)
         {"stor-550", false, "t=old", 1},  // after 150 the name was taken: a failed upload, not a refused name
         {"rnto-existing-550,drop-STOR-1", false, "t=old", 0},
         {"rnto-existing-550,drop-RNTO-1", false, "<temp>=empty t=old", 0},
-        {"rnto-existing-550,drop-STOR-2", false, "t=old", 1},
+        {"rnto-existing-550,drop-STOR-2", false, "<temp>=new t=old", 1},  // cut: kept for the next upload
         {"rnto-existing-550,drop-RNTO-3", false, "<backup>=old <temp>=new", 1},
         {"rnto-existing-550,drop-RNTO-4", false, "<backup>=old t=new", 1},
         {"rnto-existing-550,drop-DELE-2", true, "t=new", 1},
@@ -160,4 +160,37 @@ TEST_F(HostileUpload, APipeIsRefusedAtOnceAndNothingIsSent)
     EXPECT_NE(m_api->lastErrorDetail().find("ordinary file"), std::string::npos);
     EXPECT_EQ(m_server->count("STOR"), 0);
     EXPECT_TRUE(folderEntries(m_server->diskPath()).empty());
+}
+
+// An upload cut after 40000 bytes keeps its temporary on the server; the next upload of the
+// same local file continues it (SIZE, then APPE) and renames it as always. A changed local
+// file starts over.
+TEST_F(HostileUpload, ACutUploadContinuesOnlyForTheSameLocalFile)
+{
+    const std::string fresh = layertest::randomBytes(64 * 1024, 21);
+    for (const bool changed : {false, true}) {
+        SCOPED_TRACE(changed ? "local file changed" : "unchanged");
+        m_server = std::make_unique<testsupport::HostileServer>("disk", 60, "cut-40000");
+        ASSERT_TRUE(m_server->running());
+        writeFile(m_server->diskPath() + "/t", "old");
+        writeFile(localPath("up"), changed ? layertest::randomBytes(64 * 1024, 22) : fresh);
+        m_api = std::make_unique<CurlInternet>(layertest::fastOptions());
+        m_session = m_api->InternetOpenA("hostile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+        const HINTERNET c = connect();
+        ASSERT_NE(c, 0u);
+        EXPECT_FALSE(m_api->FtpPutFileA(c, localPath("up").c_str(), "t", FTP_TRANSFER_TYPE_BINARY, 0));
+        EXPECT_EQ(disk(fresh), "<temp>=part t=old") << m_server->commandLog();
+        EXPECT_NE(m_api->lastNotice().find(".quillon-"), std::string::npos) << m_api->lastNotice();
+        if (changed)
+            writeFile(localPath("up"), fresh);
+        ASSERT_TRUE(m_api->FtpPutFileA(c, localPath("up").c_str(), "t", FTP_TRANSFER_TYPE_BINARY, 0))
+            << m_api->lastErrorDetail() << "\n" << m_server->commandLog();
+        const std::string log = m_server->commandLog();
+        EXPECT_EQ(readFile(m_server->diskPath() + "/t"), fresh) << log;
+        EXPECT_EQ(m_server->count("APPE"), changed ? 0 : 1) << log;
+        if (!changed) {  // the rest went to the temporary, which then took the name
+            EXPECT_EQ(disk(fresh), "t=new") << log;
+            EXPECT_LT(log.find("APPE .t.quillon-"), log.rfind("RNFR .t.quillon-")) << log;
+        }
+    }
 }

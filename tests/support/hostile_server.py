@@ -25,7 +25,7 @@ Scenarios:
   late-greeting   the greeting comes after 3 s of silence
   silent-list     after 150 the listing's data connection stays silent for 3 s
   drip-list       the listing's last 5 bytes arrive one every 1.2 s
-  slow-file       RETR hello.txt sends its 25 bytes one every half second
+  slow-file       RETR hello.txt sends its 25 bytes one every half second (MDTM gives its time)
   slow-dele       STOR takes the data and answers 426; the DELE reply takes 3 s
   refused-login   PASS gets a 530 reply over three lines, the middle one "123 ..."
   long-greeting   a greeting line of 10 MiB without an end
@@ -60,6 +60,10 @@ Scenarios:
                                        left unread), "<held>" is logged and no reply comes until the
                                        client closes
                     rename-once        the first RNFR/RNTO is carried out; every later RNFR: 550
+                    cut-N              the first RETR, or STOR or APPE that brings data, of the run: the
+                                       data and the control connection close after N bytes of data
+                  RETR, SIZE, MDTM (the file's time), REST and APPE act on the disk too; every RETR
+                  logs "SENT <bytes>"
 """
 
 import argparse
@@ -439,11 +443,16 @@ class Control:
                 self.reply("500 Not understood.")
             elif verb == b"PASV":
                 self.open_passive()
+            elif self.disk and verb in Disk.VERBS:
+                if not self.disk.command(self, verb, arg):
+                    return
             elif verb == b"SIZE":
                 content = self.file_bytes(arg)
                 self.reply("213 %d" % len(content) if content is not None else "550 No such file.")
             elif verb == b"REST":
                 self.reply("350 Restarting.")
+            elif verb == b"MDTM" and self.scenario == "slow-file" and self.file_bytes(arg.rsplit(b"/", 1)[-1]) is not None:
+                self.reply("213 20200101000000")
             elif verb in (b"LIST", b"NLST", b"MLSD"):
                 self.send_list()
             elif verb == b"RETR":
@@ -478,7 +487,8 @@ class Control:
 
 class Disk:
     """The disk scenario: commands act on a real folder; modes shape the replies."""
-    VERBS = (b"STOR", b"RNFR", b"RNTO", b"DELE", b"SITE", b"MLST", b"STAT")
+    VERBS = (b"STOR", b"RNFR", b"RNTO", b"DELE", b"SITE", b"MLST", b"STAT", b"RETR", b"SIZE", b"MDTM", b"REST",
+             b"APPE")
 
     def __init__(self, root, modes):
         self.root = os.path.realpath(root)
@@ -486,6 +496,13 @@ class Disk:
         self.counts = {}
         self.renamed = False
         self.lock = threading.Lock()
+        cuts = [int(m[4:]) for m in self.modes if m.startswith("cut-") and m[4:].isdigit()]
+        self.cut = cuts[0] if cuts else None   # taken by the first transfer
+
+    def take_cut(self):
+        with self.lock:
+            cut, self.cut = self.cut, None
+        return cut
 
     def path(self, arg, cwd):
         name = arg.decode("latin-1")
@@ -505,8 +522,20 @@ class Disk:
         if verb == b"SITE":
             word, _, rest = arg.partition(b" ")
             mode, _, arg = rest.partition(b" ")
+        if verb == b"REST":
+            ctl.rest = int(arg) if arg.isdigit() else 0
+            return ctl.reply("350 Restarting at %d." % ctl.rest) or True
+        rest, ctl.rest = getattr(ctl, "rest", 0), 0
         path = self.path(arg, ctl.cwd)
         exists = path is not None and os.path.isfile(path)
+        if verb in (b"SIZE", b"MDTM"):
+            if not exists:
+                return ctl.reply("550 No such file.") or True
+            st = os.stat(path)
+            value = st.st_size if verb == b"SIZE" else time.strftime("%Y%m%d%H%M%S", time.gmtime(st.st_mtime))
+            return ctl.reply("213 %s" % value) or True
+        if verb == b"RETR":
+            return self.retrieve(ctl, path, rest) if exists else ctl.reply("550 No such file.") or True
         if verb == b"SITE":
             if not exists or word.upper() != b"CHMOD" or "chmod-refused" in self.modes:
                 return ctl.reply("550 Refused.") or True
@@ -524,8 +553,8 @@ class Disk:
             mode = stat.filemode(st.st_mode)
             line = unix_line(os.path.basename(path).encode("latin-1"), st.st_size, mode[0], mode[1:])
             return ctl.send(b"213-Status:\r\n" + line + b"213 End.\r\n") or True
-        if verb == b"STOR":
-            return self.store(ctl, path, drop)
+        if verb in (b"STOR", b"APPE"):
+            return self.store(ctl, path, drop, rest, verb == b"APPE")
         if verb == b"RNFR":
             refused = "rename-refused" in self.modes or ("rename-once" in self.modes and self.renamed)
             ctl.rename_from = path if exists and not refused else None
@@ -553,7 +582,28 @@ class Disk:
             ctl.reply(reply)
         return not drop
 
-    def store(self, ctl, path, drop):
+    def retrieve(self, ctl, path, rest):
+        data = ctl.accept_data()
+        if not data:
+            return True
+        ctl.reply("150 Opening BINARY mode data connection.")
+        cut, sent = self.take_cut(), 0
+        with open(path, "rb") as f:
+            f.seek(rest)
+            try:
+                while cut is None or sent < cut:   # ends with the file, or at the cut
+                    chunk = f.read(65536 if cut is None else min(65536, cut - sent))
+                    if not chunk:
+                        break
+                    data.sendall(chunk)
+                    sent += len(chunk)
+            except OSError:
+                pass
+        data.close()
+        ctl.log.command(b"SENT %d" % sent)
+        return cut is None and (ctl.reply("226 Transfer complete.") or True)
+
+    def store(self, ctl, path, drop, rest=0, append=False):
         dot = os.path.basename(path or "").startswith(".")
         if not path or (not dot and "plain-stor-553" in self.modes):
             return ctl.reply("553 Not allowed.") or True
@@ -562,12 +612,21 @@ class Disk:
             return True
         ctl.reply("150 Ok to send data.")
         failure = [m[-3:] for m in ("stor-426", "stor-452", "stor-550", "stor-552") if m in self.modes and dot]
-        with open(path, "wb") as f:
+        cut, received = None, 0
+        with open(path, "ab" if append else "r+b" if rest and os.path.isfile(path) else "wb") as f:
+            if rest and not append:
+                f.seek(rest)
+                f.truncate()
             try:
-                while True:              # ends with the data connection, or after a part
+                while True:              # ends with the data connection, after a part or at the cut
                     chunk = data.recv(1024 if drop == "hold" else 65536)
+                    if chunk and received == 0:
+                        cut = self.take_cut()    # the first store that brings data
+                    if cut is not None:
+                        chunk = chunk[:cut - received]
                     f.write(chunk)
-                    if not chunk or ((failure or drop == "hold") and f.tell() >= 1024):
+                    received += len(chunk)
+                    if not chunk or received == cut or ((failure or drop == "hold") and f.tell() >= 1024):
                         break
             except OSError:
                 pass
@@ -576,7 +635,7 @@ class Disk:
         if drop == "hold":               # the rest of the data stays unread
             self.done(ctl, drop, None)
         data.close()
-        if drop == "hold":
+        if drop == "hold" or cut is not None:
             return False
         if failure and size >= 1024:
             return ctl.reply(failure[0] + " Transfer failed.") or True
