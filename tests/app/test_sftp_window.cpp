@@ -57,7 +57,7 @@ TEST(SftpWindow, ConnectsBrowsesTransfersAndCancelsAsOverFtp)
     ASSERT_TRUE(testsupport::makeSshKey(home.filePath(".ssh/id_ed25519").toStdString()));
     QByteArray data(1 << 20, '\0');
     for (int i = 0; i < data.size(); ++i)
-        data[i] = char((i * 7919) >> 5);
+        data[i] = char((unsigned(i) * 7919u) >> 5);
     put(remote.filePath("pub/data.bin"), data);
     put(remote.filePath("run.sh"), "#!/bin/sh\necho old\n");
     ASSERT_EQ(::chmod(QFile::encodeName(remote.filePath("run.sh")).constData(), 0755), 0);
