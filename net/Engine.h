@@ -60,6 +60,7 @@ struct DownloadRequest {
     bool failIfExists = false;
     bool writeThrough = false;  // on disk before the call returns
     bool ascii = false;
+    bool keepsPart = true;  // a binary download cut keeps what arrived, to continue it
 };
 
 struct UploadRequest {

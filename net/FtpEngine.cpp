@@ -219,7 +219,7 @@ Outcome FtpEngine::download(const DownloadRequest& request)
     FtpConnection& connection = m_connection;
     connection.callStart = true;
     DownloadTarget target;
-    if (Result r = target.open(request.localPath, request.failIfExists, !request.ascii); !r.ok())
+    if (Result r = target.open(request.localPath, request.failIfExists, request.keepsPart); !r.ok())
         return {std::move(r), std::nullopt, {}};
     ServerFileId file{connection.user + "@" + connection.authority, request.remotePath};
     std::uint64_t offset = 0;
@@ -292,7 +292,7 @@ Outcome FtpEngine::fetch(const DownloadRequest& request, DownloadTarget& target,
     receiveFile(h, op);
     if (!request.ascii) {
         curl_easy_setopt(h, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
-        if (offset == 0) {
+        if (offset == 0 && request.keepsPart) {
             // '*': a server without MDTM still sends the file (it just cannot continue it later).
             op.quoted = "MDTM " + request.remotePath;
             if (!op.prequote.append("*" + op.quoted))

@@ -52,6 +52,9 @@ constexpr DWORD FIND_FLAG_LINKS_AS_LINKS = 0x00000001;
 constexpr DWORD FTP_TRANSFER_TYPE_ASCII = 0x1;
 constexpr DWORD FTP_TRANSFER_TYPE_BINARY = 0x2;
 constexpr DWORD FILE_FLAG_WRITE_THROUGH = 0x80000000;
+// FtpGetFileA, this layer's own flag: a file small enough to fetch again whole, so nothing
+// is kept of it after a cut (no part, no MDTM asked for it).
+constexpr DWORD FTP_FLAG_NO_PART = 0x00010000;
 // Attributes of a find record
 constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;

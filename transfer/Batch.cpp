@@ -11,7 +11,9 @@
 #include <set>
 #include <system_error>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "net/NameCodec.h"
 #include "remote/EntryDetails.h"
@@ -32,6 +34,19 @@ struct Batch::Step {
 };
 
 namespace {
+
+// Files from this size on are flushed one by one.
+constexpr std::uint64_t kFlushAloneFrom = 1024 * 1024;
+
+// Puts everything written to the file system holding `folder` on the disk.
+void flushFileSystemOf(const fs::path& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::syncfs(fd);
+    ::close(fd);
+}
 
 constexpr std::int64_t kTicksPerSecond = 10'000'000;
 constexpr std::int64_t kSecondsFrom1601 = 11'644'473'600;
@@ -301,6 +316,7 @@ bool Batch::replaceExisting(const QString& target, std::uint64_t oldSize, std::i
 
 BatchResult Batch::run(std::vector<Step>& steps, bool up, BatchResult result)
 {
+    fs::path flushLater;  // a folder on the disk that holds small new files not yet flushed
     std::uint64_t files = 0;
     std::uint64_t bytes = 0;
     for (const Step& step : steps) {
@@ -405,10 +421,18 @@ BatchResult Batch::run(std::vector<Step>& steps, bool up, BatchResult result)
         if (m_watcher)
             m_watcher->batchFile(index, before);
         const std::string localPath = step.local.string();
+        // A file that replaces one, or a large one, is on the disk before it takes its name and
+        // keeps its part when cut, as a lone download does. Small new files are put on the disk
+        // together at the end and fetched again whole after a cut: a flush and a part's record
+        // per file would cost more than their transfer, and no old file is at stake.
+        const bool flushAlone = replacing || step.size >= kFlushAloneFrom;
+        if (!up && !flushAlone)
+            flushLater = step.local.parent_path();
         const net::BOOL copied =
             up ? m_internet.FtpPutFileA(m_connection, localPath.c_str(), name.c_str(), m_type, 0)
-               : m_internet.FtpGetFileA(m_connection, name.c_str(), localPath.c_str(), 0, net::FILE_FLAG_WRITE_THROUGH,
-                                        m_type, 0);
+               : m_internet.FtpGetFileA(m_connection, name.c_str(), localPath.c_str(), 0,
+                                        flushAlone ? net::FILE_FLAG_WRITE_THROUGH : 0,
+                                        m_type | (flushAlone ? 0 : net::FTP_FLAG_NO_PART), 0);
         ++index;
         before += step.size;
         // Files the server kept that could not be removed, or a server file left holding part
@@ -433,6 +457,8 @@ BatchResult Batch::run(std::vector<Step>& steps, bool up, BatchResult result)
         else if ((step.mode & 0777) != 0644)
             (void)m_internet.FtpSetPermissionsA(m_connection, name.c_str(), step.mode & 0777);
     }
+    if (!flushLater.empty())
+        flushFileSystemOf(flushLater);
     if (m_watcher)
         m_watcher->batchEnded();
     return result;

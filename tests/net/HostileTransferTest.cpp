@@ -195,6 +195,20 @@ TEST_F(HostileCutTransfer, TheNextDownloadContinuesOnlyTheSameFileAndPart)
             << log;
         EXPECT_EQ(log.find("REST 400000") != std::string::npos, row.continues || std::string(row.modes).find("REST") != std::string::npos) << log;
     }
+    // A file the caller would rather fetch again whole: no MDTM for it, nothing kept of it.
+    m_server = std::make_unique<testsupport::HostileServer>("disk", 60, "cut-400000");
+    ASSERT_TRUE(m_server->running());
+    writeFile(m_server->diskPath() + "/big.bin", first);
+    m_api = std::make_unique<CurlInternet>(layertest::fastOptions());
+    m_session = m_api->InternetOpenA("hostile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    const HINTERNET c = connect();
+    ASSERT_NE(c, 0u);
+    const std::string folder = localPath("whole");
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+    EXPECT_FALSE(m_api->FtpGetFileA(c, "big.bin", (folder + "/big.bin").c_str(), FALSE_, 0,
+                                    FTP_TRANSFER_TYPE_BINARY | FTP_FLAG_NO_PART, 0));
+    EXPECT_TRUE(folderEntries(folder).empty());
+    EXPECT_EQ(m_server->count("MDTM"), 0) << m_server->commandLog();
 }
 
 // ---- hostile names: never a command, never outside the folder --------------
