@@ -22,6 +22,7 @@
 #include "net/KnownHosts.h"
 #include "remote/RemoteTree.h"
 #include "support/ScriptedUi.h"
+#include "transfer/DirList.h"
 #include "transfer/FileList.h"
 
 namespace {
@@ -124,6 +125,21 @@ TEST(SftpWindow, ConnectsBrowsesTransfersAndCancelsAsOverFtp)
     EXPECT_EQ(st.st_mode & 07777, 0755u);
     EXPECT_EQ(entries(remote.path()), (QStringList{"big.bin", "pub", "run.sh"}));
     EXPECT_TRUE(ui.shown.empty()) << ui.texts().join('|').toStdString();
+
+    // A folder in one step: /pub comes down whole, and goes up again as /copy, byte-exact.
+    select("/pub");
+    w.cmdGet_Click();
+    EXPECT_EQ(bytesOf(local.filePath("pub/data.bin")), data);
+    ASSERT_TRUE(QDir(local.path()).rename("pub", "copy"));
+    w.Dir1->setPath(local.path());
+    w.File1->clearSelection();
+    w.Dir1->setCurrentRow(w.Dir1->row(w.Dir1->findItems("copy", Qt::MatchExactly).front()));
+    select("");
+    w.cmdPut_Click();
+    EXPECT_EQ(bytesOf(remote.filePath("copy/data.bin")), data);
+    EXPECT_EQ(bytesOf(remote.filePath("copy/up.bin")), data.right(300000));
+    EXPECT_TRUE(ui.shown.empty()) << ui.texts().join('|').toStdString();
+    ASSERT_TRUE(QDir(local.filePath("copy")).removeRecursively() && QDir(remote.filePath("copy")).removeRecursively());
 
     // The tree's commands: permissions set, a folder removed with what it holds, the root listed again.
     select("/run.sh");
