@@ -245,6 +245,10 @@ int RemoteTree::sizeHintForColumn(int column) const
 
 Node* RemoteTree::selectedNode() const
 {
+    // Among several selected rows, the one the user last clicked or moved to (a right-click
+    // on a selected row makes it current without changing the selection).
+    if (selectionModel()->isRowSelected(currentIndex().row(), currentIndex().parent()))
+        return RemoteTreeModel::nodeAt(currentIndex());
     const QModelIndexList selected = selectionModel()->selectedRows();
     return selected.isEmpty() ? nullptr : RemoteTreeModel::nodeAt(selected.constFirst());
 }

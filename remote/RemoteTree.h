@@ -55,6 +55,7 @@ public:
     // "open" also expands the node and "closed" collapses it, so that a screen
     // reader tells a folder's state.
     void setImage(Node* node, const QString& imageKey);
+    // The current row when it is selected, else the first selected one; null when none is.
     Node* selectedNode() const;
     static int childCount(const Node* node) { return node ? node->childCount() : 0; }
     int nodeCount() const { return m_model.nodeCount(); }

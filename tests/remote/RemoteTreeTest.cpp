@@ -383,6 +383,13 @@ TEST_F(RemoteTreeTest, SelectedNodeFollowsSelection)
     EXPECT_EQ(m_tree.selectedNode(), m_tree.find("srv/readme"));
     m_tree.setCurrentItem(m_tree.find("srv/pub"));
     EXPECT_EQ(m_tree.selectedNode(), m_tree.find("srv/pub"));
+    // Of several selected, the current one (a command's target after a right-click on it).
+    m_tree.setSelected(m_tree.find("srv/readme"), true);
+    for (const char* current : {"srv/readme", "srv/pub"}) {
+        m_tree.selectionModel()->setCurrentIndex(m_tree.indexOf(m_tree.find(current)), QItemSelectionModel::NoUpdate);
+        EXPECT_EQ(m_tree.selectedNode(), m_tree.find(current));
+    }
+    m_tree.setCurrentItem(m_tree.find("srv/pub"));
     // Removing the selected node leaves either no selection or a live node.
     m_tree.remove("srv/pub");
     remote::Node* after = m_tree.selectedNode();
