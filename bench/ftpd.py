@@ -2,12 +2,17 @@
 """Loopback FTP server for the benchmarks (pyftpdlib, no command log).
 
 Prints "PORT <n>" once it listens on 127.0.0.1, then serves until killed.
+With QUILLON_BENCH_FTPD_LOG set to a file name, every command received is appended
+there with its time and the client's port ("12.345678 41234 STOR f1"; PASS hidden),
+to count a client's round trips; the figures of such a run are not comparable.
 With --tls-cert and --tls-key it serves explicit TLS (AUTH TLS), required on the
 control and data connections. Like many daemons, it answers the TLS handshake of a
 data connection only once the transfer command (RETR, STOR, LIST...) has come.
 """
 import argparse
 import logging
+import os
+import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
@@ -39,8 +44,15 @@ def main():
                     return self._initialized or self.receive
                 return super().readable()
 
+    log_name = os.environ.get("QUILLON_BENCH_FTPD_LOG", "")
+    log = open(log_name, "a", buffering=1) if log_name else None
+
     class Handler(base):
-        pass
+        def pre_process_command(self, line, cmd, arg):
+            if log:
+                shown = "PASS ******" if cmd == "PASS" else line
+                log.write("%.6f %d %s\n" % (time.monotonic(), self.remote_port, shown))
+            return super().pre_process_command(line, cmd, arg)
 
     if args.tls_cert:
         Handler.dtp_handler = DataHandler
