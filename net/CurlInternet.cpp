@@ -443,6 +443,7 @@ BOOL CurlInternet::FtpPutFileA(HINTERNET hConnect, const char* lpszLocalFile, co
     request.remotePath = resolvePath(engine.currentDirectory(), lpszNewRemoteFile);
     request.shownName = lpszNewRemoteFile;
     request.ascii = (dwFlags & 3) == FTP_TRANSFER_TYPE_ASCII;
+    request.newName = (dwFlags & FTP_FLAG_NEW_NAME) != 0;
     return publish(engine.upload(request));
 }
 

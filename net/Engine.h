@@ -68,6 +68,7 @@ struct UploadRequest {
     std::string remotePath;  // absolute on the server
     std::string shownName;   // as the caller named it, for the progress window
     bool ascii = false;
+    bool newName = false;  // FTP_FLAG_NEW_NAME
 };
 
 // What the layer lends an engine for the engine's life.

@@ -306,6 +306,8 @@ Outcome FtpEngine::fetch(const DownloadRequest& request, DownloadTarget& target,
                     file.mtime = parseMdtm(op.replies.replies()[op.quotedAt].code, op.replies.replies()[op.quotedAt].text);
                 target.remember(file);
             };
+        } else if (!request.keepsPart) {  // no SIZE before it: the caller knows the size it expects
+            curl_easy_setopt(h, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
         }
     }
     Result result = connection.perform(op);
@@ -344,8 +346,8 @@ Outcome FtpEngine::upload(const UploadRequest& request)
     // is continued by the next upload of the same file. ASCII uploads always start over.
     const ReplaceNames names = replaceNamesFor(target, request.ascii ? std::string() : source.key());
     FtpUploadSteps steps(connection, source, request.shownName, request.ascii, m_context.watcher,
-                         request.ascii ? std::string() : names.temp);
-    ReplaceOutcome replaced = replaceRemote(steps, names, connection.renames);
+                         request.ascii ? std::string() : names.temp, request.newName);
+    ReplaceOutcome replaced = replaceRemote(steps, names, connection.renames, request.newName);
     Outcome outcome{std::move(replaced.result), steps.newestReply(), std::move(replaced.notice)};
     if (replaced.reply)  // the reply that explains the failure, rather than the newest one
         outcome.reply = ServerReply{static_cast<DWORD>(replaced.reply->code), replaced.reply->text};

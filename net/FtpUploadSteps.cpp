@@ -31,10 +31,10 @@ ServerFile serverFileOf(const std::optional<ListEntry>& entry)
 }  // namespace
 
 FtpUploadSteps::FtpUploadSteps(FtpConnection& connection, UploadSource& source, std::string shownName, bool ascii,
-                               CallWatcher* watcher, std::string resumable)
+                               CallWatcher* watcher, std::string resumable, bool noPart)
     : m_connection(connection), m_source(source), m_shownName(std::move(shownName)), m_ascii(ascii),
       m_call(watcher, {CallProgress::Kind::Uploading, m_shownName, 0, source.size()}),
-      m_resumable(std::move(resumable))
+      m_resumable(std::move(resumable)), m_noPart(noPart)
 {
 }
 
@@ -59,7 +59,7 @@ ServerFile FtpUploadSteps::describe(const std::string& path)
 // A part of this very file on the server (not longer than the file) is continued.
 StoreOutcome FtpUploadSteps::store(const std::string& path)
 {
-    if (path.empty() || path != m_resumable)
+    if (path.empty() || path != m_resumable || m_noPart)
         return send(path, false);
     const StepReply size = command("SIZE " + path, path);
     if (m_cancelled)

@@ -19,9 +19,10 @@ public:
     // `source`: the local file sent; `shownName`: the name the progress window shows;
     // `watcher`: the layer's (null: none), told the call starts now and ends as this goes.
     // `resumable`: the temporary whose part, left by a cut upload of the same local file,
-    // is continued (SIZE, then APPE) and kept when cut again (empty: none).
+    // is continued (SIZE, then APPE) and kept when cut again (empty: none); `noPart`: the
+    // caller knows there is no such part, so none is asked for, but a cut one is still kept.
     FtpUploadSteps(FtpConnection& connection, UploadSource& source, std::string shownName, bool ascii,
-                   CallWatcher* watcher, std::string resumable = {});
+                   CallWatcher* watcher, std::string resumable = {}, bool noPart = false);
 
     ServerFile describe(const std::string& path) override;
     StoreOutcome store(const std::string& path) override;
@@ -49,6 +50,7 @@ private:
     std::uint64_t m_stored = 0;  // the data's bytes on the server, once a store succeeded
     bool m_cancelled = false;
     std::string m_resumable;
+    bool m_noPart;
 };
 
 }  // namespace net

@@ -18,8 +18,8 @@ Result refusal(const StepReply& reply)
 
 class Replace {
 public:
-    Replace(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support)
-        : m_steps(steps), m_names(names), m_support(support)
+    Replace(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support, bool newName)
+        : m_steps(steps), m_names(names), m_support(support), m_newName(newName)
     {
     }
 
@@ -27,7 +27,7 @@ public:
     {
         // The old file's permissions, which the new file would not get by itself; and a folder
         // of that name is never moved aside for a file.
-        const ServerFile old = m_steps.describe(m_names.target);
+        const ServerFile old = m_newName ? ServerFile{} : m_steps.describe(m_names.target);
         if (m_steps.cancelled())
             return cancelled();
         if (old.folder)
@@ -42,7 +42,7 @@ public:
         const StoreOutcome stored = m_steps.store(m_names.temp);
         if (!stored.result.ok())
             return storeFailed(stored, m_names.temp, "a part of the new file");
-        if (m_support != RenameSupport::OntoFreeOnly) {
+        if (m_newName || m_support != RenameSupport::OntoFreeOnly) {
             const RenameReply moved = m_steps.rename(m_names.temp, m_names.target, Step::Upload);
             if (moved.reply.done()) {
                 if (m_support == RenameSupport::Renames)
@@ -53,6 +53,11 @@ public:
                 return unanswered(moved.reply, false);
             if (!moved.sourceTaken)  // no renaming at all
                 return notRenamed(moved.reply);
+            if (m_newName) {
+                // Taken meanwhile, perhaps by a folder, or refused: whatever holds it stays.
+                removeOrName(m_names.temp, "the new file");
+                return fail(refusal(moved.reply), moved.reply);
+            }
         }
         return swap();
     }
@@ -229,6 +234,7 @@ private:
     RemoteSteps& m_steps;
     const ReplaceNames& m_names;
     RenameSupport& m_support;
+    const bool m_newName;
     std::optional<unsigned> m_mode;  // the old file's, given back
     std::vector<std::string> m_left;  // files that could not be removed, with what they hold
     bool m_partial = false;           // the target was written in place and not to its end
@@ -243,19 +249,23 @@ ReplaceNames replaceNamesFor(const std::string& target, const std::string& tempK
     const auto slash = target.rfind('/');
     const std::string folder = slash == 0 || slash == std::string::npos ? "/" : target.substr(0, slash);
     const std::string base = target.substr(slash == std::string::npos ? 0 : slash + 1);
-    // A long name is cut before a whole UTF-8 character, for servers that want UTF-8 names.
-    std::size_t keep = std::min<std::size_t>(base.size(), 100);
-    while (keep > 0 && keep < base.size() && (static_cast<unsigned char>(base[keep]) & 0xC0) == 0x80)
-        --keep;
-    const std::string stem = (folder == "/" ? "/" : folder + "/") + "." + base.substr(0, keep) + ".quillon-" +
-                             std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
-    const std::string temp = tempKey.empty() ? stem : stem.substr(0, stem.rfind(".quillon-") + 9) + tempKey;
-    return {target, temp, stem + "-old", stem + "-probe"};
+    const std::string prefix = (folder == "/" ? "/" : folder + "/") + temporaryPrefix(base);
+    const std::string stem = prefix + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+    return {target, tempKey.empty() ? stem : prefix + tempKey, stem + "-old", stem + "-probe"};
 }
 
-ReplaceOutcome replaceRemote(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support)
+std::string temporaryPrefix(const std::string& name)
 {
-    return Replace(steps, names, support).run();
+    // A long name is cut before a whole UTF-8 character, for servers that want UTF-8 names.
+    std::size_t keep = std::min<std::size_t>(name.size(), 100);
+    while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep;
+    return "." + name.substr(0, keep) + ".quillon-";
+}
+
+ReplaceOutcome replaceRemote(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support, bool newName)
+{
+    return Replace(steps, names, support, newName).run();
 }
 
 }  // namespace net

@@ -102,10 +102,13 @@ struct ReplaceNames {
     std::string probe;  // an empty file's, renamed once to learn what the server allows
 };
 
-// Hidden names beside `target` (absolute), unique in this run: "." and the target's name
-// (cut to 100 bytes before a whole UTF-8 character), ".quillon-", the process and a number.
-// With a `tempKey` the temporary is ".quillon-" and the key instead, the same on every run.
+// Hidden names beside `target` (absolute), unique in this run: temporaryPrefix(its name), the
+// process and a number. With a `tempKey` the temporary is the prefix and the key instead, the
+// same on every run.
 ReplaceNames replaceNamesFor(const std::string& target, const std::string& tempKey = {});
+// How every hidden name of a file named `name` begins: "." and the name (cut to 100 bytes
+// before a whole UTF-8 character), then ".quillon-".
+std::string temporaryPrefix(const std::string& name);
 
 struct ReplaceOutcome {
     Result result;
@@ -119,7 +122,10 @@ struct ReplaceOutcome {
 // target's name is refused. While `support` is Unknown an empty file is renamed first, so
 // that a server that renames nothing gets the data once, in place. A server that refuses
 // the rename after the data went gets a failure, never the data again. The old file's
-// permissions (describe) are given back where the server accepts it.
-ReplaceOutcome replaceRemote(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support);
+// permissions (describe) are given back where the server accepts it. `newName`: the caller
+// found no file of the target's name just before, so it is not described; a refused rename
+// onto it then fails the upload, and nothing is moved aside.
+ReplaceOutcome replaceRemote(RemoteSteps& steps, const ReplaceNames& names, RenameSupport& support,
+                             bool newName = false);
 
 }  // namespace net

@@ -53,8 +53,15 @@ constexpr DWORD FTP_TRANSFER_TYPE_ASCII = 0x1;
 constexpr DWORD FTP_TRANSFER_TYPE_BINARY = 0x2;
 constexpr DWORD FILE_FLAG_WRITE_THROUGH = 0x80000000;
 // FtpGetFileA, this layer's own flag: a file small enough to fetch again whole, so nothing
-// is kept of it after a cut (no part, no MDTM asked for it).
+// is kept of it after a cut (no part, no MDTM asked for it). Nor is its size asked for (SIZE):
+// a binary download ends where the server ends it, and the caller compares the size that
+// arrived with the one it listed.
 constexpr DWORD FTP_FLAG_NO_PART = 0x00010000;
+// FtpPutFileA, this layer's own flag: the caller has just listed the target's folder and found
+// neither the name nor a part of an earlier upload to it, so nothing is asked about the name
+// before the data goes (no MLST, STAT or SIZE). Should the server refuse to give the new file
+// that name after all, the upload fails and nothing of the server's is moved aside.
+constexpr DWORD FTP_FLAG_NEW_NAME = 0x00020000;
 // Attributes of a find record
 constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;

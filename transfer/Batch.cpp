@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "net/NameCodec.h"
+#include "net/RemoteReplace.h"
 #include "remote/EntryDetails.h"
 #include "remote/ServerWalk.h"
 #include "ui/UiInterface.h"
@@ -378,6 +379,7 @@ BatchResult Batch::run(std::vector<Step>& steps, bool up, BatchResult result)
                 continue;
             }
             m_listed[step.server];  // made now: empty
+            m_listed[parentOf(step.server)][nameOf(step.server)] = {0, 0, step.mode, true};
             if ((step.mode & 0777) != 0755)
                 (void)m_internet.FtpSetPermissionsA(m_connection, step.server.c_str(), step.mode & 0777);
             continue;
@@ -388,6 +390,7 @@ BatchResult Batch::run(std::vector<Step>& steps, bool up, BatchResult result)
         const QString source = shown(up ? step.local.string() : step.server);
         const QString target = shown(up ? step.server : step.local.string());
         bool replacing = false;
+        bool partOnServer = false;
         if (up) {
             const auto* entries = serverEntries(folder, result);
             if (!entries) {  // the listing's line tells why
@@ -395,6 +398,9 @@ BatchResult Batch::run(std::vector<Step>& steps, bool up, BatchResult result)
                     break;
                 continue;
             }
+            const std::string partPrefix = net::temporaryPrefix(name);
+            const auto part = entries->lower_bound(partPrefix);
+            partOnServer = part != entries->end() && part->first.starts_with(partPrefix);
             if (const auto it = entries->find(name); it != entries->end()) {
                 replacing = true;
                 if (it->second.folder) {
@@ -428,8 +434,11 @@ BatchResult Batch::run(std::vector<Step>& steps, bool up, BatchResult result)
         const bool flushAlone = replacing || step.size >= kFlushAloneFrom;
         if (!up && !flushAlone)
             flushLater = step.local.parent_path();
+        // A name new in the folder as listed, with no part of an earlier upload beside it, is
+        // not asked about again before its data goes.
+        const net::DWORD newName = replacing || partOnServer ? 0 : net::FTP_FLAG_NEW_NAME;
         const net::BOOL copied =
-            up ? m_internet.FtpPutFileA(m_connection, localPath.c_str(), name.c_str(), m_type, 0)
+            up ? m_internet.FtpPutFileA(m_connection, localPath.c_str(), name.c_str(), m_type | newName, 0)
                : m_internet.FtpGetFileA(m_connection, name.c_str(), localPath.c_str(), 0,
                                         flushAlone ? net::FILE_FLAG_WRITE_THROUGH : 0,
                                         m_type | (flushAlone ? 0 : net::FTP_FLAG_NO_PART), 0);
@@ -448,7 +457,19 @@ BatchResult Batch::run(std::vector<Step>& steps, bool up, BatchResult result)
             result.problems << source + QStringLiteral(": ") + failureReason(error);
             continue;
         }
+        if (!up && !flushAlone && (m_type & 3) != net::FTP_TRANSFER_TYPE_ASCII) {
+            // Fetched without asking its size: less than the listing said is a cut file, not kept.
+            if (const LocalStat got = localStat(step.local); got.size < step.size) {
+                ::unlink(localPath.c_str());
+                result.problems << source + QStringLiteral(": arrived incomplete (%1 of %2 bytes), not kept")
+                                                .arg(got.size)
+                                                .arg(step.size);
+                continue;
+            }
+        }
         ++result.copied;
+        if (up)  // a second item of the same name in this batch meets it
+            m_listed[folder][name] = {step.size, step.time, step.mode, false};
         // A new file gets its source's permissions; a replaced one keeps its own.
         if (replacing || !(step.mode & remote::EntryDetails::kModeGiven))
             continue;
