@@ -37,25 +37,29 @@ bool CallProgressPresenter::callProgress(const net::CallProgress& now)
         return true;
     if (m_cancelAll)
         return false;
-    const auto elapsed = m_clock() - m_start;
+    const auto clock = m_clock();
+    const auto elapsed = clock - m_start;
     if (!m_shown && elapsed < kShowAfter) {
         m_view.pumpEvents(false);
         return true;
     }
-    const double seconds = std::chrono::duration<double>(elapsed).count();
-    // In a batch the clock runs from its start: the rate is the whole batch's.
-    const std::uint64_t moved = now.done + (m_batch.running ? m_batch.before : 0);
-    const double rate = seconds > 0 ? static_cast<double>(moved) / seconds : 0.0;
-    int value = 0;
-    int maximum = 0;
-    if (now.total > 0) {
-        maximum = 1000;
-        value = static_cast<int>(std::min<std::uint64_t>(now.done, now.total) * 1000 / now.total);
+    if (!m_shown || !m_batch.running || clock - m_drawn >= kBatchRedraw) {
+        m_drawn = clock;
+        const double seconds = std::chrono::duration<double>(elapsed).count();
+        // In a batch the clock runs from its start: the rate is the whole batch's.
+        const std::uint64_t moved = now.done + (m_batch.running ? m_batch.before : 0);
+        const double rate = seconds > 0 ? static_cast<double>(moved) / seconds : 0.0;
+        int value = 0;
+        int maximum = 0;
+        if (now.total > 0) {
+            maximum = 1000;
+            value = static_cast<int>(std::min<std::uint64_t>(now.done, now.total) * 1000 / now.total);
+        }
+        QString text = describe(now, rate);
+        if (m_batch.running)
+            text = batchLine(now, seconds, value, maximum) + text;
+        m_view.showProgress(text, value, maximum);
     }
-    QString text = describe(now, rate);
-    if (m_batch.running)
-        text = batchLine(now, seconds, value, maximum) + text;
-    m_view.showProgress(text, value, maximum);
     m_shown = true;
     m_view.pumpEvents(true);
     if (m_view.cancelRequested() && m_batch.running)

@@ -30,6 +30,8 @@ class CallProgressPresenter : public net::CallWatcher, public transfer::BatchWat
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     static constexpr std::chrono::milliseconds kShowAfter{500};
+    // In a batch the calls of small files follow each other closely: drawn at most this often.
+    static constexpr std::chrono::milliseconds kBatchRedraw{50};
 
     CallProgressPresenter(ProgressView& view, Clock clock = &std::chrono::steady_clock::now);
 
@@ -57,6 +59,7 @@ private:
     ProgressView& m_view;
     Clock m_clock;
     std::chrono::steady_clock::time_point m_start;
+    std::chrono::steady_clock::time_point m_drawn;  // when the window's text last changed
     bool m_running = false;
     bool m_shown = false;
     bool m_cancelAll = false;

@@ -12,12 +12,15 @@
 #include <memory>
 
 #include "FtpServer.h"
+#include "HostileServer.h"
+#include "TestCertificates.h"
 #include "support/RawTempDir.h"
 #include "support/ScriptedUi.h"
 #include "app/Program.h"
 #include "app/fmKESTRIX.h"
 #include "net/CurlInternet.h"
 #include "remote/RemoteTree.h"
+#include "transfer/Batch.h"
 #include "transfer/DirList.h"
 #include "transfer/FileList.h"
 
@@ -73,7 +76,7 @@ protected:
         ASSERT_TRUE(m_window->Form_Load());
         m_window->Dir1->setPath(m_local.path());
         m_window->cmdInternetOpen_Click();
-        m_key = QString::fromStdString(m_server->address());
+        m_key = QString::fromStdString((options.tlsCertificate.empty() ? "" : "ftps://") + m_server->address());
         m_window->txtServer->setText(m_key);
         m_window->txtUser->setText("user");
         m_window->txtPassword->setText("secret");
@@ -119,33 +122,48 @@ protected:
 
 TEST_F(BatchWithServer, FilesAndAThreeLevelFolderGoDownAndUpByteExactWithTheirModes)
 {
-    put(remote() / "site/index.html", "<html>\r\n");
-    put(remote() / "site/a/run.sh", "#!/bin/sh\n", fs::perms(0755));
-    put(remote() / "site/a/b/data.bin", std::string(3000, '\x93') + std::string("\r\n\0end", 6), fs::perms(0600));
-    put(remote() / "site/a/b/c/deep.txt", "deep", fs::perms(0640));
-    fs::permissions(remote() / "site/a/b", fs::perms(0750));
-    put(remote() / "one.txt", "1");
-    put(remote() / "two.txt", "22", fs::perms(0664));
-    fs::create_directory(remote() / "back");
-    connect();
+    const testsupport::TestCertificates pki;
+    ASSERT_TRUE(pki.ok()) << pki.error();
+    const testsupport::ScopedEnv trust("SSL_CERT_FILE", pki.caCertificate());
+    testsupport::FtpServerOptions tls;
+    tls.tlsCertificate = pki.serverCertificate();
+    tls.tlsKey = pki.serverKey();
+    for (const testsupport::FtpServerOptions& options : {testsupport::FtpServerOptions{}, tls}) {
+        for (const fs::path& root : {remote(), local()})
+            for (const auto& entry : fs::directory_iterator(root))
+                fs::remove_all(entry.path());
+        put(remote() / "site/index.html", "<html>\r\n");
+        put(remote() / "site/a/run.sh", "#!/bin/sh\n", fs::perms(0755));
+        put(remote() / "site/a/b/data.bin", std::string(3000, '\x93') + std::string("\r\n\0end", 6), fs::perms(0600));
+        put(remote() / "site/a/b/c/deep.txt", "deep", fs::perms(0640));
+        fs::permissions(remote() / "site/a/b", fs::perms(0750));
+        put(remote() / "one.txt", "1");
+        put(remote() / "two.txt", "22", fs::perms(0664));
+        fs::create_directory(remote() / "back");
+        connect(options);
 
-    selectNodes({"/site", "/one.txt", "/two.txt"});
-    m_window->cmdGet_Click();
-    EXPECT_TRUE(m_ui.shown.empty()) << notices().join("|").toStdString();
-    auto expected = snapshot(remote());
-    expected.erase("back");
-    EXPECT_EQ(snapshot(local()), expected);
-    EXPECT_EQ(m_window->File1->count(), 2);  // the new files show
+        selectNodes({"/site", "/one.txt", "/two.txt"});
+        m_window->cmdGet_Click();
+        EXPECT_TRUE(m_ui.shown.empty()) << notices().join("|").toStdString();
+        auto expected = snapshot(remote());
+        expected.erase("back");
+        EXPECT_EQ(snapshot(local()), expected);
+        EXPECT_EQ(m_window->File1->count(), 2);  // the new files show
 
-    tree().setCurrentItem(tree().find(m_key + "/back"));
-    selectLocal({}, "site");
-    m_window->cmdPut_Click();
-    selectLocal({"one.txt", "two.txt"});
-    tree().setCurrentItem(tree().find(m_key + "/back"));
-    m_window->cmdPut_Click();
-    EXPECT_TRUE(m_ui.shown.empty()) << notices().join("|").toStdString();
-    EXPECT_EQ(snapshot(remote() / "back"), snapshot(local()));
-    EXPECT_NE(tree().find(m_key + "/back/site"), nullptr);  // the tree shows what came
+        tree().setCurrentItem(tree().find(m_key + "/back"));
+        selectLocal({}, "site");
+        m_window->cmdPut_Click();
+        selectLocal({"one.txt", "two.txt"});
+        tree().setCurrentItem(tree().find(m_key + "/back"));
+        m_window->cmdPut_Click();
+        EXPECT_TRUE(m_ui.shown.empty()) << notices().join("|").toStdString();
+        EXPECT_EQ(snapshot(remote() / "back"), snapshot(local()));
+        EXPECT_NE(tree().find(m_key + "/back/site"), nullptr);  // the tree shows what came
+        // New names cost no question to the server before their data.
+        const auto commands = m_server->commands();
+        EXPECT_EQ(testsupport::countVerb(commands, "SIZE") + testsupport::countVerb(commands, "MLST") +
+                      testsupport::countVerb(commands, "STAT"), 0) << m_server->commandLog();
+    }
 }
 
 TEST_F(BatchWithServer, ExistingFilesAreAskedAboutAndTheAllAnswersHold)
@@ -298,6 +316,57 @@ TEST_F(BatchWithServer, DropsOfLocalFilesOnAFolderNodeUploadAndDropsOfNodesOnALo
     EXPECT_EQ(content(remote() / "incoming/loose.txt"), "loose");
     EXPECT_EQ(content(local() / "dest/top.txt"), "top");
     EXPECT_TRUE(m_ui.shown.empty()) << notices().join("|").toStdString();
+}
+
+// The batch lists a folder once; names taken on the server after that keep what holds them.
+TEST_F(BatchWithServer, NamesTakenOnTheServerDuringTheBatchAreNeitherReplacedNorMovedAside)
+{
+    put(local() / "up/a", "new a");
+    put(local() / "up/b", "new b");
+    fs::create_directory(remote() / "up");
+    testsupport::FtpServerOptions options;
+    options.renameOntoExisting = false;
+    connect(options);
+    struct TakingNames : transfer::BatchWatcher {
+        fs::path folder;
+        void batchStarted(std::uint64_t, std::uint64_t) override {}
+        void batchFile(std::uint64_t index, std::uint64_t) override
+        {
+            if (index == 0) {  // after the listing, before the first file
+                put(folder / "a", "theirs");
+                fs::create_directory(folder / "b");
+            }
+        }
+        void batchQuestion() override {}
+        void batchEnded() override {}
+        bool batchCancelled() const override { return false; }
+    } watcher;
+    watcher.folder = remote() / "up";
+    transfer::Batch batch(m_internet, m_window->hConnection, m_ui, nullptr, &watcher, net::FTP_TRANSFER_TYPE_BINARY);
+    const transfer::BatchResult result = batch.upload({local() / "up"}, "/");
+    EXPECT_EQ(result.problems.size(), 2) << result.notice().toStdString();
+    EXPECT_EQ(content(remote() / "up/a"), "theirs");
+    EXPECT_TRUE(fs::is_directory(remote() / "up/b"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(remote() / "up"), fs::directory_iterator()), 2);
+}
+
+// A small new file is fetched without asking its size: short of the listed size, it is not kept.
+TEST_F(BatchWithServer, ASmallFileThatArrivesShorterThanListedIsNotKept)
+{
+    testsupport::HostileServer server("cut-226");  // 400,000 of 1,000,000 bytes, then "226"
+    ASSERT_TRUE(server.running());
+    const net::HINTERNET session = m_internet.InternetOpenA("t", net::INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    const net::HINTERNET c = m_internet.InternetConnectA(session, server.address().c_str(), 0, "user", "secret",
+                                                         net::INTERNET_SERVICE_FTP, net::INTERNET_FLAG_PASSIVE, 0);
+    ASSERT_NE(c, 0u) << server.commandLog();
+    remote::EntryDetails listed;
+    listed.size = 1'000'000;
+    transfer::Batch batch(m_internet, c, m_ui, nullptr, nullptr, net::FTP_TRANSFER_TYPE_BINARY);
+    const transfer::BatchResult result = batch.download({{"/big.bin", false, listed}}, local());
+    EXPECT_EQ(result.copied, 0);
+    EXPECT_TRUE(result.notice().contains("big.bin: arrived incomplete")) << result.notice().toStdString();
+    EXPECT_TRUE(fs::is_empty(local()));
+    (void)m_internet.InternetCloseHandle(session);
 }
 
 }  // namespace

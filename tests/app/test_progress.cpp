@@ -167,6 +167,7 @@ TEST(CallProgress, ABatchKeepsOneWindowOverItsCallsCountsFilesAndBytesAndItsCanc
         presenter.callStarted(download(0, 1000));
         clock.now += 1s;
         EXPECT_TRUE(presenter.callProgress(download(1000, 1000)));
+        EXPECT_TRUE(presenter.callProgress(download(1000, 1000)));  // too soon to draw again
         presenter.callFinished();
         EXPECT_TRUE(presenter.running());  // between files too: input stays refused
     }
