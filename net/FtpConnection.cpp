@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 #include <utility>
 
 #include "net/TlsFailure.h"
@@ -227,7 +228,8 @@ Result FtpConnection::chooseType(TransferOperation& op, bool ascii)
 
 // '*': a refusal is an answer, not a broken connection, so it costs no new login.
 StepReply FtpConnection::command(const std::string& line, std::string_view folder, Watch watch,
-                                 const CallProgress& shown, std::optional<ServerReply>& reply, CallWatcher* partOf)
+                                 const CallProgress& shown, std::optional<ServerReply>& reply, CallWatcher* partOf,
+                                 const std::string& then, StepReply* thenReply)
 {
     StepReply out;
     Operation op;
@@ -239,7 +241,7 @@ StepReply FtpConnection::command(const std::string& line, std::string_view folde
     op.progress = shown;
     op.cleanup = watch == Watch::CleanUp;
     op.quoted = line;
-    if (!op.quote.append("*" + line)) {
+    if (!op.quote.append("*" + line) || (!then.empty() && !op.quote.append("*" + then))) {
         out.result = Result::failure(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
         return out;
     }
@@ -251,9 +253,16 @@ StepReply FtpConnection::command(const std::string& line, std::string_view folde
     out.result = perform(op);
     if (op.reply)
         reply = op.reply;
-    if (op.quotedAt < op.replies.replies().size()) {
-        out.code = op.replies.replies()[op.quotedAt].code;
-        out.text = op.replies.replies()[op.quotedAt].text;
+    const std::vector<FtpReply>& replies = op.replies.replies();
+    auto answer = [&](std::size_t at, StepReply& to) {
+        if (at < replies.size())
+            std::tie(to.code, to.text) = std::tie(replies[at].code, replies[at].text);
+    };
+    answer(op.quotedAt, out);
+    if (thenReply) {
+        *thenReply = {0, {}, out.result};
+        if (op.quotedAt < replies.size())  // the first was answered: the second's reply follows
+            answer(op.quotedAt + 1, *thenReply);
     }
     return out;
 }

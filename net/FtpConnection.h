@@ -41,8 +41,11 @@ struct FtpConnection {
     // One command sent in `folder` (absolute). A refusal is an answer, not a broken
     // connection. `reply` becomes the operation's reply when it brought one. `partOf`: the
     // call the command is a step of (StepsCall), watched instead of the layer's watcher.
+    // `then`: a second command, sent in the same operation as soon as the first is answered
+    // (refused or not); its reply goes to *thenReply.
     StepReply command(const std::string& line, std::string_view folder, Watch watch, const CallProgress& shown,
-                      std::optional<ServerReply>& reply, CallWatcher* partOf = nullptr);
+                      std::optional<ServerReply>& reply, CallWatcher* partOf = nullptr, const std::string& then = {},
+                      StepReply* thenReply = nullptr);
 
     ServerAddress server;
     std::string authority;                 // "host:port" of the control peer (server or gateway)

@@ -31,10 +31,10 @@ ServerFile serverFileOf(const std::optional<ListEntry>& entry)
 }  // namespace
 
 FtpUploadSteps::FtpUploadSteps(FtpConnection& connection, UploadSource& source, std::string shownName, bool ascii,
-                               CallWatcher* watcher, std::string resumable, bool noPart)
+                               CallWatcher* watcher, std::string resumable, bool newName)
     : m_connection(connection), m_source(source), m_shownName(std::move(shownName)), m_ascii(ascii),
       m_call(watcher, {CallProgress::Kind::Uploading, m_shownName, 0, source.size()}),
-      m_resumable(std::move(resumable)), m_noPart(noPart)
+      m_resumable(std::move(resumable)), m_newName(newName)
 {
 }
 
@@ -59,7 +59,7 @@ ServerFile FtpUploadSteps::describe(const std::string& path)
 // A part of this very file on the server (not longer than the file) is continued.
 StoreOutcome FtpUploadSteps::store(const std::string& path)
 {
-    if (path.empty() || path != m_resumable || m_noPart)
+    if (path.empty() || path != m_resumable || m_newName)
         return send(path, false);
     const StepReply size = command("SIZE " + path, path);
     if (m_cancelled)
@@ -72,6 +72,12 @@ StoreOutcome FtpUploadSteps::storeEmpty(const std::string& path) { return send(p
 
 RenameReply FtpUploadSteps::rename(const std::string& from, const std::string& to, Step step)
 {
+    if (m_newName && step == Step::Upload) {
+        // After a refused RNFR the server refuses the RNTO too (503): no name waits for it.
+        StepReply second;
+        const StepReply first = command("RNFR " + from, from, step, "RNTO " + to, &second);
+        return first.done() ? RenameReply{second, true} : RenameReply{first, false};
+    }
     const StepReply first = command("RNFR " + from, from, step);
     if (!first.done())
         return {first, false};
@@ -136,13 +142,14 @@ StoreOutcome FtpUploadSteps::send(const std::string& path, bool empty, std::uint
 
 // A clean-up comes after a cancel or a failure too: the window stays served through it,
 // but it cannot be cancelled (its time limit bounds it).
-StepReply FtpUploadSteps::command(const std::string& line, const std::string& path, Step step)
+StepReply FtpUploadSteps::command(const std::string& line, const std::string& path, Step step,
+                                  const std::string& then, StepReply* thenReply)
 {
     using Watch = FtpConnection::Watch;
     const StepReply out =
         m_connection.command(line, folderOf(path), step == Step::CleanUp ? Watch::CleanUp : Watch::Cancellable,
                              {CallProgress::Kind::Uploading, m_shownName, m_stored, m_source.size()}, m_reply,
-                             m_call.watcher());
+                             m_call.watcher(), then, thenReply);
     m_cancelled = m_cancelled || out.result.error == ERROR_INTERNET_OPERATION_CANCELLED;
     return out;
 }

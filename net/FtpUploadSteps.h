@@ -19,10 +19,11 @@ public:
     // `source`: the local file sent; `shownName`: the name the progress window shows;
     // `watcher`: the layer's (null: none), told the call starts now and ends as this goes.
     // `resumable`: the temporary whose part, left by a cut upload of the same local file,
-    // is continued (SIZE, then APPE) and kept when cut again (empty: none); `noPart`: the
-    // caller knows there is no such part, so none is asked for, but a cut one is still kept.
+    // is continued (SIZE, then APPE) and kept when cut again (empty: none); `newName`: the
+    // caller knows neither the target nor such a part is on the server, so no part is asked for
+    // (a cut one is still kept), and RNTO follows RNFR in one operation.
     FtpUploadSteps(FtpConnection& connection, UploadSource& source, std::string shownName, bool ascii,
-                   CallWatcher* watcher, std::string resumable = {}, bool noPart = false);
+                   CallWatcher* watcher, std::string resumable = {}, bool newName = false);
 
     ServerFile describe(const std::string& path) override;
     StoreOutcome store(const std::string& path) override;
@@ -38,7 +39,8 @@ public:
 private:
     StoreOutcome send(const std::string& path, bool empty, std::uint64_t offset = 0);
     // One command in the folder of `path`.
-    StepReply command(const std::string& line, const std::string& path, Step step = Step::Upload);
+    StepReply command(const std::string& line, const std::string& path, Step step = Step::Upload,
+                      const std::string& then = {}, StepReply* thenReply = nullptr);
     void noteReply(const Operation& op);
 
     FtpConnection& m_connection;
@@ -50,7 +52,7 @@ private:
     std::uint64_t m_stored = 0;  // the data's bytes on the server, once a store succeeded
     bool m_cancelled = false;
     std::string m_resumable;
-    bool m_noPart;
+    bool m_newName;
 };
 
 }  // namespace net
