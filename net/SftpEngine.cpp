@@ -231,9 +231,9 @@ Outcome SftpEngine::download(const DownloadRequest& request)
         if (const auto stored = c.stat(request.remotePath, op, true, &asked)) {
             file.size = static_cast<std::int64_t>(stored->size);
             file.mtime = stored->mtime;
-        } else if (asked.error != ERROR_INTERNET_EXTENDED_ERROR) {
+        } else if (!asked.ok() && asked.error != ERROR_INTERNET_EXTENDED_ERROR) {
             // Nothing was learnt: the part stays as it was, unless the user cancelled. (A
-            // refusal is the read's to tell.)
+            // refusal, or an empty file whose size is not told, is the read's to tell.)
             if (asked.error != ERROR_INTERNET_OPERATION_CANCELLED)
                 (void)target.keep();
             return {std::move(asked), op.reply, {}};
@@ -275,17 +275,16 @@ Outcome SftpEngine::fetch(const DownloadRequest& request, DownloadTarget& target
     CURL* h = c.easy.get();
     receiveFile(h, op);
     curl_easy_setopt(h, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
-    if (offset == 0) {
-        curl_easy_setopt(h, CURLOPT_FILETIME, request.keepsPart ? 1L : 0L);
-        op.firstData = [&] {
-            curl_off_t value = -1;
-            if (curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &value) == CURLE_OK)
-                file.size = value;
-            if (request.keepsPart && curl_easy_getinfo(h, CURLINFO_FILETIME_T, &value) == CURLE_OK)
-                file.mtime = value;
-            target.remember(file);
-        };
-    }
+    curl_easy_setopt(h, CURLOPT_FILETIME, offset == 0 && request.keepsPart ? 1L : 0L);
+    // Told again when continuing, so that a program killed now leaves a part that continues.
+    op.firstData = [&] {
+        curl_off_t value = -1;
+        if (offset == 0 && curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &value) == CURLE_OK)
+            file.size = value;
+        if (offset == 0 && request.keepsPart && curl_easy_getinfo(h, CURLINFO_FILETIME_T, &value) == CURLE_OK)
+            file.mtime = value;
+        target.remember(file);
+    };
     Result result = c.perform(op);
     code = c.lastCode;
     // Never a part for the whole: what arrived must be the server's size.

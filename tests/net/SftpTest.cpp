@@ -276,6 +276,7 @@ TEST_F(SftpTest, TheNextTransferContinuesOnlyTheSameFileAndPart)
         {"other size", false, second, 0, false, false},
         {"other time", false, second.substr(0, first.size()), 3600, false, false},
         {"shrank", false, second.substr(0, 250000), 0, false, false},
+        {"emptied", false, "", 0, false, false},
         {"part altered", false, first, 0, true, false},
         {"upload, unchanged", true, first, 0, false, true},
         {"upload, local file changed", true, second, 0, false, false},
