@@ -223,35 +223,25 @@ Outcome SftpEngine::download(const DownloadRequest& request)
     if (Result r = target.open(request.localPath, request.failIfExists, request.keepsPart); !r.ok())
         return {std::move(r), std::nullopt, {}};
     ServerFileId file{"sftp://" + c.user + "@" + c.authority, request.remotePath};
-    std::uint64_t offset = 0;
-    if (target.partSize() > 0 && target.partOf().server == file.server && target.partOf().path == file.path) {
+    const auto describe = [&](ServerFileId& described) -> Outcome {
         Operation op;
         op.progress = {CallProgress::Kind::Downloading, request.shownName, 0, 0, request.localPath};
         Result asked;
         if (const auto stored = c.stat(request.remotePath, op, true, &asked)) {
-            file.size = static_cast<std::int64_t>(stored->size);
-            file.mtime = stored->mtime;
+            described.size = static_cast<std::int64_t>(stored->size);
+            described.mtime = stored->mtime;
         } else if (!asked.ok() && asked.error != ERROR_INTERNET_EXTENDED_ERROR) {
-            // Nothing was learnt: the part stays as it was, unless the user cancelled. (A
-            // refusal, or an empty file whose size is not told, is the read's to tell.)
-            if (asked.error != ERROR_INTERNET_OPERATION_CANCELLED)
-                (void)target.keep();
             return {std::move(asked), op.reply, {}};
         }
-        if (file == target.partOf())
-            offset = target.partSize();
-    }
-    if (offset == 0 && target.partSize() > 0)
-        if (Result r = target.startOver(); !r.ok())
-            return {std::move(r), std::nullopt, {}};
-    CURLcode code = CURLE_OK;
-    Outcome outcome = fetch(request, target, file, offset, code);
-    if (!outcome.ok() && offset > 0 && code == CURLE_BAD_DOWNLOAD_RESUME) {  // it shrank meanwhile
-        if (Result r = target.startOver(); !r.ok())
-            return {std::move(r), std::nullopt, {}};
-        outcome = fetch(request, target, file, 0, code);
-    }
-    return outcome;
+        // A refusal, or an empty file whose size is not told, is the read's to tell.
+        return {Result::success(), std::nullopt, {}};
+    };
+    return continueOrStartOver(target, file, describe, [&](std::uint64_t offset, bool& startOver) {
+        CURLcode code = CURLE_OK;
+        Outcome outcome = fetch(request, target, file, offset, code);
+        startOver = code == CURLE_BAD_DOWNLOAD_RESUME;  // the file shrank meanwhile
+        return outcome;
+    });
 }
 
 // A download from the start that may keep its part asks the file's time before its read

@@ -2,7 +2,6 @@
 // password goes, logins, errors in the layer's numbers, and uploads whose oracle is the
 // server's disk and log. The scripted SFTP server answers passwords, refuses and drops on
 // purpose; OpenSSH's sshd takes keys and offers several host keys.
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <QByteArray>
@@ -305,11 +304,7 @@ TEST_F(SftpTest, TheNextTransferContinuesOnlyTheSameFileAndPart)
         if (!row.upload)  // what identifies the server's file
             EXPECT_NE(readFile(part + ".info").find("\nserver sftp://user@" + m_server->address() + "\n"), std::string::npos);
 
-        struct stat st {};
-        ASSERT_EQ(::stat(sent.c_str(), &st), 0);
-        writeFile(sent, row.then);
-        const timespec times[2] = {st.st_atim, {st.st_mtim.tv_sec + row.shift, st.st_mtim.tv_nsec}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, sent.c_str(), times, 0), 0);
+        layertest::rewriteKeepingTime(sent, row.then, row.shift);
         if (row.alterPart)
             writeFile(part, std::string(100000, 'x'));
         ASSERT_TRUE(transfer()) << m_api->lastErrorDetail() << "\n" << m_server->commandLog();
