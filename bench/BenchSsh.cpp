@@ -18,8 +18,8 @@ Sshd::Sshd(const QString& home, const QString& root) : m_home(home), m_root(root
     }
     qputenv("HOME", QFile::encodeName(home));  // the layer's ~/.ssh is this one
     qunsetenv("SSH_AUTH_SOCK");
-    m_server = std::make_unique<testsupport::SshServer>(root.toStdString(),
-                                                        testsupport::SshServerOptions{.authorizedKeys = {(key() + ".pub").toStdString()}});
+    testsupport::SshServerOptions options{.authorizedKeys = {(key() + ".pub").toStdString()}};
+    m_server = std::make_unique<testsupport::SshServer>(root.toStdString(), options);
     QFile file(knownHosts());
     if (!m_server->running() || !file.open(QIODevice::WriteOnly) ||
         file.write(QByteArray::fromStdString("[127.0.0.1]:" + std::to_string(m_server->port()) + " " +

@@ -61,7 +61,8 @@ bool timeBoth(net::CurlInternet& api, net::HINTERNET connection, const QByteArra
     return ok;
 }
 
-void report(const std::string& prefix, const std::vector<double>& wholeSeconds, const std::vector<double>& resumeSeconds)
+void report(const std::string& prefix, const std::vector<double>& wholeSeconds,
+            const std::vector<double>& resumeSeconds)
 {
     std::string text = prefix + "runs (whole s / resumed s):";
     for (std::size_t run = 0; run < wholeSeconds.size(); ++run)
@@ -138,8 +139,8 @@ int main(int argc, char** argv)
         CutAt90 cut(api, sshd.connect(api), part);
         api.setCallWatcher(&cut);
         // Not written through: the reports come evenly, and the cut falls close to 90 %.
-        const bool finished = cut.connection == 0 || api.FtpGetFileA(cut.connection, "big.bin", resumed.constData(), 0, 0,
-                                                                     net::FTP_TRANSFER_TYPE_BINARY, 0);
+        const bool finished = cut.connection == 0 || api.FtpGetFileA(cut.connection, "big.bin", resumed.constData(),
+                                                                     0, 0, net::FTP_TRANSFER_TYPE_BINARY, 0);
         api.setCallWatcher(nullptr);
         const qint64 kept = QFileInfo(part).size();
         if (finished || kept <= 0 || kept >= kSize) {

@@ -110,8 +110,8 @@ StoreOutcome SftpUploadSteps::send(const std::string& path, bool empty, std::uin
         check.watcher = m_call.watcher();
         const std::optional<SftpConnection::Stored> stored = c.stat(path, check);
         if (stored && stored->size != size) {
-            const std::string words = "The server kept " + std::to_string(stored->size) + " of the " + std::to_string(size) +
-                                      " bytes sent: its disk may be full.";
+            const std::string words = "The server kept " + std::to_string(stored->size) + " of the " +
+                                      std::to_string(size) + " bytes sent: its disk may be full.";
             out.result = Result::failure(ERROR_INTERNET_EXTENDED_ERROR, words);
         } else if (m_mode && setMode(path, *m_mode).done()) {
             m_modeOn = path;

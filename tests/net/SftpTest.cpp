@@ -268,21 +268,24 @@ TEST_F(SftpTest, TheNextTransferContinuesOnlyTheSameFileAndPart)
 {
     const std::string first = layertest::randomBytes(300000, 40);
     const std::string second = layertest::randomBytes(320000, 41);
-    // then: the file sent (the server's or the local one) before the next transfer; shift: seconds added to its time.
-    struct Row { const char* what; bool upload; std::string then; int shift; bool alterPart; bool continues; };
+    // cut: the server's mode; then: the file sent (the server's or the local one) before the next
+    // transfer; shift: seconds added to its time.
+    struct Row { const char* cut; std::string then; int shift; bool alterPart; bool continues; bool upload = false; };
     const Row rows[] = {
-        {"unchanged", false, first, 0, false, true},
-        {"other size", false, second, 0, false, false},
-        {"other time", false, second.substr(0, first.size()), 3600, false, false},
-        {"shrank", false, second.substr(0, 250000), 0, false, false},
-        {"emptied", false, "", 0, false, false},
-        {"part altered", false, first, 0, true, false},
-        {"upload, unchanged", true, first, 0, false, true},
-        {"upload, local file changed", true, second, 0, false, false},
+        {"drop-read-200000", first, 0, false, true},
+        {"stall-read-200000", first, 0, false, true},  // the server stopped answering
+        {"drop-read-200000", second, 0, false, false},
+        {"drop-read-200000", second.substr(0, first.size()), 3600, false, false},
+        {"drop-read-200000", second.substr(0, 250000), 0, false, false},  // shrank
+        {"drop-read-200000", "", 0, false, false},
+        {"drop-read-200000", first, 0, true, false},
+        {"drop-write-200000", first, 0, false, true, true},
+        {"drop-write-200000", second, 0, false, false, true},  // the local file changed
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        start(row.upload ? "drop-write-200000" : "drop-read-200000");
+        SCOPED_TRACE(std::string(row.cut) + " then " + std::to_string(row.then.size()) + " bytes, " +
+                     std::to_string(row.shift) + " s later" + (row.alterPart ? ", part altered" : ""));
+        start(row.cut);
         const std::string sent = row.upload ? local("up.bin") : disk("f.bin");
         const std::string got = row.upload ? disk("f.bin") : local("f.bin");
         writeFile(sent, first);
@@ -302,7 +305,8 @@ TEST_F(SftpTest, TheNextTransferContinuesOnlyTheSameFileAndPart)
         const std::string kept = readFile(part);
         ASSERT_TRUE(!kept.empty() && kept.size() < first.size() && first.starts_with(kept)) << kept.size();
         if (!row.upload)  // what identifies the server's file
-            EXPECT_NE(readFile(part + ".info").find("\nserver sftp://user@" + m_server->address() + "\n"), std::string::npos);
+            EXPECT_NE(readFile(part + ".info").find("\nserver sftp://user@" + m_server->address() + "\n"),
+                      std::string::npos);
 
         layertest::rewriteKeepingTime(sent, row.then, row.shift);
         if (row.alterPart)

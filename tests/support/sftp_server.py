@@ -30,6 +30,7 @@ Modes (comma-separated):
                           server can say: failure, "No space left on device")
   drop-read-N, drop-write-N   the connection closes without a reply once N bytes of file
                           data went out (read) or came in (write); once in the server's life
+  stall-read-N, stall-write-N the same, but the connection stays open and nothing more is answered
   keep-N                  a file written longer than N bytes is cut to N when closed, and
                           the close is refused (a full disk found only then)
 """
@@ -63,7 +64,7 @@ def printable(data):
 
 
 def parse_modes(text):
-    refusals, drops = [], {"keep": None, "spent": False}
+    refusals, drops = [], {"keep": None, "spent": False, "stall": False}
     for mode in filter(None, (m.strip() for m in text.split(","))):
         if mode.startswith("refuse-"):
             rest, _, name = mode[len("refuse-"):].partition("@")
@@ -73,9 +74,10 @@ def parse_modes(text):
             refusals.append((request, kind, name))
         elif mode.startswith("keep-"):
             drops["keep"] = int(mode[len("keep-"):])
-        elif mode.startswith("drop-"):
-            _, request, count = mode.split("-")
+        elif mode.startswith("drop-") or mode.startswith("stall-"):
+            kind, request, count = mode.split("-")
             drops[request] = int(count)
+            drops["stall"] = kind == "stall"
         else:
             raise SystemExit("unknown mode: " + mode)
     return refusals, drops
@@ -133,8 +135,9 @@ def make_server(args, log, refusals, drops):
                     log("drop", request)
                     self.dropped = drops["spent"] = True
                     # What was answered before still reaches the client, then the connection
-                    # goes without a word.
-                    asyncio.get_event_loop().call_later(0.3, self.connection.abort)
+                    # goes without a word (or stays, silent).
+                    if not drops["stall"]:
+                        asyncio.get_event_loop().call_later(0.3, self.connection.abort)
                 return asyncio.sleep(3600)
             self.check(request, self.names.get(id(file_obj), b""), quiet=True)
             return None
