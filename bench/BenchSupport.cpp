@@ -85,16 +85,18 @@ ScriptedServer::~ScriptedServer()
     m_process.waitForFinished(3000);
 }
 
-Server::~Server()
+void stopProcess(QProcess& process)
 {
-    if (m_process.state() == QProcess::NotRunning)
+    if (process.state() == QProcess::NotRunning)
         return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000)) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
+    process.terminate();
+    if (!process.waitForFinished(3000)) {
+        process.kill();
+        process.waitForFinished(3000);
     }
 }
+
+Server::~Server() { stopProcess(m_process); }
 
 double timeProgram(const QString& program, const QStringList& args, int timeoutMs)
 {

@@ -33,6 +33,9 @@ void note(const char* bench, const std::string& text);
 // Resident set size of this process (VmRSS), in KiB; 0 when unknown.
 long rssKiB();
 
+// Asks a child to end (SIGTERM) and kills it when it has not after 3 s.
+void stopProcess(QProcess& process);
+
 // bench/ftpd.py on a free port of 127.0.0.1, user "user" / "secret"; stops in the destructor.
 // `extraArgs` go to ftpd.py (--tls-cert and --tls-key: explicit TLS, required).
 class Server {

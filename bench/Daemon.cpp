@@ -117,16 +117,7 @@ Daemon::Daemon(const QString& name, const QString& program, const QString& base)
     }
 }
 
-Daemon::~Daemon()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000)) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
-}
+Daemon::~Daemon() { stopProcess(m_process); }
 
 QList<QPair<QString, QString>> daemonsFound()
 {
