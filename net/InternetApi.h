@@ -38,6 +38,10 @@ public:
     virtual void callStarted(const CallProgress& what) = 0;
     virtual bool callProgress(const CallProgress& now) = 0;
     virtual void callFinished() = 0;
+    // Asked once callProgress has returned false: true when the program is being killed (a
+    // signal), not ended by the user's choice. A transfer cut so keeps what a lost connection
+    // keeps, for the next one to continue.
+    virtual bool programKilled() const { return false; }
 };
 
 class InternetApi {
