@@ -327,8 +327,10 @@ Outcome FtpEngine::fetch(const DownloadRequest& request, DownloadTarget& target,
         result = Result::failure(ERROR_INTERNET_CONNECTION_ABORTED, "the file arrived incomplete");
     // A file that differs from the server's is wrong: nothing of it is kept.
     bool mismatch = false;
-    if (result.ok() && !request.ascii && connection.hash)
+    if (result.ok() && !request.ascii && connection.hash) {
         result = checkHash(request, op, target.fd(), mismatch);
+        op.progress.kind = CallProgress::Kind::Downloading;  // the flush that may follow
+    }
     if (result.ok())
         return outcomeOf(target.commit(request.writeThrough, [&op](int fd) { return flushServed(op, fd); }), op);
     Outcome outcome = outcomeOf(std::move(result), op);
@@ -350,8 +352,12 @@ Result FtpEngine::checkHash(const DownloadRequest& request, DownloadOperation& o
     const HashCommand& hash = *m_connection.hash;
     const auto slash = request.remotePath.rfind('/');
     const std::string folder = slash == 0 || slash == std::string::npos ? "/" : request.remotePath.substr(0, slash);
+    struct stat st {};
+    const std::int64_t size = ::fstat(fd, &st) == 0 ? st.st_size : -1;
     WithinCall call(op.watcher);
-    const CallProgress shown{CallProgress::Kind::Downloading, request.shownName, 0, 0, request.localPath};
+    const auto whole = static_cast<std::uint64_t>(std::max<std::int64_t>(size, 0));
+    op.progress = {CallProgress::Kind::Checking, request.shownName, whole, whole, request.localPath};
+    const CallProgress& shown = op.progress;
     StepReply step;
     const auto ask = [&](const std::string& line) {
         step = m_connection.command(line, folder, FtpConnection::Watch::Cancellable, shown, op.reply, call.watcher());
@@ -364,9 +370,7 @@ Result FtpEngine::checkHash(const DownloadRequest& request, DownloadOperation& o
         return cancelled;
     if (!ask(hash.verb + " " + request.remotePath))
         return cancelled;
-    struct stat st {};
-    const std::optional<ServerHash> theirs =
-        parseHashReply(hash, step.code, step.text, ::fstat(fd, &st) == 0 ? st.st_size : -1);
+    const std::optional<ServerHash> theirs = parseHashReply(hash, step.code, step.text, size);
     if (!theirs)
         return Result::success();  // refused, unanswered or unreadable: no check
     const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);

@@ -13,7 +13,8 @@ namespace net {
 
 // What a long call is doing, for a progress window.
 struct CallProgress {
-    enum class Kind { Connecting, Listing, ChangingDirectory, Downloading, Uploading, ServerCommand };
+    // Checking: a downloaded file against the server's hash (done and total: its size).
+    enum class Kind { Connecting, Listing, ChangingDirectory, Downloading, Uploading, ServerCommand, Checking };
     Kind kind = Kind::Connecting;
     std::string subject;        // host, folder or file name
     std::uint64_t done = 0;     // bytes moved, or entries read for a listing

@@ -913,7 +913,7 @@ std::string entries(const QTemporaryDir& dir)
 // the window system or File > Exit. A killed program keeps its download's part, with what
 // identifies the server's file, for the next download to continue; so does an upload's
 // temporary while its data went. The user's close and Exit remove the part.
-TEST(ProgramEnding, SignalsCloseRequestAndExitDuringATransferLeaveOnlyTheOldFile)
+TEST(ProgramEnding, SignalsKeepWhatArrivedWhileCloseRequestAndExitLeaveOnlyTheOldFile)
 {
     const struct {
         const char* what;
