@@ -41,6 +41,17 @@ protected:
         EXPECT_EQ(folderEntries(m_local.path().toStdString()), std::vector<std::string>{"big.bin"});
         EXPECT_EQ(m_server->count("RETR"), 1) << m_server->commandLog();
     }
+
+    // A disk server (modes) holding big.bin, and a connection to it through a new layer.
+    HINTERNET serve(const char* modes, const std::string& bigBin)
+    {
+        m_server = std::make_unique<testsupport::HostileServer>("disk", 60, modes);
+        EXPECT_TRUE(m_server->running());
+        writeFile(m_server->diskPath() + "/big.bin", bigBin);
+        m_api = std::make_unique<CurlInternet>(layertest::fastOptions());
+        m_session = m_api->InternetOpenA("hostile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+        return connect();
+    }
 };
 class HostileNames : public HostileTest {};
 class HostileAscii : public HostileTest {};
@@ -160,14 +171,9 @@ TEST_F(HostileCutTransfer, TheNextDownloadContinuesOnlyTheSameFileAndPart)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        m_server = std::make_unique<testsupport::HostileServer>("disk", 60, row.modes);
-        ASSERT_TRUE(m_server->running());
-        const std::string served = m_server->diskPath() + "/big.bin";
-        writeFile(served, first);
-        m_api = std::make_unique<CurlInternet>(layertest::fastOptions());
-        m_session = m_api->InternetOpenA("hostile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-        const HINTERNET c = connect();
+        const HINTERNET c = serve(row.modes, first);
         ASSERT_NE(c, 0u);
+        const std::string served = m_server->diskPath() + "/big.bin";
         const std::string folder = localPath(row.name);
         ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
         writeFile(folder + "/big.bin", "the old contents");
@@ -211,12 +217,7 @@ TEST_F(HostileCutTransfer, TheNextDownloadContinuesOnlyTheSameFileAndPart)
         ::unlink(fresh.c_str());
     }
     // A file the caller would rather fetch again whole: no MDTM for it, nothing kept of it.
-    m_server = std::make_unique<testsupport::HostileServer>("disk", 60, "cut-400000");
-    ASSERT_TRUE(m_server->running());
-    writeFile(m_server->diskPath() + "/big.bin", first);
-    m_api = std::make_unique<CurlInternet>(layertest::fastOptions());
-    m_session = m_api->InternetOpenA("hostile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    const HINTERNET c = connect();
+    const HINTERNET c = serve("cut-400000", first);
     ASSERT_NE(c, 0u);
     const std::string folder = localPath("whole");
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
@@ -245,12 +246,7 @@ TEST_F(HostileCutTransfer, TheFinishedFileIsCheckedAgainstTheServersHash)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.modes);
-        m_server = std::make_unique<testsupport::HostileServer>("disk", 60, row.modes);
-        ASSERT_TRUE(m_server->running());
-        writeFile(m_server->diskPath() + "/big.bin", content);
-        m_api = std::make_unique<CurlInternet>(layertest::fastOptions());
-        m_session = m_api->InternetOpenA("hostile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-        const HINTERNET c = connect();
+        const HINTERNET c = serve(row.modes, content);
         ASSERT_NE(c, 0u);
         const std::string target = localPath("big.bin");
         writeFile(target, "the old contents");
