@@ -331,8 +331,11 @@ Outcome FtpEngine::fetch(const DownloadRequest& request, DownloadTarget& target,
         result = checkHash(request, op, target.fd(), mismatch);
         op.progress.kind = CallProgress::Kind::Downloading;  // the flush that may follow
     }
-    if (result.ok())
-        return outcomeOf(target.commit(request.writeThrough, [&op](int fd) { return flushServed(op, fd); }), op);
+    if (result.ok()) {
+        result = target.commit(request.writeThrough, [&op](int fd) { return flushServed(op, fd); });
+        if (result.ok() || !op.cancelled)  // cancelled during the flush: as during the data
+            return outcomeOf(std::move(result), op);
+    }
     Outcome outcome = outcomeOf(std::move(result), op);
     const bool cancelledByUser = op.cancelledByUser();
     if (request.ascii && !cancelledByUser && op.written > 0)
