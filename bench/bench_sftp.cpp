@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "SshServer.h"
+#include "BenchSsh.h"
 #include "net/CurlInternet.h"
 
 namespace {
@@ -35,51 +35,27 @@ bool sizeIs(const QString& path) { return QFileInfo(path).size() == kSize; }
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
-    for (const char* tool : {"/usr/sbin/sshd", "/usr/bin/sftp", "/usr/bin/ssh-keygen"})
-        if (!QFile::exists(QString::fromLatin1(tool))) {
-            bench::note(kBench, std::string("skipped: ") + tool + " is missing (Debian: openssh-server, openssh-client)");
-            return 0;
-        }
+    if (!bench::sshToolsHere(kBench))
+        return 0;
     QTemporaryDir temp;  // removed at the end, with every big file in it
-    const QString home = temp.filePath(QStringLiteral("home"));
     const QString root = temp.filePath(QStringLiteral("srv"));
     const QString local = temp.filePath(QStringLiteral("local"));
-    const QString key = home + QStringLiteral("/.ssh/id_ed25519");
-    if (!temp.isValid() || !QDir().mkpath(root) || !QDir().mkpath(local) ||
-        !testsupport::makeSshKey(key.toStdString())) {
-        std::fprintf(stderr, "no temporary folder or key\n");
+    const bench::Sshd sshd(temp.filePath(QStringLiteral("home")), root);
+    if (!temp.isValid() || !QDir().mkpath(local) || !sshd.ok())
         return 2;
-    }
-    qputenv("HOME", QFile::encodeName(home));  // the layer's ~/.ssh is this one
-    qunsetenv("SSH_AUTH_SOCK");
+    const testsupport::SshServer& server = sshd.server();
+    const QString key = sshd.key();
+    const QString knownHosts = sshd.knownHosts();
     const QString source = root + QStringLiteral("/big.bin");
     const QString original = local + QStringLiteral("/original.bin");
     if (!bench::writeRandomFile(source, kSize) || !QFile::copy(source, original)) {
         std::fprintf(stderr, "could not write %s\n", qPrintable(source));
         return 2;
     }
-    testsupport::SshServer server(root.toStdString(), {.authorizedKeys = {(key + ".pub").toStdString()}});
-    if (!server.running()) {
-        std::fprintf(stderr, "sshd did not start\n");
-        return 2;
-    }
-    const QString knownHosts = home + QStringLiteral("/.ssh/known_hosts");
-    {
-        QFile file(knownHosts);
-        if (!file.open(QIODevice::WriteOnly))
-            return 2;
-        file.write(QByteArray::fromStdString("[127.0.0.1]:" + std::to_string(server.port()) + " " + server.hostKey() + "\n"));
-    }
-
     net::CurlInternet api;
-    const net::HINTERNET session = api.InternetOpenA("bench", net::INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    const QByteArray name = QStringLiteral("sftp://%1").arg(QString::fromStdString(server.address())).toLatin1();
-    const net::HINTERNET connection = api.InternetConnectA(session, name.constData(), 0, server.user().c_str(), "",
-                                                           net::INTERNET_SERVICE_FTP, 0, 0);
-    if (connection == 0 || !api.FtpSetCurrentDirectoryA(connection, QFile::encodeName(root).constData())) {
-        std::fprintf(stderr, "the layer did not connect: %u %s\n", api.GetLastError(), api.lastErrorDetail().c_str());
+    const net::HINTERNET connection = sshd.connect(api);
+    if (connection == 0)
         return 2;
-    }
 
     const QString url = QStringLiteral("sftp://%1%2/").arg(QString::fromStdString(server.address()), root);
     const QString user = QString::fromStdString(server.user());

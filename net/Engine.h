@@ -6,6 +6,8 @@
 // reply, failure detail and notice. Internal to net/.
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -102,6 +104,19 @@ public:
     virtual Outcome rename(const std::string& from, const std::string& to) = 0;
     virtual Outcome setPermissions(const std::string& path, unsigned mode) = 0;
 };
+
+class DownloadTarget;
+struct ServerFileId;
+
+// A download that may continue a part kept from a cut one, whatever the protocol. When the
+// target's part came from `file`'s server and path, `describe` fills in the server file's size
+// and time; failing, the part stays (unless the user cancelled) and that is the outcome. The
+// part continues (`fetch` from its end) only while those are the ones it came from; otherwise,
+// or when the server will not continue there (`fetch` sets `startOver`), it is emptied and the
+// file read from its start.
+Outcome continueOrStartOver(DownloadTarget& target, ServerFileId& file,
+                            const std::function<Outcome(ServerFileId& file)>& describe,
+                            const std::function<Outcome(std::uint64_t offset, bool& startOver)>& fetch);
 
 // The engine for a server name: "sftp://" gives the SFTP engine; "ftp://", "ftps://" or no
 // scheme the FTP engine.

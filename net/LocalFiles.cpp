@@ -235,6 +235,18 @@ bool DownloadTarget::keep()
     return m_kept;
 }
 
+std::string DownloadTarget::keptNotice() const
+{
+    const auto withThousands = [](std::int64_t n) {
+        std::string digits = std::to_string(n);
+        for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
+            digits.insert(static_cast<std::size_t>(at), ",");
+        return digits;
+    };
+    return withThousands(writtenSize()) + " of " + withThousands(m_partOf.size) +
+           " bytes arrived; the next Download of this file continues from there.";
+}
+
 std::int64_t DownloadTarget::writtenSize() const
 {
     struct stat st {};

@@ -83,6 +83,9 @@ public:
     // The download was cut: the part and what identifies it stay for the next one. False:
     // there is nothing to keep (the part is removed as the target goes).
     bool keep();
+    // What the user reads after keep(): how much of the server's file arrived, and that the
+    // next download continues it.
+    std::string keptNotice() const;
     // The size of the temporary file now (-1: unknown).
     std::int64_t writtenSize() const;
     // All data written: keeps an old file's owner, group and permissions, flushes the file

@@ -351,17 +351,27 @@ Result SftpConnection::list(const std::string& folder, std::vector<ListEntry>& e
     return Result::success();
 }
 
-std::optional<std::uint64_t> SftpConnection::sizeOf(const std::string& path, Operation& op)
+std::optional<SftpConnection::Stored> SftpConnection::stat(const std::string& path, Operation& op, bool time,
+                                                           Result* failed)
 {
     op.url = url(path, false);
-    if (!prepare(op).ok())
-        return std::nullopt;
-    curl_easy_setopt(easy.get(), CURLOPT_NOBODY, 1L);  // opened, its size read, closed
+    Result r = prepare(op);
+    if (r.ok()) {
+        curl_easy_setopt(easy.get(), CURLOPT_NOBODY, 1L);  // opened, its size read, closed
+        curl_easy_setopt(easy.get(), CURLOPT_FILETIME, time ? 1L : 0L);
+        r = perform(op);
+    }
     curl_off_t size = -1;
-    if (!perform(op).ok() || curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size) != CURLE_OK ||
-        size < 0)
+    curl_off_t mtime = -1;
+    const bool told = r.ok() && curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size) == CURLE_OK &&
+                      size >= 0;
+    if (time && told && curl_easy_getinfo(easy.get(), CURLINFO_FILETIME_T, &mtime) != CURLE_OK)
+        mtime = -1;
+    if (failed)
+        *failed = std::move(r);
+    if (!told)
         return std::nullopt;
-    return static_cast<std::uint64_t>(size);
+    return Stored{static_cast<std::uint64_t>(size), mtime};
 }
 
 }  // namespace net

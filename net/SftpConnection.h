@@ -51,8 +51,14 @@ public:
     // Lists `folder` (absolute) into `entries`, "." and ".." left out: they are the folder
     // and its parent, not entries of it.
     [[nodiscard]] Result list(const std::string& folder, std::vector<ListEntry>& entries, ListingOperation& op);
-    // The size of a stored file; nullopt when the server would not tell.
-    std::optional<std::uint64_t> sizeOf(const std::string& path, Operation& op);
+    // The size of a stored file and, with `time`, its modification time (seconds since the
+    // epoch; -1: not told); nullopt when the server would not tell the size. `failed`, when
+    // given, is the operation's outcome.
+    struct Stored {
+        std::uint64_t size = 0;
+        std::int64_t mtime = -1;
+    };
+    std::optional<Stored> stat(const std::string& path, Operation& op, bool time = false, Result* failed = nullptr);
     std::string url(std::string_view absolutePath, bool folder) const;
 
     // Asks each new session for the host-key type that known_hosts knows for the server, so

@@ -220,8 +220,37 @@ Outcome SftpEngine::download(const DownloadRequest& request)
                 return {Result::failure(ERROR_INTERNET_EXTENDED_ERROR, words), ServerReply{0, words}, {}};
             }
     DownloadTarget target;
-    if (Result r = target.open(request.localPath, request.failIfExists); !r.ok())
+    if (Result r = target.open(request.localPath, request.failIfExists, request.keepsPart); !r.ok())
         return {std::move(r), std::nullopt, {}};
+    ServerFileId file{"sftp://" + c.user + "@" + c.authority, request.remotePath};
+    const auto describe = [&](ServerFileId& described) -> Outcome {
+        Operation op;
+        op.progress = {CallProgress::Kind::Downloading, request.shownName, 0, 0, request.localPath};
+        Result asked;
+        if (const auto stored = c.stat(request.remotePath, op, true, &asked)) {
+            described.size = static_cast<std::int64_t>(stored->size);
+            described.mtime = stored->mtime;
+        } else if (!asked.ok() && asked.error != ERROR_INTERNET_EXTENDED_ERROR) {
+            return {std::move(asked), op.reply, {}};
+        }
+        // A refusal, or an empty file whose size is not told, is the read's to tell.
+        return {Result::success(), std::nullopt, {}};
+    };
+    return continueOrStartOver(target, file, describe, [&](std::uint64_t offset, bool& startOver) {
+        CURLcode code = CURLE_OK;
+        Outcome outcome = fetch(request, target, file, offset, code);
+        startOver = code == CURLE_BAD_DOWNLOAD_RESUME;  // the file shrank meanwhile
+        return outcome;
+    });
+}
+
+// A download from the start that may keep its part asks the file's time before its read
+// (libcurl's stat) and tells the target the server's file as the data begins; one cut by
+// anything but the user's Cancel or a local failure keeps its part.
+Outcome SftpEngine::fetch(const DownloadRequest& request, DownloadTarget& target, ServerFileId& file,
+                          std::uint64_t offset, CURLcode& code)
+{
+    SftpConnection& c = m_connection;
     // Declared after the target: the call ends (and the window hears so) before an
     // unfinished file is removed.
     DownloadOperation op;
@@ -229,13 +258,35 @@ Outcome SftpEngine::download(const DownloadRequest& request)
     op.url = c.url(request.remotePath, false);
     op.outFd = target.fd();
     op.writeBehind = request.writeThrough;
+    op.written = op.writebackFrom = offset;
     op.holdWatch = true;  // the flush is part of the call: the window is served through it
     if (Result r = c.prepare(op); !r.ok())
         return {std::move(r), op.reply, {}};
-    receiveFile(c.easy.get(), op);
-    if (Result r = c.perform(op); !r.ok())
-        return {std::move(r), op.reply, {}};
-    return {target.commit(request.writeThrough, [&op](int fd) { return flushServed(op, fd); }), std::nullopt, {}};
+    CURL* h = c.easy.get();
+    receiveFile(h, op);
+    curl_easy_setopt(h, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
+    curl_easy_setopt(h, CURLOPT_FILETIME, offset == 0 && request.keepsPart ? 1L : 0L);
+    // Told again when continuing, so that a program killed now leaves a part that continues.
+    op.firstData = [&] {
+        curl_off_t value = -1;
+        if (offset == 0 && curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &value) == CURLE_OK)
+            file.size = value;
+        if (offset == 0 && request.keepsPart && curl_easy_getinfo(h, CURLINFO_FILETIME_T, &value) == CURLE_OK)
+            file.mtime = value;
+        target.remember(file);
+    };
+    Result result = c.perform(op);
+    code = c.lastCode;
+    // Never a part for the whole: what arrived must be the server's size.
+    if (result.ok() && file.size >= 0 && target.writtenSize() != file.size)
+        result = Result::failure(ERROR_INTERNET_CONNECTION_ABORTED, "the file arrived incomplete");
+    if (result.ok())
+        return {target.commit(request.writeThrough, [&op](int fd) { return flushServed(op, fd); }), std::nullopt, {}};
+    Outcome outcome{std::move(result), op.reply, {}};
+    const bool cancelledByUser = op.cancelled && !(op.closed && op.closed->load());
+    if (!cancelledByUser && op.localErrno == 0 && code != CURLE_BAD_DOWNLOAD_RESUME && target.keep())
+        outcome.notice = target.keptNotice();
+    return outcome;
 }
 
 Outcome SftpEngine::upload(const UploadRequest& request)
@@ -247,8 +298,11 @@ Outcome SftpEngine::upload(const UploadRequest& request)
     const std::string& target = request.remotePath;
     if (target.substr(target.rfind('/') + 1).empty())
         return {Result::failure(ERROR_INVALID_PARAMETER, "no file name"), std::nullopt, {}};
-    SftpUploadSteps steps(c, source, request.shownName, m_context.watcher);
-    ReplaceOutcome replaced = replaceRemote(steps, replaceNamesFor(target), c.renames);
+    // ASCII uploads always start over, as on FTP.
+    const std::string key = request.ascii ? std::string() : source.key();
+    const ReplaceNames names = replaceNamesFor(target, key);
+    SftpUploadSteps steps(c, source, request.shownName, m_context.watcher, key.empty() ? std::string() : names.temp);
+    ReplaceOutcome replaced = replaceRemote(steps, names, c.renames);
     c.justListed.reset();
     Outcome outcome{std::move(replaced.result), std::nullopt, std::move(replaced.notice)};
     if (outcome.result.error == ERROR_INTERNET_EXTENDED_ERROR)  // the server's words, and what it may still hold

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "net/Engine.h"
+#include "net/LocalFiles.h"
 #include "net/SftpConnection.h"
 
 namespace net {
@@ -23,8 +24,10 @@ public:
     // A link is always listed as a link (SFTP's listing lines show it so).
     Outcome list(const std::string& folder, std::vector<ListEntry>& entries, bool linksAsLinks) override;
     // The bytes as they are, in either transfer type: SFTP has no text mode, and the servers
-    // it reaches end their lines with LF, as this system does.
+    // it reaches end their lines with LF, as this system does. A part kept from a cut download
+    // continues at its end while the server's file has the same size and time as then.
     Outcome download(const DownloadRequest& request) override;
+    // A binary upload's temporary is named after the local file: one cut continues at its size.
     Outcome upload(const UploadRequest& request) override;
     Outcome createDirectory(const std::string& path) override;
     Outcome removeDirectory(const std::string& path) override;
@@ -37,6 +40,9 @@ private:
     // One session: host key, login and the login folder.
     [[nodiscard]] Outcome logIn();
     [[nodiscard]] Outcome runCommand(const std::string& line, const std::string& path);
+    // One read of the server's file into the target, from `offset`; `code` is libcurl's outcome.
+    [[nodiscard]] Outcome fetch(const DownloadRequest& request, DownloadTarget& target, ServerFileId& file,
+                                std::uint64_t offset, CURLcode& code);
 
     EngineContext m_context;
     SftpConnection m_connection;

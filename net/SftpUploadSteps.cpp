@@ -1,5 +1,7 @@
 #include "net/SftpUploadSteps.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -12,11 +14,12 @@ const Result kCancelled = Result::failure(ERROR_INTERNET_OPERATION_CANCELLED, "c
 }  // namespace
 
 SftpUploadSteps::SftpUploadSteps(SftpConnection& connection, UploadSource& source, std::string shownName,
-                                 CallWatcher* watcher)
+                                 CallWatcher* watcher, std::string resumable)
     : m_connection(connection),
       m_source(source),
       m_shownName(std::move(shownName)),
-      m_call(watcher, {CallProgress::Kind::Uploading, m_shownName, 0, source.size()})
+      m_call(watcher, {CallProgress::Kind::Uploading, m_shownName, 0, source.size()}),
+      m_resumable(std::move(resumable))
 {
 }
 
@@ -47,11 +50,23 @@ ServerFile SftpUploadSteps::describe(const std::string& path)
     return file;
 }
 
-StoreOutcome SftpUploadSteps::store(const std::string& path) { return send(path, false); }
+// A part of this very file on the server (not longer than the file) is continued.
+StoreOutcome SftpUploadSteps::store(const std::string& path)
+{
+    if (path.empty() || path != m_resumable || m_cancelled)
+        return send(path, false);
+    Operation op;
+    op.progress = progress();
+    op.watcher = m_call.watcher();
+    Result asked;
+    const std::optional<SftpConnection::Stored> part = m_connection.stat(path, op, false, &asked);
+    m_cancelled = asked.error == ERROR_INTERNET_OPERATION_CANCELLED;
+    return send(path, false, part && part->size <= m_source.size() ? part->size : 0);
+}
 
 StoreOutcome SftpUploadSteps::storeEmpty(const std::string& path) { return send(path, true); }
 
-StoreOutcome SftpUploadSteps::send(const std::string& path, bool empty)
+StoreOutcome SftpUploadSteps::send(const std::string& path, bool empty, std::uint64_t offset)
 {
     SftpConnection& c = m_connection;
     StoreOutcome out;
@@ -76,8 +91,16 @@ StoreOutcome SftpUploadSteps::send(const std::string& path, bool empty)
     sendFile(h, op, empty);
     curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
     curl_easy_setopt(h, CURLOPT_NEW_FILE_PERMS, static_cast<long>(m_mode.value_or(0644)));
+    if (offset > 0)  // libcurl seeks the local file there and writes on from the part's end
+        curl_easy_setopt(h, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
     out.result = c.perform(op);
     m_cancelled = out.result.error == ERROR_INTERNET_OPERATION_CANCELLED;
+    // Cut by a lost connection (not the user, not a refusal) once data went (libcurl read the
+    // local file past the part's end): kept to continue.
+    const bool cancelledByUser = op.cancelled && !(op.closed && op.closed->load());
+    out.kept = !out.result.ok() && path == m_resumable && !cancelledByUser && op.localErrno == 0 &&
+               out.result.error != ERROR_INTERNET_EXTENDED_ERROR &&
+               ::lseek(m_source.fd(), 0, SEEK_CUR) > static_cast<off_t>(offset);
     // Refused when opened, before any data: the server takes no such name here.
     out.nameRefused = (c.lastCode == CURLE_REMOTE_ACCESS_DENIED || c.lastCode == CURLE_REMOTE_FILE_NOT_FOUND) &&
                       op.uploaded == 0;
@@ -85,10 +108,10 @@ StoreOutcome SftpUploadSteps::send(const std::string& path, bool empty)
         Operation check;
         check.progress = progress();
         check.watcher = m_call.watcher();
-        const std::optional<std::uint64_t> stored = c.sizeOf(path, check);
-        if (stored && *stored != size) {
-            const std::string words = "The server kept " + std::to_string(*stored) + " of the " + std::to_string(size) +
-                                      " bytes sent: its disk may be full.";
+        const std::optional<SftpConnection::Stored> stored = c.stat(path, check);
+        if (stored && stored->size != size) {
+            const std::string words = "The server kept " + std::to_string(stored->size) + " of the " +
+                                      std::to_string(size) + " bytes sent: its disk may be full.";
             out.result = Result::failure(ERROR_INTERNET_EXTENDED_ERROR, words);
         } else if (m_mode && setMode(path, *m_mode).done()) {
             m_modeOn = path;

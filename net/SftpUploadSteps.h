@@ -19,7 +19,10 @@ class SftpUploadSteps final : public RemoteSteps {
 public:
     // `source`: the local file sent; `shownName`: the name the progress window shows;
     // `watcher`: the layer's (null: none), told the call starts now and ends as this goes.
-    SftpUploadSteps(SftpConnection& connection, UploadSource& source, std::string shownName, CallWatcher* watcher);
+    // `resumable`: the temporary whose part, left by a cut upload of the same local file, is
+    // continued at its size and kept when cut again (empty: none).
+    SftpUploadSteps(SftpConnection& connection, UploadSource& source, std::string shownName, CallWatcher* watcher,
+                    std::string resumable = {});
 
     ServerFile describe(const std::string& path) override;
     // The new file is made with the old file's permissions and given them again before it
@@ -36,7 +39,7 @@ public:
     bool cancelled() const override { return m_cancelled; }
 
 private:
-    StoreOutcome send(const std::string& path, bool empty);
+    StoreOutcome send(const std::string& path, bool empty, std::uint64_t offset = 0);
     StepReply command(const std::string& line, Step step = Step::Upload);
     CallProgress progress() const { return {CallProgress::Kind::Uploading, m_shownName, 0, 0}; }
 
@@ -47,6 +50,7 @@ private:
     std::optional<unsigned> m_mode;  // the old file's permissions
     std::string m_modeOn;            // the file that holds them already
     bool m_cancelled = false;        // a step was cancelled: the rest are refused, removals aside
+    std::string m_resumable;
 };
 
 }  // namespace net

@@ -1,6 +1,7 @@
 #include "LayerTestHelpers.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -27,6 +28,15 @@ void writeFile(const std::string& path, const std::string& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void rewriteKeepingTime(const std::string& path, const std::string& bytes, int shift)
+{
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+    writeFile(path, bytes);
+    const timespec times[2] = {st.st_atim, {st.st_mtim.tv_sec + shift, st.st_mtim.tv_nsec}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
 }
 
 bool exists(const std::string& path)

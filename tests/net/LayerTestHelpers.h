@@ -19,6 +19,8 @@ namespace layertest {
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
+// Writes `bytes` to the file, which keeps its modification time moved by `shift` seconds.
+void rewriteKeepingTime(const std::string& path, const std::string& bytes, int shift = 0);
 bool exists(const std::string& path);
 std::vector<std::string> folderEntries(const std::string& path);
 std::string randomBytes(std::size_t n, unsigned seed);

@@ -185,8 +185,9 @@ TEST_F(SftpTest, RefusalsAndLostConnectionsComeInTheLayersNumbers)
             ASSERT_NE(c, 0u);
             WIN32_FIND_DATAA record{};
             const std::string remote = row.modes.empty() ? "missing.bin" : "f.bin";
-            if (row.call == Download)
-                ok = m_api->FtpGetFileA(c, remote.c_str(), local("f.bin").c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0);
+            if (row.call == Download)  // no part kept: its own test keeps one
+                ok = m_api->FtpGetFileA(c, remote.c_str(), local("f.bin").c_str(), FALSE_, 0,
+                                        FTP_TRANSFER_TYPE_BINARY | FTP_FLAG_NO_PART, 0);
             else if (row.call == Upload)
                 ok = m_api->FtpPutFileA(c, local("up.bin").c_str(), "f.bin", FTP_TRANSFER_TYPE_BINARY, 0);
             else if (row.call == List)
@@ -218,7 +219,7 @@ TEST_F(SftpTest, NoUploadLosesBothFilesAndWhatStaysIsNamed)
         {"refuse-setstat-permission", true, "t=new"},  // made with them: the permissions hold all the same
         {"refuse-write-full", false, "t=old"},
         {"keep-1000", false, "t=old"},  // cut, its close refused: libcurl says nothing, the size check does
-        {"drop-write-100000", false, "t=old"},
+        {"drop-write-100000", false, "<temp>=part t=old"},  // cut: kept for the next upload
         {"folder", false, "t=dir", 0},
     };
     const std::string fresh = layertest::randomBytes(300000, 20);
@@ -236,7 +237,7 @@ TEST_F(SftpTest, NoUploadLosesBothFilesAndWhatStaysIsNamed)
         ASSERT_NE(c, 0u);
         EXPECT_EQ(m_api->FtpPutFileA(c, local("up").c_str(), "t", FTP_TRANSFER_TYPE_BINARY, 0) != 0, row.ok)
             << m_api->GetLastError() << " " << m_api->lastErrorDetail();
-        const std::string told = row.ok ? m_api->lastNotice() : m_api->lastErrorDetail();
+        const std::string told = (row.ok ? "" : m_api->lastErrorDetail()) + m_api->lastNotice();
         const std::string log = m_server->commandLog();
         std::set<std::string> found;
         int stores = 0;
@@ -258,6 +259,67 @@ TEST_F(SftpTest, NoUploadLosesBothFilesAndWhatStaysIsNamed)
         struct stat st {};
         EXPECT_EQ(::stat(disk("t").c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0750u) << log;
+    }
+}
+
+// A transfer cut by a lost connection keeps what went; the next one goes on from there (the
+// offset of the server's first read or write) only while the file sent is the one cut.
+TEST_F(SftpTest, TheNextTransferContinuesOnlyTheSameFileAndPart)
+{
+    const std::string first = layertest::randomBytes(300000, 40);
+    const std::string second = layertest::randomBytes(320000, 41);
+    // cut: the server's mode; then: the file sent (the server's or the local one) before the next
+    // transfer; shift: seconds added to its time.
+    struct Row { const char* cut; std::string then; int shift; bool alterPart; bool continues; bool upload = false; };
+    const Row rows[] = {
+        {"drop-read-200000", first, 0, false, true},
+        {"stall-read-200000", first, 0, false, true},  // the server stopped answering
+        {"drop-read-200000", second, 0, false, false},
+        {"drop-read-200000", second.substr(0, first.size()), 3600, false, false},
+        {"drop-read-200000", second.substr(0, 250000), 0, false, false},  // shrank
+        {"drop-read-200000", "", 0, false, false},
+        {"drop-read-200000", first, 0, true, false},
+        {"drop-write-200000", first, 0, false, true, true},
+        {"drop-write-200000", second, 0, false, false, true},  // the local file changed
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.cut) + " then " + std::to_string(row.then.size()) + " bytes, " +
+                     std::to_string(row.shift) + " s later" + (row.alterPart ? ", part altered" : ""));
+        start(row.cut);
+        const std::string sent = row.upload ? local("up.bin") : disk("f.bin");
+        const std::string got = row.upload ? disk("f.bin") : local("f.bin");
+        writeFile(sent, first);
+        writeFile(got, "old");
+        const HINTERNET c = connect();
+        const auto transfer = [&] {
+            return row.upload ? m_api->FtpPutFileA(c, sent.c_str(), "f.bin", FTP_TRANSFER_TYPE_BINARY, 0)
+                              : m_api->FtpGetFileA(c, "f.bin", got.c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0);
+        };
+        EXPECT_FALSE(transfer());
+        EXPECT_EQ(readFile(got), "old");
+        EXPECT_NE(m_api->lastNotice().find("continues from there."), std::string::npos) << m_api->lastNotice();
+        std::string part = local(".f.bin.quillon-part"), temp;
+        for (const std::string& name : layertest::folderEntries(m_server->diskPath()))
+            if (row.upload && name != "f.bin")
+                part = disk(temp = name);
+        const std::string kept = readFile(part);
+        ASSERT_TRUE(!kept.empty() && kept.size() < first.size() && first.starts_with(kept)) << kept.size();
+        if (!row.upload)  // what identifies the server's file
+            EXPECT_NE(readFile(part + ".info").find("\nserver sftp://user@" + m_server->address() + "\n"),
+                      std::string::npos);
+
+        layertest::rewriteKeepingTime(sent, row.then, row.shift);
+        if (row.alterPart)
+            writeFile(part, std::string(100000, 'x'));
+        ASSERT_TRUE(transfer()) << m_api->lastErrorDetail() << "\n" << m_server->commandLog();
+        const std::string log = m_server->commandLog();
+        EXPECT_TRUE(readFile(got) == row.then) << log;  // byte-exact
+        EXPECT_FALSE(layertest::exists(local(".f.bin.quillon-part.info")));
+        const std::size_t at = log.find(" from ", log.rfind(row.upload ? "\nwrite /" : "\nread /"));
+        ASSERT_NE(at, std::string::npos) << log;
+        EXPECT_EQ(std::stoul(log.substr(at + 6)), row.continues ? kept.size() : 0) << log;
+        if (row.upload && row.continues)  // written on at the temporary's end, which then took the name
+            EXPECT_NE(log.find("rename /" + temp, at), std::string::npos) << log;
     }
 }
 

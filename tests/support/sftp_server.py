@@ -16,6 +16,8 @@ Every event is appended to the log, one per line:
   <request> <path> [...]          every SFTP request but reads and writes: open (with its flags), close,
                                   opendir, stat, lstat, setstat (with the mode),
                                   realpath, remove, rename, posix-rename, mkdir, rmdir
+  read <path> from <offset>       the first read, or write, of an open file and the offset it asks
+  write <path> from <offset>      for (where a transfer starts or continues)
   refused <request> <path> <kind> a refusal made by a mode
   drop <request>                  the connection closed on purpose mid-transfer
 
@@ -27,7 +29,8 @@ Modes (comma-separated):
                           versions, sent as it is), full-v3 (what an SFTP version 3
                           server can say: failure, "No space left on device")
   drop-read-N, drop-write-N   the connection closes without a reply once N bytes of file
-                          data went out (read) or came in (write)
+                          data went out (read) or came in (write); once in the server's life
+  stall-read-N, stall-write-N the same, but the connection stays open and nothing more is answered
   keep-N                  a file written longer than N bytes is cut to N when closed, and
                           the close is refused (a full disk found only then)
 """
@@ -61,7 +64,7 @@ def printable(data):
 
 
 def parse_modes(text):
-    refusals, drops = [], {"keep": None}
+    refusals, drops = [], {"keep": None, "spent": False, "stall": False}
     for mode in filter(None, (m.strip() for m in text.split(","))):
         if mode.startswith("refuse-"):
             rest, _, name = mode[len("refuse-"):].partition("@")
@@ -71,9 +74,10 @@ def parse_modes(text):
             refusals.append((request, kind, name))
         elif mode.startswith("keep-"):
             drops["keep"] = int(mode[len("keep-"):])
-        elif mode.startswith("drop-"):
-            _, request, count = mode.split("-")
+        elif mode.startswith("drop-") or mode.startswith("stall-"):
+            kind, request, count = mode.split("-")
             drops[request] = int(count)
+            drops["stall"] = kind == "stall"
         else:
             raise SystemExit("unknown mode: " + mode)
     return refusals, drops
@@ -110,6 +114,7 @@ def make_server(args, log, refusals, drops):
             super().__init__(chan, chroot=args.root.encode())
             self.passed = {"read": 0, "write": 0}
             self.dropped = False
+            self.started = set()  # open files that have had their first read or write
 
         def check(self, request, path, *extra, quiet=False):
             if not quiet:
@@ -121,19 +126,29 @@ def make_server(args, log, refusals, drops):
                     error = RawStatus if kind == "full" else asyncssh.SFTPError
                     raise error(CODES[kind], TEXTS[kind])
 
+        # None, or (the connection being dropped) what the request waits on instead of an answer.
         def count(self, request, file_obj, size):
             limit = drops.get(request)
             self.passed[request] += size
-            if limit is not None and self.passed[request] >= limit:
+            if self.dropped or (limit is not None and not drops["spent"] and self.passed[request] >= limit):
                 if not self.dropped:  # requests already under way come here too
                     log("drop", request)
-                    self.dropped = True
-                self.connection.abort()
-                raise asyncssh.SFTPError(4, "dropped")
+                    self.dropped = drops["spent"] = True
+                    # What was answered before still reaches the client, then the connection
+                    # goes without a word (or stays, silent).
+                    if not drops["stall"]:
+                        asyncio.get_event_loop().call_later(0.3, self.connection.abort)
+                return asyncio.sleep(3600)
             self.check(request, self.names.get(id(file_obj), b""), quiet=True)
+            return None
 
         names = {}
         written = set()
+
+        def first(self, request, file_obj, offset):
+            if id(file_obj) not in self.started:
+                self.started.add(id(file_obj))
+                log(request, printable(self.names.get(id(file_obj), b"")), "from", str(offset))
 
         def open(self, path, pflags, attrs):
             flags = [n for bit, n in ((1, "READ"), (2, "WRITE"), (4, "APPEND"), (8, "CREAT"), (16, "TRUNC"),
@@ -142,6 +157,7 @@ def make_server(args, log, refusals, drops):
             self.check("open", path, ",".join(flags), *filter(None, [mode]))
             f = super().open(path, pflags, attrs)
             self.names[id(f)] = path
+            self.started.discard(id(f))
             if pflags & 2:
                 self.written.add(id(f))
             return f
@@ -151,6 +167,7 @@ def make_server(args, log, refusals, drops):
             log("close", printable(path))
             written = id(file_obj) in self.written
             self.written.discard(id(file_obj))
+            self.started.discard(id(file_obj))
             super().close(file_obj)
             local = self.map_path(path)
             if drops["keep"] is not None and written and os.path.getsize(local) > drops["keep"]:
@@ -159,13 +176,13 @@ def make_server(args, log, refusals, drops):
                 raise asyncssh.SFTPError(4, "Failure")
 
         def read(self, file_obj, offset, size):
+            self.first("read", file_obj, offset)
             data = super().read(file_obj, offset, size)
-            self.count("read", file_obj, len(data))
-            return data
+            return self.count("read", file_obj, len(data)) or data
 
         def write(self, file_obj, offset, data):
-            self.count("write", file_obj, len(data))
-            return super().write(file_obj, offset, data)
+            self.first("write", file_obj, offset)
+            return self.count("write", file_obj, len(data)) or super().write(file_obj, offset, data)
 
         def listdir(self, path):
             self.check("opendir", path)
