@@ -170,6 +170,8 @@ QString CallProgressPresenter::describe(const net::CallProgress& now, double byt
         return moving(QStringLiteral("Uploading"));
     case Kind::ServerCommand:
         return QStringLiteral("Changing ") + subject + QStringLiteral("...");
+    case Kind::Checking:
+        return QStringLiteral("Checking ") + subject + QStringLiteral(" against the server's hash...");
     }
     return subject;
 }

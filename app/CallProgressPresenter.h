@@ -47,6 +47,10 @@ public:
 
     // Every call from now on ends, cancelled, at its first report (the window is closing).
     void cancelCalls() { m_cancelAll = true; }
+    // The same for a program being killed (a signal): a cut transfer keeps what a lost
+    // connection keeps, for the next run to continue.
+    void cancelCallsKilled() { m_cancelAll = m_killed = true; }
+    bool programKilled() const override { return m_killed; }
     bool cancellingAll() const { return m_cancelAll; }
     // `then` runs once, as the running call finishes (at once when none runs).
     void whenCallEnds(std::function<void()> then);
@@ -63,6 +67,7 @@ private:
     bool m_running = false;
     bool m_shown = false;
     bool m_cancelAll = false;
+    bool m_killed = false;
     std::vector<std::function<void()>> m_whenEnded;
     struct BatchState {
         bool running = false;

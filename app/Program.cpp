@@ -22,7 +22,7 @@ Program::Program(net::InternetApi& internet, ProgramParts parts) : m_internet(in
     m_presenter = std::make_unique<CallProgressPresenter>(*parts.progressView);
     internet.setCallWatcher(m_presenter.get());
     if (parts.endOnSignals)
-        m_signals = std::make_unique<ShutdownSignals>([this] { cancelCalls(); });
+        m_signals = std::make_unique<ShutdownSignals>([this] { m_presenter->cancelCallsKilled(); });
 }
 
 Program::~Program() { m_internet.setCallWatcher(nullptr); }

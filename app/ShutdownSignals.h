@@ -1,8 +1,9 @@
 #pragma once
 // SIGTERM, SIGINT and SIGHUP (a logout, Ctrl+C in the terminal) end the program
-// as soon as it is safe: a running call is cancelled, so its temporary files go,
-// and the event loop ends with 128 + the signal's number. The connections close
-// as the program's objects go. A second such signal ends the program at once.
+// as soon as it is safe: a running call is cancelled as a killed one (a download keeps
+// its part, as after a lost connection), and the event loop ends with 128 + the
+// signal's number. The connections close as the program's objects go. A second such
+// signal ends the program at once.
 
 #include <QObject>
 

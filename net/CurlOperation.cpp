@@ -139,6 +139,8 @@ bool keepGoing(Op& op)
         break;
     case CallProgress::Kind::Listing:
         break;  // the listing's body callback counts its lines
+    case CallProgress::Kind::Checking:
+        break;  // the whole file is there
     default:
         op.progress.done = static_cast<std::uint64_t>(op.downloaded);
         op.progress.total = static_cast<std::uint64_t>(op.downloadTotal);

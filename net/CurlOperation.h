@@ -81,6 +81,12 @@ struct Operation {
     std::string* curlText = nullptr;  // when set: libcurl's own messages (its verbose text) go here
     int localErrno = 0;          // a local file failed: its reason says more than libcurl's
     bool overlongReply = false;  // libcurl gave up on a reply longer than its own limit
+    // Cancelled by the user's choice: not by a closed handle, nor by the program being killed
+    // (those keep what a lost connection keeps).
+    bool cancelledByUser() const
+    {
+        return cancelled && !(closed && closed->load()) && !(watcher && watcher->programKilled());
+    }
 };
 
 // A listing adds its body; its progress counts the lines.
@@ -114,12 +120,30 @@ struct UploadOperation : TransferOperation {
     std::vector<char> chunk;
 };
 
+// An operation made while another one holds the call (a download's hash check after its
+// data): it reports into that call instead of starting one of its own.
+class WithinCall : public CallWatcher {
+public:
+    explicit WithinCall(CallWatcher* watcher) : m_watcher(watcher) {}
+    WithinCall(const WithinCall&) = delete;
+    WithinCall& operator=(const WithinCall&) = delete;
+    // The watcher for each operation of the call (null: nobody watches).
+    CallWatcher* watcher() { return m_watcher ? this : nullptr; }
+    void callStarted(const CallProgress&) override {}
+    bool callProgress(const CallProgress& now) override { return m_watcher->callProgress(now); }
+    void callFinished() override {}
+    bool programKilled() const override { return m_watcher->programKilled(); }
+
+protected:
+    CallWatcher* m_watcher;
+};
+
 // Several operations that the watcher hears of as one call (an upload's steps): it is told
 // the call started when this is made and finished when it goes, and the operations given
 // this as their watcher report into that call, so the progress window stays up with Cancel.
-class StepsCall final : public CallWatcher {
+class StepsCall final : public WithinCall {
 public:
-    StepsCall(CallWatcher* watcher, const CallProgress& what) : m_watcher(watcher)
+    StepsCall(CallWatcher* watcher, const CallProgress& what) : WithinCall(watcher)
     {
         if (m_watcher)
             m_watcher->callStarted(what);
@@ -129,16 +153,6 @@ public:
         if (m_watcher)
             m_watcher->callFinished();
     }
-    StepsCall(const StepsCall&) = delete;
-    StepsCall& operator=(const StepsCall&) = delete;
-    // The watcher for each operation of the call (null: nobody watches).
-    CallWatcher* watcher() { return m_watcher ? this : nullptr; }
-    void callStarted(const CallProgress&) override {}
-    bool callProgress(const CallProgress& now) override { return m_watcher->callProgress(now); }
-    void callFinished() override {}
-
-private:
-    CallWatcher* m_watcher;
 };
 
 // A call made from inside a running one (a handler run by the events its watcher pumps).

@@ -11,6 +11,7 @@
 #include "net/CurlHandles.h"
 #include "net/CurlOperation.h"
 #include "net/Engine.h"
+#include "net/FtpHash.h"
 #include "net/FtpPath.h"
 #include "net/PeerCheck.h"
 #include "net/RemoteReplace.h"
@@ -70,6 +71,7 @@ struct FtpConnection {
     bool callStart = false;
     std::string cwd = "/";
     bool mlsd = false;
+    std::optional<HashCommand> hash;  // the server's hash of a file, as its FEAT reply offers it
     RenameSupport renames = RenameSupport::Unknown;  // what uploads found the server allows
     std::vector<curl_socket_t> sockets;  // open TCP sockets of this connection (the stall rule reads them)
     CurlMulti multi;  // declared before `easy`: it goes last, sending QUIT

@@ -1,10 +1,18 @@
 #include "net/FtpEngine.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <memory>
 
 #include "net/FtpUploadSteps.h"
 #include "net/LocalFiles.h"
@@ -158,8 +166,10 @@ Outcome FtpEngine::login()
     const char* entry = nullptr;
     if (curl_easy_getinfo(h, CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry && *entry == '/')
         connection.cwd = entry;
-    if (const FtpReply* feat = op.replies.lastWithCode(211))
+    if (const FtpReply* feat = op.replies.lastWithCode(211)) {
         connection.mlsd = featOffersMlsd(feat->text);
+        connection.hash = hashCommandIn(feat->text);
+    }
     return outcomeOf(Result::success(), op);
 }
 
@@ -226,7 +236,7 @@ Outcome FtpEngine::download(const DownloadRequest& request)
     if (target.partSize() > 0 && target.partOf().server == file.server && target.partOf().path == file.path) {
         if (Outcome asked = describeFile(request, file); !asked.ok()) {
             // Nothing was learnt: the part stays as it was, unless the user cancelled.
-            if (asked.result.error != ERROR_INTERNET_OPERATION_CANCELLED)
+            if (asked.result.error != ERROR_INTERNET_OPERATION_CANCELLED || programKilled())
                 (void)target.keep();
             return asked;
         }
@@ -317,17 +327,86 @@ Outcome FtpEngine::fetch(const DownloadRequest& request, DownloadTarget& target,
     // Never a part for the whole: what arrived must be the server's size.
     if (result.ok() && !request.ascii && file.size >= 0 && target.writtenSize() != file.size)
         result = Result::failure(ERROR_INTERNET_CONNECTION_ABORTED, "the file arrived incomplete");
-    if (result.ok())
-        return outcomeOf(target.commit(request.writeThrough, [&op](int fd) { return flushServed(op, fd); }), op);
+    // A file that differs from the server's is wrong: nothing of it is kept.
+    bool mismatch = false;
+    if (result.ok() && !request.ascii && connection.hash) {
+        result = checkHash(request, op, target.fd(), mismatch);
+        op.progress.kind = CallProgress::Kind::Downloading;  // the flush that may follow
+    }
+    if (result.ok()) {
+        result = target.commit(request.writeThrough, [&op](int fd) { return flushServed(op, fd); });
+        if (result.ok() || !op.cancelled)  // cancelled during the flush: as during the data
+            return outcomeOf(std::move(result), op);
+    }
     Outcome outcome = outcomeOf(std::move(result), op);
-    const bool cancelledByUser = op.cancelled && !(op.closed && op.closed->load());
+    const bool cancelledByUser = op.cancelledByUser();
     if (request.ascii && !cancelledByUser && op.written > 0)
         outcome.notice = "An ASCII download starts over at the next Download.";
-    else if (!cancelledByUser && op.localErrno == 0 && code != CURLE_FTP_COULDNT_USE_REST && target.keep())
+    else if (!mismatch && !cancelledByUser && op.localErrno == 0 && code != CURLE_FTP_COULDNT_USE_REST &&
+             target.keep())
         outcome.notice = withThousands(static_cast<std::uint64_t>(target.writtenSize())) + " of " +
                          withThousands(static_cast<std::uint64_t>(file.size)) +
                          " bytes arrived; the next Download of this file continues from there.";
     return outcome;
+}
+
+// The server computes the hash while the command waits (a large file may take a while);
+// the local one is computed on a thread of its own while the window is served.
+Result FtpEngine::checkHash(const DownloadRequest& request, DownloadOperation& op, int fd, bool& mismatch)
+{
+    const HashCommand& hash = *m_connection.hash;
+    const auto slash = request.remotePath.rfind('/');
+    const std::string folder = slash == 0 || slash == std::string::npos ? "/" : request.remotePath.substr(0, slash);
+    struct stat st {};
+    const std::int64_t size = ::fstat(fd, &st) == 0 ? st.st_size : -1;
+    WithinCall call(op.watcher);
+    const auto whole = static_cast<std::uint64_t>(std::max<std::int64_t>(size, 0));
+    op.progress = {CallProgress::Kind::Checking, request.shownName, whole, whole, request.localPath};
+    const CallProgress& shown = op.progress;
+    StepReply step;
+    const auto ask = [&](const std::string& line) {
+        step = m_connection.command(line, folder, FtpConnection::Watch::Cancellable, shown, op.reply, call.watcher());
+        op.cancelled = op.cancelled || step.result.error == ERROR_INTERNET_OPERATION_CANCELLED;
+        return !op.cancelled;
+    };
+    const Result cancelled = Result::failure(ERROR_INTERNET_OPERATION_CANCELLED, "cancelled");
+    // The algorithm the reply names is the one compared, whatever OPTS HASH answered.
+    if (hash.verb == "HASH" && !hash.selected && !ask(std::string("OPTS HASH ") + hashName(hash.algorithm)))
+        return cancelled;
+    if (!ask(hash.verb + " " + request.remotePath))
+        return cancelled;
+    const std::optional<ServerHash> theirs = parseHashReply(hash, step.code, step.text, size);
+    if (!theirs)
+        return Result::success();  // refused, unanswered or unreadable: no check
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) {
+        op.localErrno = errno;
+        return Result::failure(errorFromErrno(op.localErrno), std::strerror(op.localErrno));
+    }
+    // Owned by the thread too: a cancelled call returns at once and the thread stops soon.
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    auto ours = std::make_shared<std::string>();
+    const int err = runServed(op, [own, algorithm = theirs->algorithm, stop, ours] {
+        *ours = hashOfFile(own, algorithm, *stop);
+        const int e = ours->empty() ? (errno != 0 ? errno : EIO) : 0;
+        ::close(own);
+        return e;
+    });
+    if (err < 0) {
+        *stop = true;
+        return cancelled;
+    }
+    if (err > 0) {
+        op.localErrno = err;
+        return Result::failure(errorFromErrno(err), std::strerror(err));
+    }
+    if (*ours == theirs->hex)
+        return Result::success();
+    mismatch = true;
+    return Result::failure(ERROR_INTERNET_CONNECTION_ABORTED,
+                           request.shownName + " arrived altered: its " + hashName(theirs->algorithm) +
+                               " hash differs from the server's. The download was discarded; a local file of "
+                               "that name is unchanged.");
 }
 
 Outcome FtpEngine::upload(const UploadRequest& request)

@@ -135,8 +135,8 @@ StoreOutcome FtpUploadSteps::send(const std::string& path, bool empty, std::uint
     out.nameRefused = answered && !began && (last->code == 550 || last->code == 553 || last->code == 501);
     if (answered && began)  // the server's own words say more than "partial file"
         out.result = Result::failure(ERROR_INTERNET_EXTENDED_ERROR, last->text);
-    const bool cancelledByUser = op.cancelled && !(op.closed && op.closed->load());
-    out.kept = !out.result.ok() && path == m_resumable && began && !answered && !cancelledByUser && op.localErrno == 0;
+    out.kept = !out.result.ok() && path == m_resumable && began && !answered && !op.cancelledByUser() &&
+               op.localErrno == 0;
     return out;
 }
 

@@ -13,7 +13,8 @@ namespace net {
 
 // What a long call is doing, for a progress window.
 struct CallProgress {
-    enum class Kind { Connecting, Listing, ChangingDirectory, Downloading, Uploading, ServerCommand };
+    // Checking: a downloaded file against the server's hash (done and total: its size).
+    enum class Kind { Connecting, Listing, ChangingDirectory, Downloading, Uploading, ServerCommand, Checking };
     Kind kind = Kind::Connecting;
     std::string subject;        // host, folder or file name
     std::uint64_t done = 0;     // bytes moved, or entries read for a listing
@@ -38,6 +39,10 @@ public:
     virtual void callStarted(const CallProgress& what) = 0;
     virtual bool callProgress(const CallProgress& now) = 0;
     virtual void callFinished() = 0;
+    // Asked once callProgress has returned false: true when the program is being killed (a
+    // signal), not ended by the user's choice. A transfer cut so keeps what a lost connection
+    // keeps, for the next one to continue.
+    virtual bool programKilled() const { return false; }
 };
 
 class InternetApi {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <sstream>
@@ -52,6 +53,22 @@ bool userMayWrite(const std::string& path)
 }
 
 constexpr std::time_t kPartLifetime = 7 * 24 * 3600;
+
+// The process's umask, read without changing it (umask() would, for every thread at once).
+mode_t processUmask()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "Umask:") {
+            unsigned value = 022;
+            status >> std::oct >> value;
+            return static_cast<mode_t>(value & 0777);
+        }
+        status.ignore(1 << 16, '\n');
+    }
+    return 022;
+}
 
 // The hidden name of a kept part: a long name is cut, and told apart by a hash of the whole.
 std::string partNameFor(const std::string& base)
@@ -279,7 +296,8 @@ Result DownloadTarget::open(const std::string& local, bool failIfExists, bool re
     for (int attempt = 0; attempt < 100 && m_temp.get() < 0; ++attempt) {
         std::string name = stem + std::to_string(g_tempCounter.fetch_add(1));
         // Over an existing file: private until it takes that file's mode at the end.
-        const int fd = ::openat(m_folder.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+        // (Read too: a download is checked against the server's hash before it is put in place.)
+        const int fd = ::openat(m_folder.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
                                 m_replacing ? 0600 : 0666);
         if (fd >= 0) {
             m_temp.adopt(fd);
@@ -305,6 +323,9 @@ Result DownloadTarget::commit(bool writeThrough, const std::function<int(int fd)
             mode &= ~static_cast<mode_t>(0070);
         if (::fchmod(m_temp.get(), mode) != 0)
             return Result::failure(errorFromErrno(errno), std::strerror(errno));
+    } else if (!m_infoName.empty() && ::fchmod(m_temp.get(), 0666 & ~processUmask()) != 0) {
+        // A part begun over a file since removed was made private: it takes a new file's mode.
+        return Result::failure(errorFromErrno(errno), std::strerror(errno));
     }
     if (writeThrough) {
         const int err = flush(m_temp.get());

@@ -283,7 +283,7 @@ Outcome SftpEngine::fetch(const DownloadRequest& request, DownloadTarget& target
     if (result.ok())
         return {target.commit(request.writeThrough, [&op](int fd) { return flushServed(op, fd); }), std::nullopt, {}};
     Outcome outcome{std::move(result), op.reply, {}};
-    const bool cancelledByUser = op.cancelled && !(op.closed && op.closed->load());
+    const bool cancelledByUser = op.cancelledByUser();
     if (!cancelledByUser && op.localErrno == 0 && code != CURLE_BAD_DOWNLOAD_RESUME && target.keep())
         outcome.notice = target.keptNotice();
     return outcome;

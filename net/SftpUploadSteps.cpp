@@ -97,7 +97,7 @@ StoreOutcome SftpUploadSteps::send(const std::string& path, bool empty, std::uin
     m_cancelled = out.result.error == ERROR_INTERNET_OPERATION_CANCELLED;
     // Cut by a lost connection (not the user, not a refusal) once data went (libcurl read the
     // local file past the part's end): kept to continue.
-    const bool cancelledByUser = op.cancelled && !(op.closed && op.closed->load());
+    const bool cancelledByUser = op.cancelledByUser();
     out.kept = !out.result.ok() && path == m_resumable && !cancelledByUser && op.localErrno == 0 &&
                out.result.error != ERROR_INTERNET_EXTENDED_ERROR &&
                ::lseek(m_source.fd(), 0, SEEK_CUR) > static_cast<off_t>(offset);

@@ -97,6 +97,8 @@ TEST(CallProgress, DescribesEveryKindOfCall)
     EXPECT_EQ(app::CallProgressPresenter::describe({K::Uploading, "b", 1024 * 1024, 0}, 0), "Uploading b: 1.0 MiB");
     EXPECT_EQ(app::CallProgressPresenter::describe({K::Downloading, "c", 1024, 0, "/home/me/caf\xc3\xa9/c"}, 0),
               "Downloading c to /home/me/caf\u00e9: 1.0 KiB");
+    EXPECT_EQ(app::CallProgressPresenter::describe({K::Checking, "d", 1024, 1024}, 0),
+              "Checking d against the server's hash...");
 }
 
 TEST(CallProgress, SlowTransferShowsItsRateInTheUnitThatFits)

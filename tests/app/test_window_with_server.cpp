@@ -908,47 +908,56 @@ std::string entries(const QTemporaryDir& dir)
 }
 
 // The program in a process of its own during a download dripping from the server (25
-// bytes over 12 s), or an upload whose step the server holds (modes): a signal, or once the
-// progress window shows, a close request from the window system or File > Exit. A killed
-// program cannot clean up: its download's part stays, with what identifies the server's
-// file, for the next download to continue.
-TEST(ProgramEnding, SignalsCloseRequestAndExitDuringATransferLeaveOnlyTheOldFile)
+// bytes over 12 s), or one the server holds half-way (`held`), or an upload whose step the
+// server holds (modes): a signal, or once the progress window shows, a close request from
+// the window system or File > Exit. A killed program keeps its download's part, with what
+// identifies the server's file, for the next download to continue; so does an upload's
+// temporary while its data went. The user's close and Exit remove the part.
+TEST(ProgramEnding, SignalsKeepWhatArrivedWhileCloseRequestAndExitLeaveOnlyTheOldFile)
 {
     const struct {
         const char* what;
         int signal;
         int status;
         const char* modes = nullptr;  // an upload's, on the server's disk
+        bool held = false;            // a download from the server's disk, continued afterwards
     } cases[] = {{"signal", SIGTERM, 128 + SIGTERM},
                  {"signal", SIGINT, 128 + SIGINT},
                  {"signal", SIGHUP, 128 + SIGHUP},
                  {"close", 0, 0},
                  {"exit", 0, 0},
                  {"kill", SIGKILL, -1},
+                 {"signal", SIGTERM, 128 + SIGTERM, nullptr, true},
+                 {"signal", SIGTERM, 128 + SIGTERM, "hold-STOR-2"},                    // the temporary's data
                  {"signal", SIGTERM, 128 + SIGTERM, "hold-RNFR-2"},                    // the temporary's rename
                  {"signal", SIGTERM, 128 + SIGTERM, "rnto-existing-550,hold-RNTO-3"},  // the old file moved aside
                  {"close", 0, 0, "rnto-existing-550,hold-RNTO-3"},
                  {"exit", 0, 0, "hold-STAT-1"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.what) + " " + std::to_string(c.signal) + " " + (c.modes ? c.modes : ""));
-        testsupport::HostileServer server(c.modes ? "disk" : "slow-file", 120, c.modes ? c.modes : "");
+        testsupport::HostileServer server(c.modes || c.held ? "disk" : "slow-file", 120,
+                                          c.modes ? c.modes : c.held ? "hold-RETR-1" : "");
         ASSERT_TRUE(server.running());
         QTemporaryDir local;
         const QString old = c.modes ? QString::fromStdString(server.diskPath()) + "/t" : local.filePath("hello.txt");
+        const QByteArray served = randomBytes(200000);
+        if (c.held)
+            writeFile(QString::fromStdString(server.diskPath()) + "/hello.txt", served);
         writeFile(old, "old");
-        writeFile(local.filePath(c.modes ? "t" : "hello.txt"), c.modes ? "new" : "old");
+        const QByteArray fresh = randomBytes(4000000);  // more than the sockets hold: the data is on its way
+        writeFile(local.filePath(c.modes ? "t" : "hello.txt"), c.modes ? fresh : "old");
         QProcess program;
         program.setProcessChannelMode(QProcess::ForwardedChannels);
         program.start(QUILLON_ENDING_CHILD, QStringList{QString::fromStdString(server.address()), local.path(), c.what} +
                                                 (c.modes ? QStringList{"upload"} : QStringList{}));
         ASSERT_TRUE(program.waitForStarted(5000));
-        // The download is under way, its temporary file there (a killed one's identity too); or
-        // the server holds the step.
-        if (c.modes)
+        // The download is under way, its temporary file there (with its identity, for a signal);
+        // or the server holds the step.
+        if (c.modes || c.held)
             WAIT_FOR_MS(server.count("<held>") == 1, 10000);
-        else
+        if (!c.modes)
             WAIT_FOR_MS(server.count("RETR") == 1 &&
-                            entries(local).find(c.status < 0 ? ".info" : ".quillon-") != std::string::npos,
+                            entries(local).find(c.signal ? ".info" : ".quillon-") != std::string::npos,
                         10000);
         QElapsedTimer ending;
         ending.start();
@@ -960,13 +969,34 @@ TEST(ProgramEnding, SignalsCloseRequestAndExitDuringATransferLeaveOnlyTheOldFile
         EXPECT_EQ(program.exitStatus(), c.status < 0 ? QProcess::CrashExit : QProcess::NormalExit);
         if (c.status >= 0)
             EXPECT_EQ(program.exitCode(), c.status);
-        EXPECT_EQ(entries(local), c.modes            ? "t"
-                                  : c.status < 0     ? ".hello.txt.quillon-part|.hello.txt.quillon-part.info|hello.txt"
-                                                     : "hello.txt");
-        if (c.status >= 0)
-            EXPECT_EQ(QDir(QFileInfo(old).path()).entryList(QDir::Files | QDir::Hidden),
-                      QStringList{QFileInfo(old).fileName()});
+        EXPECT_EQ(entries(local), c.modes    ? "t"
+                                  : c.signal ? ".hello.txt.quillon-part|.hello.txt.quillon-part.info|hello.txt"
+                                             : "hello.txt");
+        QStringList left = QDir(QFileInfo(old).path()).entryList(QDir::Files | QDir::Hidden);
+        if (c.modes && std::string(c.modes) == "hold-STOR-2") {  // the temporary stays, holding the data
+            ASSERT_EQ(left.size(), 2) << left.join('|').toStdString();
+            EXPECT_TRUE(left[0].startsWith(".t.quillon-"));
+            const QByteArray part = readFile(QFileInfo(old).path() + "/" + left[0]);
+            EXPECT_TRUE(part.size() >= 1024 && fresh.startsWith(part)) << part.size();
+            left.removeFirst();
+        }
+        if (c.modes || !c.signal)
+            EXPECT_EQ(left, QStringList{QFileInfo(old).fileName()});
         EXPECT_EQ(readFile(old), "old");
+        if (!c.held)
+            continue;
+        // The next download continues from the part's end, byte-exact.
+        net::CurlInternet internet;
+        const net::HINTERNET session = internet.InternetOpenA("ending", net::INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+        const net::HINTERNET connection = internet.InternetConnectA(session, server.address().c_str(), 0, "user", "secret",
+                                                                    net::INTERNET_SERVICE_FTP, net::INTERNET_FLAG_PASSIVE, 0);
+        ASSERT_NE(connection, 0u);
+        EXPECT_TRUE(internet.FtpGetFileA(connection, "hello.txt", local.filePath("hello.txt").toLocal8Bit().constData(),
+                                         net::FALSE_, 0, net::FTP_TRANSFER_TYPE_BINARY, 0))
+            << internet.GetLastError() << " " << internet.lastErrorDetail();
+        EXPECT_NE(server.commandLog().find("REST 100000\n"), std::string::npos) << server.commandLog();
+        EXPECT_TRUE(readFile(local.filePath("hello.txt")) == served);
+        EXPECT_EQ(entries(local), "hello.txt");
     }
 }
 

@@ -40,6 +40,17 @@ protected:
         EXPECT_EQ(folderEntries(m_local.path().toStdString()), std::vector<std::string>{"big.bin"});
         EXPECT_EQ(m_server->count("RETR"), 1) << m_server->commandLog();
     }
+
+    // A disk server (modes) holding big.bin, and a connection to it through a new layer.
+    HINTERNET serve(const char* modes, const std::string& bigBin)
+    {
+        m_server = std::make_unique<testsupport::HostileServer>("disk", 60, modes);
+        EXPECT_TRUE(m_server->running());
+        writeFile(m_server->diskPath() + "/big.bin", bigBin);
+        m_api = std::make_unique<CurlInternet>(layertest::fastOptions());
+        m_session = m_api->InternetOpenA("hostile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+        return connect();
+    }
 };
 class HostileNames : public HostileTest {};
 class HostileAscii : public HostileTest {};
@@ -144,10 +155,13 @@ TEST_F(HostileCutTransfer, TheNextDownloadContinuesOnlyTheSameFileAndPart)
 {
     const std::string first = layertest::randomBytes(1000000, 1);
     const std::string second = layertest::randomBytes(1200000, 2);
-    // then: the server's file before the next download; shift: seconds added to its time.
-    struct Row { const char* name; const char* modes; std::string then; int shift; bool alterPart; bool continues; };
+    // then: the server's file before the next download; shift: seconds added to its time;
+    // gone: the old local file is removed before it.
+    struct Row { const char* name; const char* modes; std::string then; int shift; bool alterPart; bool continues; bool gone = false; };
     const Row rows[] = {
         {"unchanged", "cut-400000", first, 0, false, true},
+        {"unchanged, hashed whole", "cut-400000,hash-HASH", first, 0, false, true},
+        {"old file gone", "cut-400000", first, 0, false, true, true},
         {"other size", "cut-400000", second, 0, false, false},
         {"other time", "cut-400000", second.substr(0, first.size()), 3600, false, false},
         {"shrank", "cut-400000", second.substr(0, 700000), 0, false, false},
@@ -156,14 +170,9 @@ TEST_F(HostileCutTransfer, TheNextDownloadContinuesOnlyTheSameFileAndPart)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        m_server = std::make_unique<testsupport::HostileServer>("disk", 60, row.modes);
-        ASSERT_TRUE(m_server->running());
-        const std::string served = m_server->diskPath() + "/big.bin";
-        writeFile(served, first);
-        m_api = std::make_unique<CurlInternet>(layertest::fastOptions());
-        m_session = m_api->InternetOpenA("hostile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-        const HINTERNET c = connect();
+        const HINTERNET c = serve(row.modes, first);
         ASSERT_NE(c, 0u);
+        const std::string served = m_server->diskPath() + "/big.bin";
         const std::string folder = localPath(row.name);
         ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
         writeFile(folder + "/big.bin", "the old contents");
@@ -178,6 +187,8 @@ TEST_F(HostileCutTransfer, TheNextDownloadContinuesOnlyTheSameFileAndPart)
         layertest::rewriteKeepingTime(served, row.then, row.shift);
         if (row.alterPart)
             writeFile(part, std::string(350000, 'x'));
+        if (row.gone)
+            ASSERT_EQ(::unlink((folder + "/big.bin").c_str()), 0);
         ASSERT_TRUE(m_api->FtpGetFileA(c, "big.bin", (folder + "/big.bin").c_str(), FALSE_, 0,
                                        FTP_TRANSFER_TYPE_BINARY, 0))
             << m_api->GetLastError() << " " << m_api->lastErrorDetail() << "\n" << m_server->commandLog();
@@ -189,14 +200,19 @@ TEST_F(HostileCutTransfer, TheNextDownloadContinuesOnlyTheSameFileAndPart)
         EXPECT_EQ(std::stoul(log.substr(lastSent + 5)), row.continues ? row.then.size() - 400000 : row.then.size())
             << log;
         EXPECT_EQ(log.find("REST 400000") != std::string::npos, row.continues || std::string(row.modes).find("REST") != std::string::npos) << log;
+        EXPECT_EQ(log.find("HASH /big.bin") != std::string::npos, std::string(row.modes).find("hash") != std::string::npos);
+        // The old file's mode, which a file written here gets; where it is gone, too (the part
+        // begun over it was private).
+        const std::string fresh = folder + "/fresh";
+        writeFile(fresh, "");
+        struct stat made {}, wanted {};
+        ASSERT_EQ(::stat((folder + "/big.bin").c_str(), &made), 0);
+        ASSERT_EQ(::stat(fresh.c_str(), &wanted), 0);
+        EXPECT_EQ(made.st_mode & 0777, wanted.st_mode & 0777);
+        ::unlink(fresh.c_str());
     }
     // A file the caller would rather fetch again whole: no MDTM for it, nothing kept of it.
-    m_server = std::make_unique<testsupport::HostileServer>("disk", 60, "cut-400000");
-    ASSERT_TRUE(m_server->running());
-    writeFile(m_server->diskPath() + "/big.bin", first);
-    m_api = std::make_unique<CurlInternet>(layertest::fastOptions());
-    m_session = m_api->InternetOpenA("hostile", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    const HINTERNET c = connect();
+    const HINTERNET c = serve("cut-400000", first);
     ASSERT_NE(c, 0u);
     const std::string folder = localPath("whole");
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
@@ -204,6 +220,46 @@ TEST_F(HostileCutTransfer, TheNextDownloadContinuesOnlyTheSameFileAndPart)
                                     FTP_TRANSFER_TYPE_BINARY | FTP_FLAG_NO_PART, 0));
     EXPECT_TRUE(folderEntries(folder).empty());
     EXPECT_EQ(m_server->count("MDTM"), 0) << m_server->commandLog();
+}
+
+// The finished file is checked against the hash its server offers in FEAT (only there): a
+// hash that differs discards it, part and all; a refusal or a reply that cannot be read
+// leaves the download as its size check left it.
+TEST_F(HostileCutTransfer, TheFinishedFileIsCheckedAgainstTheServersHash)
+{
+    const std::string content = layertest::randomBytes(300000, 3);
+    struct Row { const char* modes; const char* sent; bool ok; };
+    const Row rows[] = {
+        {"", nullptr, true},
+        {"hash-XSHA1,hash-XMD5,hash-HASH", "OPTS HASH SHA-256", true},
+        {"hash-XMD5,hash-XSHA256", "XSHA256 /big.bin", true},
+        {"hash-MD5", "MD5 /big.bin", true},
+        {"hash-XSHA256,hash-wrong", "XSHA256 /big.bin", false},
+        {"hash-HASH,hash-wrong", "HASH /big.bin", false},
+        {"hash-XSHA256,hash-garbled", "XSHA256 /big.bin", true},
+        {"hash-XSHA256,refuse-XSHA256-1", "XSHA256 /big.bin", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.modes);
+        const HINTERNET c = serve(row.modes, content);
+        ASSERT_NE(c, 0u);
+        const std::string target = localPath("big.bin");
+        writeFile(target, "the old contents");
+        EXPECT_EQ(m_api->FtpGetFileA(c, "big.bin", target.c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0),
+                  row.ok ? TRUE_ : FALSE_);
+        const std::string log = m_server->commandLog();
+        EXPECT_TRUE(readFile(target) == (row.ok ? content : "the old contents")) << log;
+        EXPECT_EQ(folderEntries(m_local.path().toStdString()), std::vector<std::string>{"big.bin"});  // no part
+        if (row.sent)
+            EXPECT_NE(log.find(std::string(row.sent) + "\n"), std::string::npos) << log;
+        for (const char* verb : {"HASH", "XSHA256", "XSHA1", "XMD5", "MD5 "})  // only the one chosen
+            EXPECT_EQ(log.find(verb) != std::string::npos, row.sent && std::string(row.sent).find(verb) != std::string::npos) << verb;
+        if (!row.ok) {
+            EXPECT_EQ(m_api->GetLastError(), ERROR_INTERNET_CONNECTION_ABORTED);
+            EXPECT_NE(m_api->lastErrorDetail().find("big.bin"), std::string::npos) << m_api->lastErrorDetail();
+            EXPECT_NE(m_api->lastErrorDetail().find("SHA-256"), std::string::npos);
+        }
+    }
 }
 
 // ---- hostile names: never a command, never outside the folder --------------

@@ -264,13 +264,32 @@ TEST_F(SftpTest, NoUploadLosesBothFilesAndWhatStaysIsNamed)
 
 // A transfer cut by a lost connection keeps what went; the next one goes on from there (the
 // offset of the server's first read or write) only while the file sent is the one cut.
+// Kills the call as a signal does once its bytes have stopped moving for 300 ms.
+class KilledWhenStalled : public net::CallWatcher {
+public:
+    void callStarted(const net::CallProgress&) override {}
+    bool callProgress(const net::CallProgress& now) override
+    {
+        if (now.done != m_done || now.done == 0)
+            m_since.restart(), m_done = now.done;
+        return now.done == 0 || m_since.elapsed() < 300;
+    }
+    void callFinished() override {}
+    bool programKilled() const override { return true; }
+
+private:
+    std::uint64_t m_done = 0;
+    QElapsedTimer m_since;
+};
+
 TEST_F(SftpTest, TheNextTransferContinuesOnlyTheSameFileAndPart)
 {
     const std::string first = layertest::randomBytes(300000, 40);
     const std::string second = layertest::randomBytes(320000, 41);
     // cut: the server's mode; then: the file sent (the server's or the local one) before the next
     // transfer; shift: seconds added to its time.
-    struct Row { const char* cut; std::string then; int shift; bool alterPart; bool continues; bool upload = false; };
+    // killed: the program is killed (a signal) while the server stalls.
+    struct Row { const char* cut; std::string then; int shift; bool alterPart; bool continues; bool upload = false; bool killed = false; };
     const Row rows[] = {
         {"drop-read-200000", first, 0, false, true},
         {"stall-read-200000", first, 0, false, true},  // the server stopped answering
@@ -281,6 +300,7 @@ TEST_F(SftpTest, TheNextTransferContinuesOnlyTheSameFileAndPart)
         {"drop-read-200000", first, 0, true, false},
         {"drop-write-200000", first, 0, false, true, true},
         {"drop-write-200000", second, 0, false, false, true},  // the local file changed
+        {"stall-read-200000", first, 0, false, true, false, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.cut) + " then " + std::to_string(row.then.size()) + " bytes, " +
@@ -295,7 +315,11 @@ TEST_F(SftpTest, TheNextTransferContinuesOnlyTheSameFileAndPart)
             return row.upload ? m_api->FtpPutFileA(c, sent.c_str(), "f.bin", FTP_TRANSFER_TYPE_BINARY, 0)
                               : m_api->FtpGetFileA(c, "f.bin", got.c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0);
         };
+        KilledWhenStalled killing;
+        if (row.killed)
+            m_api->setCallWatcher(&killing);
         EXPECT_FALSE(transfer());
+        m_api->setCallWatcher(nullptr);
         EXPECT_EQ(readFile(got), "old");
         EXPECT_NE(m_api->lastNotice().find("continues from there."), std::string::npos) << m_api->lastNotice();
         std::string part = local(".f.bin.quillon-part"), temp;

@@ -62,11 +62,18 @@ Scenarios:
                     rename-once        the first RNFR/RNTO is carried out; every later RNFR: 550
                     cut-N              the first RETR, or STOR or APPE that brings data, of the run: the
                                        data and the control connection close after N bytes of data
+                    hold-RETR-N        the N-th RETR sends half the file, logs "<held>" and sends no more
+                    hash-VERB          FEAT offers VERB (HASH: " HASH SHA-1*;SHA-256;MD5", chosen with
+                                       OPTS HASH; XSHA256, XSHA1, XMD5 or MD5), answered with the hash of
+                                       the file on the disk
+                    hash-wrong         ... with the hash of other bytes
+                    hash-garbled       ... with a digest of the wrong length
                   RETR, SIZE, MDTM (the file's time), REST and APPE act on the disk too; every RETR
                   logs "SENT <bytes>"
 """
 
 import argparse
+import hashlib
 import os
 import stat
 import random
@@ -432,6 +439,9 @@ class Control:
                 mlst = " MLST type*;size*;modify*;\r\n" if self.scenario == "mlsd-names" else ""
                 if self.disk and "mlst" in self.disk.modes:
                     mlst = " MLST type*;size*;unix.mode*;\r\n"
+                if self.disk:
+                    mlst += "".join(" %s\r\n" % (Disk.HASH_FEAT if m == "hash-HASH" else m[5:])
+                                    for m in sorted(self.disk.modes) if m[5:] in Disk.HASHES)
                 self.send("211-Features:\r\n SIZE\r\n REST STREAM\r\n" + mlst + "211 End\r\n")
                 self.idle_after_feat = self.first and self.scenario.startswith("idle-")
             elif verb == b"TYPE" and self.scenario == "ascii-text":
@@ -488,7 +498,9 @@ class Control:
 class Disk:
     """The disk scenario: commands act on a real folder; modes shape the replies."""
     VERBS = (b"STOR", b"RNFR", b"RNTO", b"DELE", b"SITE", b"MLST", b"STAT", b"RETR", b"SIZE", b"MDTM", b"REST",
-             b"APPE")
+             b"APPE", b"OPTS", b"HASH", b"XSHA256", b"XSHA1", b"XMD5", b"MD5")
+    HASHES = {"HASH": None, "XSHA256": "SHA-256", "XSHA1": "SHA-1", "XMD5": "MD5", "MD5": "MD5"}
+    HASH_FEAT = "HASH SHA-1*;SHA-256;MD5"
 
     def __init__(self, root, modes):
         self.root = os.path.realpath(root)
@@ -525,6 +537,12 @@ class Disk:
         if verb == b"REST":
             ctl.rest = int(arg) if arg.isdigit() else 0
             return ctl.reply("350 Restarting at %d." % ctl.rest) or True
+        if verb == b"OPTS":
+            word, _, name = arg.upper().partition(b" ")
+            if word != b"HASH" or name.decode("latin-1") not in Disk.HASH_FEAT.replace("*", "").split(" ")[1].split(";"):
+                return ctl.reply("501 Unknown option.") or True
+            ctl.hash_name = name.decode("latin-1")
+            return ctl.reply("200 %s" % ctl.hash_name) or True
         rest, ctl.rest = getattr(ctl, "rest", 0), 0
         path = self.path(arg, ctl.cwd)
         exists = path is not None and os.path.isfile(path)
@@ -535,7 +553,23 @@ class Disk:
             value = st.st_size if verb == b"SIZE" else time.strftime("%Y%m%d%H%M%S", time.gmtime(st.st_mtime))
             return ctl.reply("213 %s" % value) or True
         if verb == b"RETR":
+            if exists and drop == "hold":
+                return self.retrieve(ctl, path, rest, half=True)
             return self.retrieve(ctl, path, rest) if exists else ctl.reply("550 No such file.") or True
+        if verb.decode() in Disk.HASHES:
+            if not exists:
+                return ctl.reply("550 No such file.") or True
+            name = getattr(ctl, "hash_name", "SHA-1") if verb == b"HASH" else Disk.HASHES[verb.decode()]
+            with open(path, "rb") as f:
+                content = f.read() + (b"x" if "hash-wrong" in self.modes else b"")
+            digest = hashlib.new(name.replace("-", "").lower(), content).hexdigest()
+            if "hash-garbled" in self.modes:
+                digest = digest[:-2]
+            if verb == b"HASH":
+                return ctl.reply("213 %s 0-%d %s %s" % (name, os.path.getsize(path) - 1, digest, arg.decode("latin-1"))) or True
+            if verb == b"MD5":
+                return ctl.reply("251 %s %s" % (arg.decode("latin-1"), digest)) or True
+            return ctl.reply("213 %s" % digest) or True
         if verb == b"SITE":
             if not exists or word.upper() != b"CHMOD" or "chmod-refused" in self.modes:
                 return ctl.reply("550 Refused.") or True
@@ -582,12 +616,12 @@ class Disk:
             ctl.reply(reply)
         return not drop
 
-    def retrieve(self, ctl, path, rest):
+    def retrieve(self, ctl, path, rest, half=False):
         data = ctl.accept_data()
         if not data:
             return True
         ctl.reply("150 Opening BINARY mode data connection.")
-        cut, sent = self.take_cut(), 0
+        cut, sent = (os.path.getsize(path) // 2 if half else self.take_cut()), 0
         with open(path, "rb") as f:
             f.seek(rest)
             try:
@@ -599,6 +633,9 @@ class Disk:
                     sent += len(chunk)
             except OSError:
                 pass
+        if half:
+            ctl.log.command(b"<held>")
+            ctl.hold_data(data, 60)
         data.close()
         ctl.log.command(b"SENT %d" % sent)
         return cut is None and (ctl.reply("226 Transfer complete.") or True)
