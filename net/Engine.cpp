@@ -7,7 +7,7 @@
 
 namespace net {
 
-Outcome continueOrStartOver(DownloadTarget& target, ServerFileId& file,
+Outcome continueOrStartOver(DownloadTarget& target, ServerFileId& file, const CallWatcher* watcher,
                             const std::function<Outcome(ServerFileId& file)>& describe,
                             const std::function<Outcome(std::uint64_t offset, bool& startOver)>& fetch)
 {
@@ -15,7 +15,7 @@ Outcome continueOrStartOver(DownloadTarget& target, ServerFileId& file,
     if (target.partSize() > 0 && target.partOf().server == file.server && target.partOf().path == file.path) {
         if (Outcome asked = describe(file); !asked.ok()) {
             // Nothing was learnt: the part stays as it was, unless the user cancelled.
-            if (asked.result.error != ERROR_INTERNET_OPERATION_CANCELLED)
+            if (asked.result.error != ERROR_INTERNET_OPERATION_CANCELLED || (watcher && watcher->programKilled()))
                 (void)target.keep();
             return asked;
         }

@@ -115,7 +115,7 @@ struct ServerFileId;
 // part continues (`fetch` from its end) only while those are the ones it came from; otherwise,
 // or when the server will not continue there (`fetch` sets `startOver`), it is emptied and the
 // file read from its start.
-Outcome continueOrStartOver(DownloadTarget& target, ServerFileId& file,
+Outcome continueOrStartOver(DownloadTarget& target, ServerFileId& file, const CallWatcher* watcher,
                             const std::function<Outcome(ServerFileId& file)>& describe,
                             const std::function<Outcome(std::uint64_t offset, bool& startOver)>& fetch);
 

@@ -232,28 +232,13 @@ Outcome FtpEngine::download(const DownloadRequest& request)
     if (Result r = target.open(request.localPath, request.failIfExists, request.keepsPart); !r.ok())
         return {std::move(r), std::nullopt, {}};
     ServerFileId file{connection.user + "@" + connection.authority, request.remotePath};
-    std::uint64_t offset = 0;
-    if (target.partSize() > 0 && target.partOf().server == file.server && target.partOf().path == file.path) {
-        if (Outcome asked = describeFile(request, file); !asked.ok()) {
-            // Nothing was learnt: the part stays as it was, unless the user cancelled.
-            if (asked.result.error != ERROR_INTERNET_OPERATION_CANCELLED || programKilled())
-                (void)target.keep();
-            return asked;
-        }
-        if (file == target.partOf())
-            offset = target.partSize();
-    }
-    if (offset == 0 && target.partSize() > 0)
-        if (Result r = target.startOver(); !r.ok())
-            return {std::move(r), std::nullopt, {}};
-    CURLcode code = CURLE_OK;
-    Outcome outcome = fetch(request, target, file, offset, code);
-    if (!outcome.ok() && offset > 0 && code == CURLE_FTP_COULDNT_USE_REST) {
-        if (Result r = target.startOver(); !r.ok())
-            return {std::move(r), std::nullopt, {}};
-        outcome = fetch(request, target, file, 0, code);
-    }
-    return outcome;
+    const auto describe = [&](ServerFileId& described) { return describeFile(request, described); };
+    return continueOrStartOver(target, file, m_context.watcher, describe, [&](std::uint64_t offset, bool& startOver) {
+        CURLcode code = CURLE_OK;
+        Outcome outcome = fetch(request, target, file, offset, code);
+        startOver = code == CURLE_FTP_COULDNT_USE_REST;
+        return outcome;
+    });
 }
 
 // SIZE and MDTM of the file, as the progress window's first steps.

@@ -40,7 +40,6 @@ private:
     // The finished file (`fd`) against the server's hash of it; `mismatch`: they differ.
     [[nodiscard]] Result checkHash(const DownloadRequest& request, DownloadOperation& op, int fd, bool& mismatch);
     // The layer's watcher says the running call ends because the program is being killed.
-    bool programKilled() const { return m_context.watcher && m_context.watcher->programKilled(); }
     // One server command on an absolute path, in that path's folder.
     [[nodiscard]] Outcome command(const std::string& line, const std::string& path);
 

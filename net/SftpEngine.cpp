@@ -236,7 +236,7 @@ Outcome SftpEngine::download(const DownloadRequest& request)
         // A refusal, or an empty file whose size is not told, is the read's to tell.
         return {Result::success(), std::nullopt, {}};
     };
-    return continueOrStartOver(target, file, describe, [&](std::uint64_t offset, bool& startOver) {
+    return continueOrStartOver(target, file, m_context.watcher, describe, [&](std::uint64_t offset, bool& startOver) {
         CURLcode code = CURLE_OK;
         Outcome outcome = fetch(request, target, file, offset, code);
         startOver = code == CURLE_BAD_DOWNLOAD_RESUME;  // the file shrank meanwhile

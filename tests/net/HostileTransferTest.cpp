@@ -156,8 +156,9 @@ TEST_F(HostileCutTransfer, TheNextDownloadContinuesOnlyTheSameFileAndPart)
     const std::string first = layertest::randomBytes(1000000, 1);
     const std::string second = layertest::randomBytes(1200000, 2);
     // then: the server's file before the next download; shift: seconds added to its time;
-    // gone: the old local file is removed before it.
-    struct Row { const char* name; const char* modes; std::string then; int shift; bool alterPart; bool continues; bool gone = false; };
+    // gone: the old local file is removed before it; killed: a download killed while it
+    // continued comes before it (the server holds its data).
+    struct Row { const char* name; const char* modes; std::string then; int shift; bool alterPart; bool continues; bool gone = false; bool killed = false; };
     const Row rows[] = {
         {"unchanged", "cut-400000", first, 0, false, true},
         {"unchanged, hashed whole", "cut-400000,hash-HASH", first, 0, false, true},
@@ -167,6 +168,7 @@ TEST_F(HostileCutTransfer, TheNextDownloadContinuesOnlyTheSameFileAndPart)
         {"shrank", "cut-400000", second.substr(0, 700000), 0, false, false},
         {"part altered", "cut-400000", first, 0, true, false},
         {"REST refused", "cut-400000,refuse-REST-1", first, 0, false, false},
+        {"killed while continuing", "cut-400000,hold-RETR-2", first, 0, false, true, false, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -189,6 +191,16 @@ TEST_F(HostileCutTransfer, TheNextDownloadContinuesOnlyTheSameFileAndPart)
             writeFile(part, std::string(350000, 'x'));
         if (row.gone)
             ASSERT_EQ(::unlink((folder + "/big.bin").c_str()), 0);
+        std::size_t at = 400000;
+        if (row.killed) {
+            layertest::KilledWhenStalled killing;
+            m_api->setCallWatcher(&killing);
+            EXPECT_FALSE(m_api->FtpGetFileA(c, "big.bin", (folder + "/big.bin").c_str(), FALSE_, 0,
+                                            FTP_TRANSFER_TYPE_BINARY, 0));
+            m_api->setCallWatcher(nullptr);
+            at = readFile(part).size();
+            ASSERT_GT(at, 400000u);
+        }
         ASSERT_TRUE(m_api->FtpGetFileA(c, "big.bin", (folder + "/big.bin").c_str(), FALSE_, 0,
                                        FTP_TRANSFER_TYPE_BINARY, 0))
             << m_api->GetLastError() << " " << m_api->lastErrorDetail() << "\n" << m_server->commandLog();
@@ -197,9 +209,10 @@ TEST_F(HostileCutTransfer, TheNextDownloadContinuesOnlyTheSameFileAndPart)
         EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"big.bin"});
         const std::size_t lastSent = log.rfind("SENT ");
         ASSERT_NE(lastSent, std::string::npos) << log;
-        EXPECT_EQ(std::stoul(log.substr(lastSent + 5)), row.continues ? row.then.size() - 400000 : row.then.size())
+        EXPECT_EQ(std::stoul(log.substr(lastSent + 5)), row.continues ? row.then.size() - at : row.then.size())
             << log;
-        EXPECT_EQ(log.find("REST 400000") != std::string::npos, row.continues || std::string(row.modes).find("REST") != std::string::npos) << log;
+        EXPECT_EQ(log.find("REST " + std::to_string(at)) != std::string::npos,
+                  row.continues || std::string(row.modes).find("REST") != std::string::npos) << log;
         EXPECT_EQ(log.find("HASH /big.bin") != std::string::npos, std::string(row.modes).find("hash") != std::string::npos);
         // The old file's mode, which a file written here gets; where it is gone, too (the part
         // begun over it was private).

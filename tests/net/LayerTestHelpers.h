@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <functional>
@@ -42,6 +43,24 @@ public:
 
 private:
     std::function<void()> m_step;
+};
+
+// Kills the call as a signal does once its bytes have stopped moving for 300 ms.
+class KilledWhenStalled : public net::CallWatcher {
+public:
+    void callStarted(const net::CallProgress&) override {}
+    bool callProgress(const net::CallProgress& now) override
+    {
+        if (now.done != m_done || now.done == 0)
+            m_since.restart(), m_done = now.done;
+        return now.done == 0 || m_since.elapsed() < 300;
+    }
+    void callFinished() override {}
+    bool programKilled() const override { return true; }
+
+private:
+    std::uint64_t m_done = 0;
+    QElapsedTimer m_since;
 };
 
 class LayerTest : public ::testing::Test {

@@ -264,24 +264,6 @@ TEST_F(SftpTest, NoUploadLosesBothFilesAndWhatStaysIsNamed)
 
 // A transfer cut by a lost connection keeps what went; the next one goes on from there (the
 // offset of the server's first read or write) only while the file sent is the one cut.
-// Kills the call as a signal does once its bytes have stopped moving for 300 ms.
-class KilledWhenStalled : public net::CallWatcher {
-public:
-    void callStarted(const net::CallProgress&) override {}
-    bool callProgress(const net::CallProgress& now) override
-    {
-        if (now.done != m_done || now.done == 0)
-            m_since.restart(), m_done = now.done;
-        return now.done == 0 || m_since.elapsed() < 300;
-    }
-    void callFinished() override {}
-    bool programKilled() const override { return true; }
-
-private:
-    std::uint64_t m_done = 0;
-    QElapsedTimer m_since;
-};
-
 TEST_F(SftpTest, TheNextTransferContinuesOnlyTheSameFileAndPart)
 {
     const std::string first = layertest::randomBytes(300000, 40);
@@ -315,7 +297,7 @@ TEST_F(SftpTest, TheNextTransferContinuesOnlyTheSameFileAndPart)
             return row.upload ? m_api->FtpPutFileA(c, sent.c_str(), "f.bin", FTP_TRANSFER_TYPE_BINARY, 0)
                               : m_api->FtpGetFileA(c, "f.bin", got.c_str(), FALSE_, 0, FTP_TRANSFER_TYPE_BINARY, 0);
         };
-        KilledWhenStalled killing;
+        layertest::KilledWhenStalled killing;
         if (row.killed)
             m_api->setCallWatcher(&killing);
         EXPECT_FALSE(transfer());
