@@ -207,10 +207,9 @@ TEST_F(HostileCutTransfer, TheNextDownloadContinuesOnlyTheSameFileAndPart)
         const std::string log = m_server->commandLog();
         EXPECT_TRUE(readFile(folder + "/big.bin") == row.then) << log;  // byte-exact
         EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"big.bin"});
-        const std::size_t lastSent = log.rfind("SENT ");
-        ASSERT_NE(lastSent, std::string::npos) << log;
-        EXPECT_EQ(std::stoul(log.substr(lastSent + 5)), row.continues ? row.then.size() - at : row.then.size())
-            << log;
+        // What the last RETR sent (a held one logs its count only when its connection closes).
+        const std::size_t sent = row.continues ? row.then.size() - at : row.then.size();
+        EXPECT_NE(log.find("SENT " + std::to_string(sent) + "\n", log.rfind("RETR")), std::string::npos) << log;
         EXPECT_EQ(log.find("REST " + std::to_string(at)) != std::string::npos,
                   row.continues || std::string(row.modes).find("REST") != std::string::npos) << log;
         EXPECT_EQ(log.find("HASH /big.bin") != std::string::npos, std::string(row.modes).find("hash") != std::string::npos);
