@@ -263,8 +263,8 @@ Outcome FtpEngine::describeFile(const DownloadRequest& request, ServerFileId& fi
     return {Result::success(), reply, {}};
 }
 
-// One RETR into the target, from `offset` (REST) when not 0. A binary download made from
-// the start tells the target the server's file (MDTM before RETR) as its data begins; one
+// One RETR into the target, from `offset` (REST) when not 0. A binary download tells the
+// target the server's file as its data begins (made from the start: MDTM before RETR); one
 // cut by anything but the user's Cancel or a local failure keeps its part.
 Outcome FtpEngine::fetch(const DownloadRequest& request, DownloadTarget& target, ServerFileId& file,
                          std::uint64_t offset, CURLcode& code)
@@ -303,6 +303,9 @@ Outcome FtpEngine::fetch(const DownloadRequest& request, DownloadTarget& target,
             };
         } else if (!request.keepsPart) {  // no SIZE before it: the caller knows the size it expects
             curl_easy_setopt(h, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+        } else if (offset > 0) {
+            // Told again, so that a program killed now leaves a part that continues.
+            op.firstData = [&] { target.remember(file); };
         }
     }
     Result result = connection.perform(op);

@@ -157,8 +157,9 @@ TEST_F(HostileCutTransfer, TheNextDownloadContinuesOnlyTheSameFileAndPart)
     const std::string second = layertest::randomBytes(1200000, 2);
     // then: the server's file before the next download; shift: seconds added to its time;
     // gone: the old local file is removed before it; killed: a download killed while it
-    // continued comes before it (the server holds its data).
-    struct Row { const char* name; const char* modes; std::string then; int shift; bool alterPart; bool continues; bool gone = false; bool killed = false; };
+    // continued comes before it (the server holds its data); hard: killed outright, its files
+    // left as they were at that moment.
+    struct Row { const char* name; const char* modes; std::string then; int shift; bool alterPart; bool continues; bool gone = false; bool killed = false; bool hard = false; };
     const Row rows[] = {
         {"unchanged", "cut-400000", first, 0, false, true},
         {"unchanged, hashed whole", "cut-400000,hash-HASH", first, 0, false, true},
@@ -169,6 +170,7 @@ TEST_F(HostileCutTransfer, TheNextDownloadContinuesOnlyTheSameFileAndPart)
         {"part altered", "cut-400000", first, 0, true, false},
         {"REST refused", "cut-400000,refuse-REST-1", first, 0, false, false},
         {"killed while continuing", "cut-400000,hold-RETR-2", first, 0, false, true, false, true},
+        {"killed outright while continuing", "cut-400000,hold-RETR-2", first, 0, false, true, false, true, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -194,10 +196,15 @@ TEST_F(HostileCutTransfer, TheNextDownloadContinuesOnlyTheSameFileAndPart)
         std::size_t at = 400000;
         if (row.killed) {
             layertest::KilledWhenStalled killing;
+            std::string partThen, infoThen;
+            if (row.hard)
+                killing.killing = [&] { partThen = readFile(part), infoThen = readFile(part + ".info"); };
             m_api->setCallWatcher(&killing);
             EXPECT_FALSE(m_api->FtpGetFileA(c, "big.bin", (folder + "/big.bin").c_str(), FALSE_, 0,
                                             FTP_TRANSFER_TYPE_BINARY, 0));
             m_api->setCallWatcher(nullptr);
+            if (row.hard)
+                writeFile(part, partThen), writeFile(part + ".info", infoThen);
             at = readFile(part).size();
             ASSERT_GT(at, 400000u);
         }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "FtpServer.h"
@@ -45,15 +46,20 @@ private:
     std::function<void()> m_step;
 };
 
-// Kills the call as a signal does once its bytes have stopped moving for 300 ms.
+// Kills the call as a signal does once its bytes have stopped moving for 300 ms; `killing`
+// runs just before.
 class KilledWhenStalled : public net::CallWatcher {
 public:
+    std::function<void()> killing;
     void callStarted(const net::CallProgress&) override {}
     bool callProgress(const net::CallProgress& now) override
     {
         if (now.done != m_done || now.done == 0)
             m_since.restart(), m_done = now.done;
-        return now.done == 0 || m_since.elapsed() < 300;
+        const bool goOn = now.done == 0 || m_since.elapsed() < 300;
+        if (!goOn && killing)
+            std::exchange(killing, nullptr)();
+        return goOn;
     }
     void callFinished() override {}
     bool programKilled() const override { return true; }
