@@ -198,6 +198,15 @@ net::HINTERNET connectLayer(net::InternetApi& api, const QByteArray& serverName)
     return connection;
 }
 
+net::HINTERNET connectLayer(net::InternetApi& api, const Server& server)
+{
+    if (!server.running()) {
+        std::fprintf(stderr, "the FTP server did not start\n");
+        return 0;
+    }
+    return connectLayer(api, server.address().toLatin1());
+}
+
 bool writeRandomFile(const QString& path, std::int64_t size)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

@@ -82,6 +82,8 @@ double timeUntilLine(const std::vector<std::string>& argv, const std::string& ma
 // Opens a session and logs in to `serverName` as "user" / "secret", passive; the
 // connection handle, or 0 after saying why on stderr.
 net::HINTERNET connectLayer(net::InternetApi& api, const QByteArray& serverName);
+// The same to a started benchmark server (0, said on stderr, when it did not start).
+net::HINTERNET connectLayer(net::InternetApi& api, const Server& server);
 
 // Writes `size` bytes of pseudo-random data (nothing a layer could shortcut) to `path`.
 bool writeRandomFile(const QString& path, std::int64_t size);

@@ -116,12 +116,8 @@ int main(int argc, char** argv)
             return 2;
 
     bench::Server server(root);
-    if (!server.running()) {
-        std::fprintf(stderr, "the FTP server did not start\n");
-        return 2;
-    }
     net::CurlInternet api;
-    const net::HINTERNET connection = bench::connectLayer(api, server.address().toLatin1());
+    const net::HINTERNET connection = bench::connectLayer(api, server);
     if (connection == 0)
         return 2;
     bench::SilentUi ui;
