@@ -4,7 +4,9 @@
 Prints "PORT <n>" once it listens on 127.0.0.1, then serves until killed.
 With QUILLON_BENCH_FTPD_LOG set to a file name, every command received is appended
 there with its time and the client's port ("12.345678 41234 STOR f1"; PASS hidden),
-to count a client's round trips; the figures of such a run are not comparable.
+and every reply's first line as it is sent ("12.345912 41234 > 226 Transfer complete."),
+to count a client's round trips and split their time between server and client; the
+figures of such a run are not comparable.
 With --tls-cert and --tls-key it serves explicit TLS (AUTH TLS), required on the
 control and data connections. Like many daemons, it answers the TLS handshake of a
 data connection only once the transfer command (RETR, STOR, LIST...) has come.
@@ -53,6 +55,11 @@ def main():
                 shown = "PASS ******" if cmd == "PASS" else line
                 log.write("%.6f %d %s\n" % (time.monotonic(), self.remote_port, shown))
             return super().pre_process_command(line, cmd, arg)
+
+        def push(self, data):
+            if log:
+                log.write("%.6f %d > %s\n" % (time.monotonic(), self.remote_port, data.split("\r\n", 1)[0]))
+            return super().push(data)
 
     if args.tls_cert:
         Handler.dtp_handler = DataHandler
