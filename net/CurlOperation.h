@@ -65,7 +65,8 @@ struct Operation {
     std::chrono::steady_clock::duration stallAfter{};
     std::chrono::steady_clock::time_point lastByte{};
     std::uint64_t bytesSeen = 0;     // every byte either way, control and data
-    std::uint64_t bytesAtCheck = 0;
+    std::uint64_t seenAtCheck = 0;
+    std::uint64_t socketBytesAtCheck = 0;
     bool stalled = false;
     curl_off_t downloaded = 0;
     curl_off_t downloadTotal = 0;
