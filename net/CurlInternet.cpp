@@ -424,6 +424,7 @@ BOOL CurlInternet::FtpGetFileA(HINTERNET hConnect, const char* lpszRemoteFile, c
     request.writeThrough = (dwFlagsAndAttributes & FILE_FLAG_WRITE_THROUGH) != 0;
     request.ascii = (dwFlags & 3) == FTP_TRANSFER_TYPE_ASCII;
     request.keepsPart = !request.ascii && (dwFlags & FTP_FLAG_NO_PART) == 0;
+    request.oneOfMany = (dwFlags & FTP_FLAG_NO_PART) != 0;
     return publish(engine.download(request));
 }
 

@@ -63,6 +63,7 @@ struct DownloadRequest {
     bool writeThrough = false;  // on disk before the call returns
     bool ascii = false;
     bool keepsPart = true;  // a binary download cut keeps what arrived, to continue it
+    bool oneOfMany = false;  // FTP_FLAG_NO_PART: its file may be one made ahead (SpareFiles)
 };
 
 struct UploadRequest {

@@ -229,7 +229,8 @@ Outcome FtpEngine::download(const DownloadRequest& request)
     FtpConnection& connection = m_connection;
     connection.callStart = true;
     DownloadTarget target;
-    if (Result r = target.open(request.localPath, request.failIfExists, request.keepsPart); !r.ok())
+    if (Result r = target.open(request.localPath, request.failIfExists, request.keepsPart,
+                                    request.oneOfMany ? &m_spares : nullptr); !r.ok())
         return {std::move(r), std::nullopt, {}};
     ServerFileId file{connection.user + "@" + connection.authority, request.remotePath};
     const auto describe = [&](ServerFileId& described) { return describeFile(request, described); };

@@ -45,6 +45,7 @@ private:
 
     EngineContext m_context;
     FtpConnection m_connection;
+    SpareFiles m_spares;  // for the small new files of a batch
 };
 
 }  // namespace net

@@ -52,6 +52,17 @@ bool userMayWrite(const std::string& path)
     return errno != EACCES && errno != EPERM && errno != EROFS;
 }
 
+// Gives an unnamed file (O_TMPFILE) the name `name` in `folder`; false with errno set.
+bool nameSpare(int spare, int folder, const std::string& name)
+{
+    const std::string self = "/proc/self/fd/" + std::to_string(spare);
+    if (::linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return true;
+    if (errno == EEXIST)
+        return false;
+    return ::linkat(spare, "", folder, name.c_str(), AT_EMPTY_PATH) == 0;  // no /proc: privileged only
+}
+
 constexpr std::time_t kPartLifetime = 7 * 24 * 3600;
 
 // The process's umask, read without changing it (umask() would, for every thread at once).
@@ -247,13 +258,74 @@ std::string DownloadTarget::keptNotice() const
            " bytes arrived; the next Download of this file continues from there.";
 }
 
+SpareFiles::~SpareFiles()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wanted.notify_all();
+    if (m_maker.joinable())
+        m_maker.join();
+}
+
+int SpareFiles::take(int folder)
+{
+    struct stat st {};
+    if (::fstat(folder, &st) != 0)
+        return -1;
+    int spare = -1;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_folder.get() < 0 || st.st_dev != m_device || st.st_ino != m_inode) {
+            m_folder.adopt(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+            m_device = st.st_dev;
+            m_inode = st.st_ino;
+            ++m_generation;
+            m_ready.clear();
+            m_unsupported = false;
+        } else if (!m_ready.empty()) {
+            spare = m_ready.back().release();
+            m_ready.pop_back();
+        }
+        if (m_unsupported || m_folder.get() < 0 || m_ready.size() >= kAhead)
+            return spare;
+        if (!m_maker.joinable())
+            m_maker = std::thread([this] { makeAhead(); });
+    }
+    m_wanted.notify_one();
+    return spare;
+}
+
+void SpareFiles::makeAhead()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wanted.wait(lock, [&] { return m_stop || (!m_unsupported && m_folder.get() >= 0 && m_ready.size() < kAhead); });
+        if (m_stop)
+            return;
+        const unsigned generation = m_generation;
+        const UniqueFd folder(::fcntl(m_folder.get(), F_DUPFD_CLOEXEC, 0));
+        lock.unlock();
+        UniqueFd file(folder.get() < 0 ? -1 : ::openat(folder.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+        const int err = errno;
+        lock.lock();
+        if (generation != m_generation)
+            continue;
+        if (file.get() >= 0)
+            m_ready.push_back(std::move(file));
+        else if (err != EINTR)
+            m_unsupported = true;  // made one by one as before
+    }
+}
+
 std::int64_t DownloadTarget::writtenSize() const
 {
     struct stat st {};
     return ::fstat(m_temp.get(), &st) == 0 ? st.st_size : -1;
 }
 
-Result DownloadTarget::open(const std::string& local, bool failIfExists, bool resumable)
+Result DownloadTarget::open(const std::string& local, bool failIfExists, bool resumable, SpareFiles* spares)
 {
     const auto [folderPath, base] = splitLocalPath(local);
     if (base.empty())
@@ -293,8 +365,19 @@ Result DownloadTarget::open(const std::string& local, bool failIfExists, bool re
     if (resumable)
         openPart();
     const std::string stem = "." + base.substr(0, 180) + ".quillon-" + std::to_string(::getpid()) + "-";
+    UniqueFd spare(spares && !resumable && !m_replacing ? spares->take(m_folder.get()) : -1);
     for (int attempt = 0; attempt < 100 && m_temp.get() < 0; ++attempt) {
         std::string name = stem + std::to_string(g_tempCounter.fetch_add(1));
+        if (spare.get() >= 0) {
+            if (nameSpare(spare.get(), m_folder.get(), name)) {
+                m_temp.adopt(spare.release());
+                m_tempName = std::move(name);
+                continue;
+            }
+            if (errno == EEXIST)
+                continue;
+            spare.reset();  // made as any other temporary file instead
+        }
         // Over an existing file: private until it takes that file's mode at the end.
         // (Read too: a download is checked against the server's hash before it is put in place.)
         const int fd = ::openat(m_folder.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,

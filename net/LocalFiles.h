@@ -7,10 +7,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "net/Result.h"
 
@@ -23,6 +27,12 @@ public:
     ~UniqueFd() { reset(); }
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept
+    {
+        adopt(other.release());
+        return *this;
+    }
     int get() const { return m_fd; }
     // Lets go of the descriptor without closing it.
     int release() { return std::exchange(m_fd, -1); }
@@ -55,6 +65,36 @@ struct ServerFileId {
     bool operator==(const ServerFileId&) const = default;
 };
 
+// Unnamed files (O_TMPFILE) made ahead, on a thread of their own, on the file system of the
+// folder that downloads write into: a batch of small files then does not wait on the network
+// while each file is allocated (on some file systems that takes longer than the file's
+// transfer). An unused one vanishes with its descriptor, even when the program is killed.
+class SpareFiles {
+public:
+    SpareFiles() = default;
+    SpareFiles(const SpareFiles&) = delete;
+    SpareFiles& operator=(const SpareFiles&) = delete;
+    ~SpareFiles();
+    // A new empty file with a new file's mode, on the file system of `folder` (a descriptor of
+    // it), when one is ready; -1 otherwise. Either way more are made for that folder.
+    int take(int folder);
+
+private:
+    static constexpr std::size_t kAhead = 8;
+    void makeAhead();
+
+    std::mutex m_mutex;
+    std::condition_variable m_wanted;
+    UniqueFd m_folder;  // where the spares are made
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
+    unsigned m_generation = 0;  // a spare made for an earlier folder is dropped
+    std::vector<UniqueFd> m_ready;
+    bool m_unsupported = false;  // the file system makes no unnamed files
+    bool m_stop = false;
+    std::thread m_maker;  // started by the first take
+};
+
 class DownloadTarget {
 public:
     DownloadTarget() = default;
@@ -68,7 +108,9 @@ public:
     // name (".<name>.quillon-part", beside it the identity of the server's file in
     // ".<name>.quillon-part.info"), or one made under that name; a part older than 7 days,
     // altered since, or in use by another download is not taken.
-    [[nodiscard]] Result open(const std::string& local, bool failIfExists, bool resumable = false);
+    // spares: where a new file that keeps no part may come from.
+    [[nodiscard]] Result open(const std::string& local, bool failIfExists, bool resumable = false,
+                              SpareFiles* spares = nullptr);
     // Where the data goes: after the bytes of a part, if there is one.
     int fd() const { return m_temp.get(); }
     // The bytes of a part kept from before, and the server file they came from (unknown

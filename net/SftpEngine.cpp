@@ -220,7 +220,8 @@ Outcome SftpEngine::download(const DownloadRequest& request)
                 return {Result::failure(ERROR_INTERNET_EXTENDED_ERROR, words), ServerReply{0, words}, {}};
             }
     DownloadTarget target;
-    if (Result r = target.open(request.localPath, request.failIfExists, request.keepsPart); !r.ok())
+    if (Result r = target.open(request.localPath, request.failIfExists, request.keepsPart,
+                                    request.oneOfMany ? &m_spares : nullptr); !r.ok())
         return {std::move(r), std::nullopt, {}};
     ServerFileId file{"sftp://" + c.user + "@" + c.authority, request.remotePath};
     const auto describe = [&](ServerFileId& described) -> Outcome {

@@ -46,6 +46,7 @@ private:
 
     EngineContext m_context;
     SftpConnection m_connection;
+    SpareFiles m_spares;  // for the small new files of a batch
 };
 
 }  // namespace net

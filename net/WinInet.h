@@ -55,7 +55,8 @@ constexpr DWORD FILE_FLAG_WRITE_THROUGH = 0x80000000;
 // FtpGetFileA, this layer's own flag: a file small enough to fetch again whole, so nothing
 // is kept of it after a cut (no part, no MDTM asked for it). Nor is its size asked for (SIZE):
 // a binary download ends where the server ends it, and the caller compares the size that
-// arrived with the one it listed.
+// arrived with the one it listed. Its temporary file may be one made ahead, while an earlier
+// file was on its way.
 constexpr DWORD FTP_FLAG_NO_PART = 0x00010000;
 // FtpPutFileA, this layer's own flag: the caller has just listed the target's folder and found
 // neither the name nor a part of an earlier upload to it, so nothing is asked about the name

@@ -3,7 +3,8 @@ quillon_add_test(net_layer_unit_tests LIBS quillon_net quillon_names SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/NameCodecTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ReplyReaderTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FtpPathTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/FtpsServerNameTest.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/FtpsServerNameTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/LocalFilesTest.cpp)
 quillon_add_test(net_layer_ftp_tests LIBS quillon_net quillon_remote quillon_testftp SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/CurlInternetTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CurlInternetFailureTest.cpp
