@@ -165,10 +165,11 @@ TEST(SftpWindow, ConnectsBrowsesTransfersAndCancelsAsOverFtp)
     view.onPump = nullptr;
     view.cancel = false;
     ASSERT_TRUE(view.cancelTaken);
-    EXPECT_LT(returned - *view.cancelTaken, std::chrono::milliseconds(100));
+    // Limits with room for a loaded machine; a session that waited on the server takes seconds.
+    EXPECT_LT(returned - *view.cancelTaken, std::chrono::milliseconds(300));
     (void)QTest::qWaitFor([&] { return closedByClient() > closedBefore; }, 2000);
     EXPECT_GT(closedByClient(), closedBefore) << server.serverLog();
-    EXPECT_LT(Clock::now() - *view.cancelTaken, std::chrono::milliseconds(200)) << server.serverLog();
+    EXPECT_LT(Clock::now() - *view.cancelTaken, std::chrono::milliseconds(600)) << server.serverLog();
     EXPECT_EQ(entries(local.path()), (QStringList{"data.bin", "run.sh", "up.bin"}));
     EXPECT_TRUE(ui.shown.empty()) << ui.texts().join('|').toStdString();
 
