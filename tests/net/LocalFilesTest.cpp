@@ -39,7 +39,10 @@ dev_t deviceOf(const fs::path& path)
 // leaves only its complete file.
 TEST(SpareFiles, EachFolderGetsUnnamedFilesOnItsOwnFileSystem)
 {
-    const mode_t oldMask = ::umask(027);
+    const struct Umask {
+        mode_t old = ::umask(027);
+        ~Umask() { ::umask(old); }
+    } mask;
     const fs::path first = makeFolder(fs::temp_directory_path());
     const fs::path second = makeFolder(fs::temp_directory_path());
     ASSERT_FALSE(first.empty() || second.empty());
@@ -53,6 +56,8 @@ TEST(SpareFiles, EachFolderGetsUnnamedFilesOnItsOwnFileSystem)
     const std::string data(5000, '\xA7');
     for (const fs::path& folder : folders) {
         SCOPED_TRACE(folder.string());
+        if (const net::UniqueFd probe(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600)); probe.get() < 0)
+            continue;  // a file system without unnamed files: downloads make theirs as before
         const net::UniqueFd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         net::UniqueFd spare(spares.take(dir.get()));
         for (int i = 0; i < 300 && spare.get() < 0; ++i) {
@@ -83,7 +88,6 @@ TEST(SpareFiles, EachFolderGetsUnnamedFilesOnItsOwnFileSystem)
         EXPECT_EQ(unsigned(fs::status(folder / "got.bin").permissions()) & 0777, 0640u);
         fs::remove(folder / "got.bin");
     }
-    ::umask(oldMask);
     for (const fs::path& folder : folders)
         fs::remove_all(folder);
 }
